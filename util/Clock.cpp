@@ -1,0 +1,54 @@
+#include "util/Clock.h"
+
+#include <atomic>
+#include <thread>
+
+namespace util {
+
+namespace {
+const auto g_Origin = std::chrono::steady_clock::now();
+
+std::shared_ptr<const Clock>& ClockSlot()
+{
+    static std::shared_ptr<const Clock> clock = std::make_shared<RealClock>();
+    return clock;
+}
+}  // namespace
+
+int64_t RealClock::NowMs() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_Origin)
+        .count();
+}
+
+void RealClock::SleepMs(int64_t ms) const
+{
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+ScaledClock::ScaledClock(double factor) : m_dFactor(factor > 0 ? factor : 1.0), m_Origin(std::chrono::steady_clock::now())
+{
+}
+
+int64_t ScaledClock::NowMs() const
+{
+    const auto real = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_Origin);
+    return static_cast<int64_t>(real.count() * m_dFactor);
+}
+
+void ScaledClock::SleepMs(int64_t ms) const
+{
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(static_cast<double>(ms) / m_dFactor));
+}
+
+std::shared_ptr<const Clock> GetClock()
+{
+    return std::atomic_load(&ClockSlot());
+}
+
+void SetClock(std::shared_ptr<const Clock> clock)
+{
+    std::atomic_store(&ClockSlot(), std::move(clock));
+}
+
+}  // namespace util

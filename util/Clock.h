@@ -1,0 +1,49 @@
+#pragma once
+// Time source of the whole tool. Every sleep, poll and time-out goes through the
+// process clock, so that the emulated station can run a whole production run on a
+// scaled clock in seconds while the code keeps its real millisecond values.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+namespace util {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Milliseconds since an arbitrary, fixed origin of this clock.
+    virtual int64_t NowMs() const = 0;
+    virtual void SleepMs(int64_t ms) const = 0;
+};
+
+// Wall-clock time, real sleeps.
+class RealClock final : public Clock {
+public:
+    int64_t NowMs() const override;
+    void SleepMs(int64_t ms) const override;
+};
+
+// Runs `factor` times faster than real time: a sleep of N ms takes N / factor
+// real milliseconds and NowMs advances `factor` ms per real millisecond.
+class ScaledClock final : public Clock {
+public:
+    explicit ScaledClock(double factor);
+    int64_t NowMs() const override;
+    void SleepMs(int64_t ms) const override;
+    double Factor() const { return m_dFactor; }
+
+private:
+    double m_dFactor;
+    std::chrono::steady_clock::time_point m_Origin;
+};
+
+// The process clock (a RealClock until replaced). Callers hold the returned
+// pointer while they sleep, so replacing the clock never pulls it from under them.
+std::shared_ptr<const Clock> GetClock();
+// Replaces the process clock; meant for start-up and tests, not while threads sleep.
+void SetClock(std::shared_ptr<const Clock> clock);
+
+inline void SleepMs(int64_t ms) { GetClock()->SleepMs(ms); }
+inline int64_t NowMs() { return GetClock()->NowMs(); }
+
+}  // namespace util
