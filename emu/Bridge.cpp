@@ -1,0 +1,477 @@
+#include "emu/Bridge.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "emu/Sha256.h"
+
+namespace emu {
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr uint8_t kOpInquiry = 0x12;
+constexpr uint8_t kOpConfigRead = 0xE0;
+constexpr uint8_t kOpConfigWrite = 0xE1;
+constexpr uint8_t kOpFirmwareRead = 0xE2;
+constexpr uint8_t kOpFirmwareWrite = 0xE3;
+constexpr uint8_t kOpRegisterRead = 0xE4;
+constexpr uint8_t kOpRegisterWrite = 0xE5;
+constexpr uint8_t kOpReset = 0xE8;
+constexpr uint8_t kOpKey = 0xE9;
+constexpr uint8_t kOpPowerConfig = 0xC3;
+constexpr uint8_t kOpAtaPassThrough12 = 0xA1;
+
+constexpr uint8_t kAtaStandbyImmediate = 0xE0;
+constexpr uint8_t kAtaFlushCache = 0xE7;
+
+constexpr uint8_t kBankLower = 0x50;
+constexpr uint8_t kBankUpper = 0x51;
+constexpr uint8_t kBankLegacy = 0x00;  // the 8306 form of the command: lower bank
+
+std::string FaultKey(uint8_t opcode)
+{
+    char key[16];
+    std::snprintf(key, sizeof key, "fault.%02X", opcode);
+    return key;
+}
+
+// Image number from a selector byte 0x50 + image (0x00 is the 8306 form, image 0).
+bool ImageFromSelector(uint8_t selector, int& image)
+{
+    if (selector == 0x50 || selector == 0x00) image = 0;
+    else if (selector == 0x51) image = 1;
+    else return false;
+    return true;
+}
+
+const char* ImageFile(int image) { return image == 0 ? "spi0.bin" : "spi1.bin"; }
+}  // namespace
+
+uint32_t RegisterFileOffset(uint32_t address)
+{
+    return (address > 0xFFFF ? 0x10000u : 0u) | (address & 0xFFFFu);
+}
+
+const char* U4ModeName(U4Mode mode)
+{
+    switch (mode) {
+    case U4Mode::Legacy: return "legacy";
+    case U4Mode::Tbt3: return "tbt3";
+    case U4Mode::PcieTunnel: return "pcie";
+    case U4Mode::Usb3Tunnel: return "usb3";
+    }
+    return "legacy";
+}
+
+bool ParseU4Mode(const std::string& text, U4Mode& mode)
+{
+    for (U4Mode m : {U4Mode::Legacy, U4Mode::Tbt3, U4Mode::PcieTunnel, U4Mode::Usb3Tunnel})
+        if (text == U4ModeName(m)) {
+            mode = m;
+            return true;
+        }
+    return false;
+}
+
+std::array<uint8_t, kKeySize> StandardKey()
+{
+    // The initial hash words are what a fresh digest holds before any input;
+    // they are the first eight words of the state, read back big-endian.
+    static constexpr uint32_t kWords[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                           0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::array<uint8_t, kKeySize> key{};
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 4; ++j) key[4 * i + j] = static_cast<uint8_t>(kWords[i] >> (24 - 8 * j));
+    return key;
+}
+
+static std::array<uint8_t, 32> ImageDigest(const std::array<uint8_t, kKeySize>& key, const uint8_t* image,
+                                           size_t covered)
+{
+    Sha256 sha;
+    sha.Update(key.data(), key.size());
+    sha.Update(image, covered);
+    return sha.Final();
+}
+
+std::vector<uint8_t> MakeFirmwareImage(const std::array<uint8_t, 6>& version, uint32_t size, uint8_t signature,
+                                       const std::array<uint8_t, kKeySize>& key, uint32_t seed)
+{
+    size = std::max<uint32_t>(size, 0x300);
+    std::vector<uint8_t> image(size);
+    std::mt19937 random(seed);
+    for (auto& byte : image) byte = static_cast<uint8_t>(random());
+    std::copy(version.begin(), version.end(), image.begin() + kImageVersionOffset);
+    image[size - 6] = signature;
+    const size_t covered = size - kImageDigestOffsetFromEnd;
+    const auto digest = ImageDigest(key, image.data(), covered);
+    std::copy(digest.begin(), digest.end(), image.begin() + static_cast<long>(covered));
+    return image;
+}
+
+// --- creation and state ---------------------------------------------------------
+
+Bridge::Bridge(fs::path folder) : m_Folder(std::move(folder))
+{
+    m_State.Load(File("bridge.ini"));
+}
+
+bool Bridge::Create(const fs::path& folder, const BridgeSetup& setup)
+{
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) return false;
+    bool ok = WriteBlob(folder / "registers.bin", std::string(kRegisterFileSize, '\0')) &&
+              WriteBlob(folder / "config.bin", std::string(4 * kConfigTableSize, '\0'));
+    // Both images carry the same factory firmware; the digest is made for the
+    // standard key so that a provisioned bridge verifies its images.
+    const uint8_t signature = 0x5A;
+    const auto image = MakeFirmwareImage(setup.firmwareVersion, setup.imageSize, signature, StandardKey(),
+                                         static_cast<uint32_t>(setup.diskNumber));
+    const std::string imageBytes(image.begin(), image.end());
+    ok = ok && WriteBlob(folder / "spi0.bin", imageBytes) && WriteBlob(folder / "spi1.bin", imageBytes);
+    std::string factory(kFactoryDataSize, '\0');
+    std::snprintf(factory.data(), factory.size(), "FACTORY-%04d", setup.diskNumber);
+    ok = ok && WriteBlob(folder / "factory.bin", factory);
+    if (!ok) return false;
+
+    Bridge bridge(folder);
+    bridge.m_State.SetInt("present", 1);
+    bridge.m_State.SetInt("disk_number", setup.diskNumber);
+    bridge.m_State.SetInt("running_image", 0);
+    bridge.WriteRegister(reg::kVariantRevision, setup.variantRevision);
+    bridge.WriteRegister(reg::kUsbMode, 0x80);        // UAS
+    bridge.WriteRegister(reg::kUsbConnection, 0x02);  // SuperSpeed
+    bridge.WriteRegister(reg::kUsb3Lanes, 0x14);      // Plus, two lanes
+    bridge.WriteRegister(reg::kCcOrientation, 0x00);
+    bridge.WriteRegister(reg::kSha256Option, 0x00);  // key check supported
+    bridge.WriteRegister(reg::kU4SpeedA, 0x10);
+    bridge.WriteRegister(reg::kU4SpeedC, 0x01);
+    bridge.WriteRegister(reg::kU4SpeedD, 0x02);
+    bridge.WriteRegister(reg::kU4SpeedE, 0x02);
+    bridge.WriteRegister(reg::kU4ErrorRecovery, 0x00);
+    bridge.SetMode(setup.mode);
+    bridge.Boot();
+    return bridge.Save();
+}
+
+bool Bridge::Save() const
+{
+    return m_State.Save(File("bridge.ini"));
+}
+
+U4Mode Bridge::Mode() const
+{
+    U4Mode mode = U4Mode::Legacy;
+    ParseU4Mode(m_State.Get("mode", "legacy"), mode);
+    return mode;
+}
+
+void Bridge::SetMode(U4Mode mode)
+{
+    m_State.Set("mode", U4ModeName(mode));
+    // Link register: bit 1 = USB4 link, bit 2 = USB3 tunnel.
+    // Tunnel register: bit 7 clear = Thunderbolt 3 compatibility mode.
+    uint8_t link = 0x00, tunnel = 0x00;
+    switch (mode) {
+    case U4Mode::Legacy: break;
+    case U4Mode::Tbt3: link = 0x02; break;
+    case U4Mode::PcieTunnel: link = 0x02, tunnel = 0x80; break;
+    case U4Mode::Usb3Tunnel: link = 0x06, tunnel = 0x80; break;
+    }
+    WriteRegister(reg::kU4Link, link);
+    WriteRegister(reg::kU4Tunnel, tunnel);
+}
+
+std::string Bridge::ChipId() const
+{
+    return Mode() == U4Mode::Legacy ? "7951" : "7956";
+}
+
+void Bridge::SetFault(uint8_t opcode, FaultMode mode, int count)
+{
+    if (count <= 0) {
+        m_State.Erase(FaultKey(opcode));
+        return;
+    }
+    m_State.Set(FaultKey(opcode), std::string(mode == FaultMode::CallFails ? "call " : "check ") + std::to_string(count));
+}
+
+void Bridge::ClearFaults()
+{
+    for (const auto& [opcode, fault] : Faults()) m_State.Erase(FaultKey(opcode));
+}
+
+std::map<uint8_t, Fault> Bridge::Faults() const
+{
+    std::map<uint8_t, Fault> faults;
+    for (const auto& [key, value] : m_State.Values()) {
+        if (key.rfind("fault.", 0) != 0) continue;
+        Fault fault;
+        char mode[8] = {};
+        if (std::sscanf(value.c_str(), "%7s %d", mode, &fault.remaining) != 2) continue;
+        fault.mode = std::strcmp(mode, "call") == 0 ? FaultMode::CallFails : FaultMode::CheckCondition;
+        faults[static_cast<uint8_t>(std::stoul(key.substr(6), nullptr, 16))] = fault;
+    }
+    return faults;
+}
+
+uint8_t Bridge::ReadRegister(uint32_t address) const
+{
+    uint8_t value = 0;
+    ReadBlobRange(File("registers.bin"), RegisterFileOffset(address), &value, 1);
+    return value;
+}
+
+void Bridge::WriteRegister(uint32_t address, uint8_t value)
+{
+    WriteBlobRange(File("registers.bin"), RegisterFileOffset(address), &value, 1);
+}
+
+std::vector<uint8_t> Bridge::FirmwareImage(int image) const
+{
+    const std::string bytes = ReadBlob(File(ImageFile(image)));
+    return {bytes.begin(), bytes.end()};
+}
+
+std::array<uint8_t, kConfigTableSize> Bridge::ConfigTable(int image, int type) const
+{
+    std::array<uint8_t, kConfigTableSize> table{};
+    ReadBlobRange(File("config.bin"), (image * 2 + type) * kConfigTableSize, table.data(), table.size());
+    return table;
+}
+
+std::string Bridge::ImageVersion(int image) const
+{
+    const auto bytes = FirmwareImage(image);
+    if (bytes.size() < kImageVersionOffset + 6) return "";
+    char text[13];
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x", bytes[0x204], bytes[0x205], bytes[0x206], bytes[0x207],
+                  bytes[0x208], bytes[0x209]);
+    return text;
+}
+
+void Bridge::Boot()
+{
+    const auto bytes = FirmwareImage(RunningImage());
+    uint8_t version[7] = {};
+    if (bytes.size() >= kImageVersionOffset + 6) std::copy_n(bytes.begin() + kImageVersionOffset, 6, version);
+    for (uint32_t i = 0; i < 7; ++i) WriteRegister(reg::kFirmwareVersion + i, version[i]);
+}
+
+// --- command handling -------------------------------------------------------------
+
+bool Bridge::TakeFault(ScsiExchange& exchange)
+{
+    const auto faults = Faults();
+    const auto it = faults.find(exchange.cdb[0]);
+    if (it == faults.end()) return false;
+    SetFault(exchange.cdb[0], it->second.mode, it->second.remaining - 1);
+    if (it->second.mode == FaultMode::CallFails) {
+        exchange.callFailed = true;
+        exchange.callError = 1117;  // I/O device error
+    } else {
+        exchange.CheckCondition(kSenseHardwareError, 0x44);  // internal target failure
+    }
+    return true;
+}
+
+void Bridge::Execute(ScsiExchange& exchange)
+{
+    exchange.transferred = 0;
+    if (TakeFault(exchange)) {
+        Save();
+        return;
+    }
+    const uint8_t opcode = exchange.cdb[0];
+    const bool vendorSix = opcode >= kOpConfigRead && opcode <= kOpKey && opcode != kOpReset;
+    if (vendorSix && exchange.cdbLength != 6) {
+        exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+        return;
+    }
+    switch (opcode) {
+    case kOpInquiry: Inquiry(exchange); break;
+    case kOpRegisterRead: RegisterRead(exchange); break;
+    case kOpRegisterWrite: RegisterWrite(exchange); break;
+    case kOpConfigRead: ConfigAccess(exchange, false); break;
+    case kOpConfigWrite: ConfigAccess(exchange, true); break;
+    case kOpFirmwareRead: FirmwareAccess(exchange, false); break;
+    case kOpFirmwareWrite: FirmwareAccess(exchange, true); break;
+    case kOpReset: ResetOrDisconnect(exchange); break;
+    case kOpPowerConfig: PowerConfigWrite(exchange); break;
+    case kOpKey: KeyCommand(exchange); break;
+    case kOpAtaPassThrough12: AtaPassThrough(exchange); break;
+    default: exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode); break;
+    }
+}
+
+void FillInquiry(ScsiExchange& exchange, uint8_t peripheralType, const char* vendor, const char* product,
+                 const char* revision, const std::string& chipId)
+{
+    uint8_t data[38] = {};
+    data[0] = peripheralType;
+    data[1] = peripheralType == 0x05 ? 0x80 : 0x00;  // optical media is removable
+    data[2] = 0x06;                                  // SPC-4
+    data[3] = 0x02;
+    data[4] = 31 + 2;
+    auto put = [&](size_t at, const char* text, size_t width) {
+        const size_t n = std::strlen(text);
+        for (size_t i = 0; i < width; ++i) data[at + i] = i < n ? static_cast<uint8_t>(text[i]) : ' ';
+    };
+    put(8, vendor, 8);
+    put(16, product, 16);
+    put(32, revision, 4);
+    if (chipId.size() == 4) {  // "7951": byte 37 = 0x79, byte 36 = 0x51
+        const unsigned value = static_cast<unsigned>(std::stoul(chipId, nullptr, 16));
+        data[36] = static_cast<uint8_t>(value & 0xFF);
+        data[37] = static_cast<uint8_t>(value >> 8);
+    }
+    const uint32_t allocation = exchange.cdb[4];
+    const uint32_t n = std::min<uint32_t>({exchange.dataLength, allocation, sizeof data});
+    if (exchange.data) std::memcpy(exchange.data, data, n);
+    exchange.transferred = n;
+}
+
+void Bridge::Inquiry(ScsiExchange& exchange)
+{
+    if (!exchange.dataIn) return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    if (exchange.cdb[1] & 0x01) {  // vital product data
+        if (exchange.cdb[2] != 0xC8) return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+        const uint32_t n = std::min(exchange.dataLength, kFactoryDataSize);
+        ReadBlobRange(File("factory.bin"), 0, exchange.data, n);
+        exchange.transferred = n;
+        return;
+    }
+    const bool cdrom = m_State.GetInt("cdrom", 0) != 0;
+    FillInquiry(exchange, cdrom ? 0x05 : 0x00, "USB4", "NVMe Bridge", "0001", ChipId());
+}
+
+void Bridge::RegisterRead(ScsiExchange& exchange)
+{
+    const uint8_t bank = exchange.cdb[2];
+    const uint32_t length = exchange.cdb[1] == 0 ? 256u : exchange.cdb[1];
+    if (!exchange.dataIn || exchange.dataLength != length ||
+        (bank != kBankLower && bank != kBankUpper && bank != kBankLegacy))
+        return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    const uint32_t base = (bank == kBankUpper ? 0x10000u : 0u) | (uint32_t{exchange.cdb[3]} << 8 | exchange.cdb[4]);
+    // A read past the end of a bank runs on into the next one; the file wraps.
+    const uint32_t first = std::min(length, kRegisterFileSize - base);
+    ReadBlobRange(File("registers.bin"), base, exchange.data, first);
+    if (first < length) ReadBlobRange(File("registers.bin"), 0, exchange.data + first, length - first);
+    exchange.transferred = length;
+}
+
+void Bridge::RegisterWrite(ScsiExchange& exchange)
+{
+    const uint8_t bank = exchange.cdb[2];
+    if (exchange.dataLength != 0 || (bank != kBankLower && bank != kBankUpper && bank != kBankLegacy))
+        return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    const uint32_t offset = (bank == kBankUpper ? 0x10000u : 0u) | (uint32_t{exchange.cdb[3]} << 8 | exchange.cdb[4]);
+    WriteBlobRange(File("registers.bin"), offset, &exchange.cdb[1], 1);
+}
+
+void Bridge::ConfigAccess(ScsiExchange& exchange, bool write)
+{
+    int image = 0;
+    const uint8_t type = exchange.cdb[2];
+    if (!ImageFromSelector(exchange.cdb[1], image) || type > 1 || exchange.dataLength != kConfigTableSize ||
+        exchange.dataIn == write)
+        return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    const uint32_t offset = (image * 2 + type) * kConfigTableSize;
+    if (write) WriteBlobRange(File("config.bin"), offset, exchange.data, kConfigTableSize);
+    else ReadBlobRange(File("config.bin"), offset, exchange.data, kConfigTableSize);
+    exchange.transferred = kConfigTableSize;
+}
+
+void Bridge::FirmwareAccess(ScsiExchange& exchange, bool write)
+{
+    const uint8_t selector = exchange.cdb[1];
+    const uint32_t length = uint32_t{exchange.cdb[2]} << 24 | uint32_t{exchange.cdb[3]} << 16 |
+                            uint32_t{exchange.cdb[4]} << 8 | exchange.cdb[5];
+    // Selector 0x50 + image: whole image or its first segment; 0xD0 + image: the
+    // segment that starts at 65,280.
+    const bool segmentOne = (selector & 0x80) != 0;
+    int image = 0;
+    if (!ImageFromSelector(static_cast<uint8_t>(selector & 0x7F), image) || selector == 0x00 ||
+        length != exchange.dataLength || exchange.dataIn == write)
+        return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    const uint32_t start = segmentOne ? kSegmentOneOffset : 0;
+    if (start + length > kFirmwareImageMax) return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    const fs::path file = File(ImageFile(image));
+    if (write) {
+        // A write of the first segment starts a new image; the second segment
+        // continues it at 65,280.
+        std::string bytes = segmentOne ? ReadBlob(file) : std::string();
+        bytes.resize(start);
+        bytes.append(reinterpret_cast<const char*>(exchange.data), length);
+        if (!WriteBlob(file, bytes)) return exchange.CheckCondition(kSenseHardwareError, 0x0C);  // write error
+    } else {
+        ReadBlobRange(file, start, exchange.data, length);
+    }
+    exchange.transferred = length;
+}
+
+void Bridge::ResetOrDisconnect(ScsiExchange& exchange)
+{
+    // The 12-byte form with byte 1 = 1 makes the bridge leave the bus for good;
+    // the 6-byte form resets the CPU, after which the bridge re-enumerates.
+    const bool disconnect = exchange.cdbLength == 12 && exchange.cdb[1] == 0x01;
+    SetPresent(false);
+    m_State.Set("off_bus_reason", disconnect ? "disconnect" : "reset");
+    Save();
+}
+
+void Bridge::PowerConfigWrite(ScsiExchange& exchange)
+{
+    static constexpr uint8_t kExpected[11] = {0xC3, 0x30, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x30, 0x00};
+    if (exchange.cdbLength != 11 || std::memcmp(exchange.cdb.data(), kExpected, 11) != 0 || exchange.dataIn ||
+        exchange.dataLength != kPowerConfigSize)
+        return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    WriteBlob(File("power.bin"), std::string(reinterpret_cast<const char*>(exchange.data), kPowerConfigSize));
+    exchange.transferred = kPowerConfigSize;
+}
+
+void Bridge::KeyCommand(ScsiExchange& exchange)
+{
+    if (exchange.cdb[1] == 0x00 && !exchange.dataIn && exchange.dataLength == kKeySize) {
+        WriteBlob(File("key.bin"), std::string(reinterpret_cast<const char*>(exchange.data), kKeySize));
+        exchange.transferred = kKeySize;
+    } else if (exchange.cdb[1] == 0x01 && exchange.dataIn && exchange.dataLength == 1 && exchange.cdb[2] <= 1) {
+        exchange.data[0] = VerifyImage(exchange.cdb[2]);
+        exchange.transferred = 1;
+    } else {
+        exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+    }
+}
+
+uint8_t Bridge::VerifyImage(int image) const
+{
+    const std::string keyBytes = ReadBlob(File("key.bin"));
+    const auto bytes = FirmwareImage(image);
+    if (keyBytes.size() != kKeySize || bytes.size() < kImageVersionOffset + kImageDigestOffsetFromEnd) return 0;
+    std::array<uint8_t, kKeySize> key{};
+    std::copy(keyBytes.begin(), keyBytes.end(), key.begin());
+    const size_t covered = bytes.size() - kImageDigestOffsetFromEnd;
+    const auto digest = ImageDigest(key, bytes.data(), covered);
+    return std::equal(digest.begin(), digest.end(), bytes.begin() + static_cast<long>(covered)) ? 1 : 0;
+}
+
+void Bridge::AtaPassThrough(ScsiExchange& exchange)
+{
+    const uint8_t command = exchange.cdb[9];
+    if (exchange.cdbLength != 12 || (command != kAtaStandbyImmediate && command != kAtaFlushCache))
+        return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+}
+
+void SystemDisk::Execute(ScsiExchange& exchange)
+{
+    exchange.transferred = 0;
+    if (exchange.cdb[0] == kOpInquiry && exchange.dataIn && !(exchange.cdb[1] & 0x01))
+        return FillInquiry(exchange, 0x00, "ATA", "System SSD", "1.0", "");
+    exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
+}
+
+}  // namespace emu

@@ -1,0 +1,48 @@
+#pragma once
+// The station boundary: everything the tool asks of the host's operating system
+// and hardware. The emulated station (platform/emu/) and the Linux station each
+// implement it; nothing above platform/ calls the OS for these services.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+class IStation {
+public:
+    virtual ~IStation() = default;
+
+    // Opens a device path ("\\.\PHYSICALDRIVE%d", "\\.\PhysicalDrive%d",
+    // "\\.\CDROM%d"). Returns INVALID_HANDLE_VALUE and sets the last error on
+    // failure.
+    virtual HANDLE CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
+                              uint32_t creationDisposition, uint32_t flagsAndAttributes) = 0;
+    virtual bool CloseHandle(HANDLE handle) = 0;
+
+    // Synchronous device I/O control: IOCTL_SCSI_PASS_THROUGH with a
+    // SCSI_PASS_THROUGH header at the start of the buffers, or
+    // IOCTL_SCSI_PASS_THROUGH_DIRECT with a SCSI_PASS_THROUGH_DIRECT header.
+    // Returns false and sets the last error when the call itself fails.
+    virtual bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
+                                 void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) = 0;
+};
+
+// Last error of the calling thread, set by the station's calls.
+uint32_t GetLastError();
+void SetLastError(uint32_t error);
+
+// The process station, chosen on first use from $DEVEDA_STATION ("emu:DIR" or
+// "linux"); without it, the emulated station in "<program folder>/station".
+IStation& Station();
+// Builds a station from a spec; nullptr (with a message on stderr) for a bad spec.
+std::shared_ptr<IStation> MakeStation(const std::string& spec);
+// Replaces the process station (start-up and tests).
+void SetStation(std::shared_ptr<IStation> station);
+// Folder of the emulated station named by a spec ("emu:DIR" -> DIR), empty otherwise.
+std::string EmulatedStationFolder(const std::string& spec);
+// The spec the process station is chosen from.
+std::string StationSpec();
+
+}  // namespace platform
