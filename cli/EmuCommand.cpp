@@ -95,7 +95,9 @@ int Fault(const cli::Args& args)
         if (args[2] != "call" && args[2] != "check") return cli::UsageError("emu fault: mode is 'call' or 'check'");
         if (!count) return cli::UsageError("emu fault: bad COUNT '" + args[3] + "'");
         const auto mode = args[2] == "call" ? emu::FaultMode::CallFails : emu::FaultMode::CheckCondition;
-        change = [&](emu::Bridge& bridge) { bridge.SetFault((*opcode)[0], mode, static_cast<int>(*count)); };
+        change = [opcode = (*opcode)[0], mode, count = static_cast<int>(*count)](emu::Bridge& bridge) {
+            bridge.SetFault(opcode, mode, count);
+        };
     }
     if (!station->ModifyBridge(static_cast<int>(*id), change)) {
         std::fprintf(stderr, "devedactl: emu fault: no bridge %ld in this station\n", *id);

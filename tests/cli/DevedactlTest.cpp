@@ -1,0 +1,82 @@
+// devedactl as an engineer runs it: station creation, raw blocks, faults.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "../common/TestSupport.h"
+#include "cli/CliText.h"
+
+namespace {
+
+struct Result {
+    int status;
+    std::string output;
+};
+
+Result RunCtl(const std::string& arguments)
+{
+    const std::string command = std::string(DEVEDACTL_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string output;
+    std::array<char, 4096> chunk;
+    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
+    const int status = ::pclose(pipe);
+    return {WEXITSTATUS(status), output};
+}
+
+class Devedactl : public ::testing::Test {
+protected:
+    std::string Station() const { return "--station=emu:" + m_Folder.Path().string() + "/st "; }
+    testsupport::TempFolder m_Folder;
+};
+
+TEST_F(Devedactl, RawRegisterReadOfUpperBankPrintsTheByte)
+{
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    const Result r = RunCtl(Station() + "raw 1 \"E4 01 51 00 00 00\" --in 1");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("CommandResult: 0\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("0000: 00\n"), std::string::npos) << r.output;  // 0x20000 of a legacy bridge
+    const Result version = RunCtl(Station() + "raw 2 \"E4 06 50 07 F0 00\" --in 6");
+    EXPECT_NE(version.output.find("0000: 24 06 12 00 01 05"), std::string::npos) << version.output;
+}
+
+TEST_F(Devedactl, InjectedFaultShowsAsFailedCommandThenClears)
+{
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(Station() + "emu fault 1 E0 check 1").status, 0);
+    EXPECT_NE(RunCtl(Station() + "emu show").output.find("next 1 requests of opcode E0"), std::string::npos);
+    const Result failed = RunCtl(Station() + "raw 1 \"E0 50 00 00 00 00\" --in 128");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.output.find("CommandResult: -1"), std::string::npos);
+    EXPECT_NE(failed.output.find("ScsiStatus: 0x02"), std::string::npos);
+    EXPECT_EQ(RunCtl(Station() + "raw 1 \"E0 50 00 00 00 00\" --in 128").status, 0);
+}
+
+TEST_F(Devedactl, BadArgumentsAreNamed)
+{
+    const Result badCdb = RunCtl(Station() + "raw 1 \"E4 0\" --in 1");
+    EXPECT_EQ(badCdb.status, 2);
+    EXPECT_NE(badCdb.output.find("CDB-HEX"), std::string::npos);
+    EXPECT_EQ(RunCtl(Station() + "raw 9 \"12 00 00 00 24 00\" --in 36").status, 1);  // no such disk
+    EXPECT_EQ(RunCtl(Station() + "nosuch").status, 2);
+    EXPECT_EQ(RunCtl(Station() + "emu fault 1 E4 sometimes 1").status, 2);
+}
+
+TEST(CliText, HexParsingAndDumps)
+{
+    EXPECT_EQ(cli::ParseHexBytes("E4 01 51"), (std::vector<uint8_t>{0xE4, 0x01, 0x51}));
+    EXPECT_EQ(cli::ParseHexBytes("e40151"), (std::vector<uint8_t>{0xE4, 0x01, 0x51}));
+    EXPECT_FALSE(cli::ParseHexBytes("E4 0"));
+    EXPECT_FALSE(cli::ParseHexBytes("G1"));
+    EXPECT_FALSE(cli::ParseInteger("12x", 0, 100));
+    EXPECT_FALSE(cli::ParseInteger("101", 0, 100));
+    EXPECT_EQ(cli::ParseInteger("0x10", 0, 100), 16);
+    std::vector<uint8_t> bytes(17, 0xAB);
+    EXPECT_EQ(cli::HexDump(bytes.data(), bytes.size(), true),
+              "0000: AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB\n0010: AB\n");
+}
+
+}  // namespace

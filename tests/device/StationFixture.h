@@ -1,0 +1,64 @@
+#pragma once
+// An emulated station in a temporary folder, behind a wrapper that counts every
+// call the host side makes, with a fake clock so that sleeps cost nothing.
+#include <atomic>
+#include <memory>
+
+#include "../common/TestSupport.h"
+#include "device/BrvtUSBDev.h"
+#include "platform/emu/EmuStation.h"
+
+namespace testsupport {
+
+class CountingStation final : public platform::IStation {
+public:
+    explicit CountingStation(platform::IStation& inner) : m_Inner(inner) {}
+    platform::HANDLE CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
+                                uint32_t flags) override
+    {
+        m_LastOpenFlags = flags;
+        return m_Inner.CreateFile(path, access, share, disposition, flags);
+    }
+    bool CloseHandle(platform::HANDLE handle) override { return m_Inner.CloseHandle(handle); }
+    bool DeviceIoControl(platform::HANDLE handle, uint32_t code, void* in, uint32_t inSize, void* out,
+                         uint32_t outSize, uint32_t* returned) override
+    {
+        ++m_IoControls;
+        return m_Inner.DeviceIoControl(handle, code, in, inSize, out, outSize, returned);
+    }
+    std::atomic<int> m_IoControls{0};
+    std::atomic<uint32_t> m_LastOpenFlags{0};
+
+private:
+    platform::IStation& m_Inner;
+};
+
+class EmulatedStationTest : public ::testing::Test {
+protected:
+    EmulatedStationTest() : m_Emu(m_Folder.Path() / "station"), m_Station(m_Emu), m_Dev(m_Station) {}
+
+    platform::HANDLE OpenDisk(int disk)
+    {
+        return m_Station.CreateFile("\\\\.\\PHYSICALDRIVE" + std::to_string(disk),
+                                    platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                    platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
+    }
+    emu::Bridge Bridge(int id) { return emu::Bridge(m_Emu.World().BridgeFolder(id)); }
+    void Fault(int id, uint8_t opcode, emu::FaultMode mode, int count)
+    {
+        m_Emu.ModifyBridge(id, [&](emu::Bridge& b) { b.SetFault(opcode, mode, count); });
+    }
+    platform::EmuRequest LastRequest() const
+    {
+        const auto journal = m_Emu.Journal();
+        return journal.empty() ? platform::EmuRequest{} : journal.back();
+    }
+
+    FakeClockScope m_Clock;
+    TempFolder m_Folder;
+    platform::EmuStation m_Emu;
+    CountingStation m_Station;
+    CBrvtUSBDev m_Dev;
+};
+
+}  // namespace testsupport
