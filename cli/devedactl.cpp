@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "cli/CliCommand.h"
+#include "cli/CliText.h"
+#include "log/DebugLog.h"
 
 namespace cli {
 
@@ -23,7 +25,7 @@ int UsageError(const std::string& text)
 namespace {
 void PrintUsage()
 {
-    std::fprintf(stderr, "usage: devedactl [--station=emu:DIR|linux] COMMAND ...\n");
+    std::fprintf(stderr, "usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...\n");
     for (const auto& [name, group] : cli::CommandGroups()) std::fprintf(stderr, "%s\n", group.usage.c_str());
 }
 }  // namespace
@@ -33,6 +35,19 @@ int main(int argc, char** argv)
     cli::Args args(argv + 1, argv + argc);
     if (!args.empty() && args[0].rfind("--station=", 0) == 0) {
         ::setenv("DEVEDA_STATION", args[0].c_str() + std::strlen("--station="), 1);
+        args.erase(args.begin());
+    }
+    // Trace options: --debug=LEVEL (1 errors, 2 warnings, 3 messages) and
+    // --trace=FILE (append the trace to FILE instead of standard error).
+    while (!args.empty() && (args[0].rfind("--debug=", 0) == 0 || args[0].rfind("--trace=", 0) == 0)) {
+        const std::string value = args[0].substr(8);
+        if (args[0][2] == 'd') {
+            const auto level = cli::ParseInteger(value, 0, 255);
+            if (!level) return cli::UsageError("--debug takes a level from 0 to 255");
+            devlog::SetDebugLevel(static_cast<int>(*level));
+        } else if (!devlog::SetTraceFile(value)) {
+            return cli::UsageError("--trace: cannot open " + value);
+        }
         args.erase(args.begin());
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
