@@ -103,6 +103,30 @@ uint8_t ucOptionByte(const IniSettings& ini, uint8_t ucConfigFormat)
     return byte;
 }
 
+bool bUseDiskSerialNumber(const IniSettings& ini)
+{
+    if (ini.config_format == kConfigFormat4) return ini.Scan_HDDSN != 0 || ini.SN_EditType == kSnFromHddSn;
+    return ini.SN_EditType == kSnFromHddSn;
+}
+
+std::string strDeviceSerialNumber(const IniSettings& ini, uint8_t ucDeviceIndex, const std::string& strDiskSerialNumber)
+{
+    if (bUseDiskSerialNumber(ini)) {
+        if (strDiskSerialNumber.empty())
+            DBG_WRN("%s:%d: device [%d] has no disk serial number , ucConfig_format[%d]", ucDeviceIndex,
+                    ini.config_format);
+        return strDiskSerialNumber.substr(0, kMaxSerialNumberLen);
+    }
+    const std::string typed(ini.serial_number, IniStringLength(ini.serial_number));
+    std::string serial = typed;
+    if (ini.SN_EditType == kSnIncreaseHex || ini.SN_EditType == kSnIncreaseDec)
+        serial = strAdvanceSNForSettings(ini, typed, ucDeviceIndex);
+    else
+        DBG_ERR("%s:%d: OnBnClickedButtonStart: ucThreadCount[%d] , pIni.m_pINI.ucConfig_format[%d] , ucSN_EditType[%d]",
+                ucDeviceIndex, ini.config_format, ini.SN_EditType);
+    return serial.substr(0, kMaxSerialNumberLen);
+}
+
 uint8_t ucConfigTableChecksum(const ConfigTable& table)
 {
     unsigned sum = 0;

@@ -57,6 +57,18 @@ uint8_t ucStandbyByteFormat1(const IniSettings& ini);
 // Byte 125: starts at 0xFF, each enabled option clears its bit.
 uint8_t ucOptionByte(const IniSettings& ini, uint8_t ucConfigFormat);
 
+// True when the device's table takes the attached disk's own serial number:
+// format 1 with the edit type "4.From HDDSN"; format 4 with `Scan_HDDSN` set or that
+// edit type.
+bool bUseDiskSerialNumber(const IniSettings& ini);
+
+// Serial number of the device at `ucDeviceIndex` (0..15): the disk's own serial
+// number, or the settings' serial number advanced by the index (hexadecimal for
+// edit type 1, decimal for 2, the fixed leading part kept when the remain value is
+// on), or for any other edit type the settings' serial number unchanged. At most
+// 20 characters.
+std::string strDeviceSerialNumber(const IniSettings& ini, uint8_t ucDeviceIndex, const std::string& strDiskSerialNumber);
+
 // Sum of bytes 4..126 modulo 256.
 uint8_t ucConfigTableChecksum(const ConfigTable& table);
 

@@ -4,7 +4,6 @@
 
 #include <sstream>
 
-#include "config/SerialNumber.h"
 #include "tests/config/TablesTestSupport.h"
 
 namespace {
@@ -204,25 +203,6 @@ TEST_F(DeviceSerial, RemainValueKeepsTheLeadingPart)
     // A fixed part as long as the whole number leaves nothing to advance.
     ini.SN_remain_value_length = 20;
     EXPECT_EQ(strDeviceSerialNumber(ini, 5, ""), "ABCDEFGH9999");
-}
-
-TEST_F(DeviceSerial, AddLimitSNArithmetic)
-{
-    EXPECT_EQ(vAddLimitSN("AAAABBBB0001", 3, true), "AAAABBBB0004");
-    EXPECT_EQ(vAddLimitSN("AAAABBBB0001", 15, true), "AAAABBBB0010");
-    EXPECT_EQ(vAddLimitSN("FFFF", 1, true), "0000");
-    EXPECT_TRUE(TraceHas("vAddLimitSN: strSerialNumber[FFFF] , ucCount[1] , "));
-    EXPECT_EQ(vAddLimitSN("0009", 11, false), "0020");
-    EXPECT_EQ(vAddLimitSN("12A4", 1, false), "12A4");
-    EXPECT_EQ(vAddLimitSN("SN0000012", 1, true), "SN13");
-    EXPECT_TRUE(TraceHas("Not Invalid strRetSerialNumber["));
-    // Shorter than 8: the number alone; read from "SN12" it has no leading hex digit.
-    EXPECT_EQ(vAddLimitSN("sn12", 1, true), "1");
-    EXPECT_EQ(vAddLimitSN("x0012", 1, true), "1");
-    EXPECT_EQ(vAddLimitSN("12x", 2, true), "14");
-    EXPECT_EQ(vAddLimitSN("aaaabbbb00ff", 1, true), "AAAABBBB0100");
-    EXPECT_EQ(vAddLimitSN("", 1, true), "");
-    EXPECT_EQ(vAddLimitSN("999", 255, false), "254");
 }
 
 TEST_F(DeviceSerial, TemplatesAndUnsupportedFormats)

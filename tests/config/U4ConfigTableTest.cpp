@@ -5,7 +5,6 @@
 #include <set>
 #include <sstream>
 
-#include "config/SerialNumber.h"
 #include "util/Clock.h"
 #include "tests/config/TablesTestSupport.h"
 
