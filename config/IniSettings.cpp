@@ -19,11 +19,6 @@ void ApplyIniLoadForcedFields(IniSettings& s)
 {
     SetIniString(s.USB4_ComponentID, "FFFFFFFFFFF");
     SetIniString(s.USB4_MinFW, "FF");
-    s.USB4_ComponentID_EditType = 5;
-    s.hdd_standby = 0;
-    s.image0 = 1;
-    s.image1 = 0;
-    s.crc32 = 0;
     s.usb_removable = 0;
     s.eup = 0;
     s.two_leds = 0;

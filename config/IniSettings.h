@@ -177,10 +177,10 @@ bool SetIniString(IniString& field, std::string_view text);
 // terminator is missing).
 size_t IniStringLength(const IniString& field);
 
-// Forces the fields a load always sets, whatever the file says or carries:
-// component ID "FFFFFFFFFFF", minimum firmware "FF", every PCIE_USB_Config option
-// back to its default, the USB4 options 1, 1, 3, `USB4_ComponentID_EditType` 5,
-// `hdd_standby` 0, `image0` 1, `image1` 0, `crc32` 0.
+// Sets the fields the settings file does not carry, as every load does at the
+// end of the file: component ID "FFFFFFFFFFF", minimum firmware "FF", every
+// PCIE_USB_Config option back to its default (all off; LP if Idle 0; LP if U3,
+// ASPM, speed and lane 3) and the USB4 options 1, 1, 3.
 void ApplyIniLoadForcedFields(IniSettings& settings);
 
 // Chip-type filter of discovery for a `target_chip` value: "5211" gives "00",
