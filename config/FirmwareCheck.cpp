@@ -153,3 +153,16 @@ std::optional<std::string> strBcdRevisionFromFWFile(const std::string& strFWFile
     std::snprintf(text, sizeof text, "%c%X%c%c", date[1], month, date[4], date[5]);
     return std::string(text);
 }
+
+bool bSyncUSB4BcdProductFWRevision(IniSettings& ini)
+{
+    if (ini.USB4_BcdSync != 1) return false;
+    const std::string path(ini.fw_binary_name, IniStringLength(ini.fw_binary_name));
+    const auto revision = strBcdRevisionFromFWFile(path);
+    if (!revision) {
+        DBG_WRN("%s:%d: USB4 BCD sync: no revision from strFWFileName : %s", path.c_str());
+        return false;
+    }
+    SetIniString(ini.USB4_BcdProductFWRevision, *revision);
+    return true;
+}

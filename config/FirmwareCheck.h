@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "config/IniSettings.h"
+
 // Prefix every bridge firmware file name starts with.
 inline constexpr const char* kFWFileNamePrefix = "BR_USB4_";
 // Prefix (8) + version field (15) + ".bin" (4).
@@ -57,3 +59,9 @@ bool bCheckFWFile(const std::string& strFWFileName);
 // the two day digits ("4C31" for 31 December 2024). nullopt when the file does not
 // exist or its name carries no well-formed date.
 std::optional<std::string> strBcdRevisionFromFWFile(const std::string& strFWFileName);
+
+// The BCD synchronisation (at start-up and after each firmware browse): when
+// `USB4_BcdSync` is 1 and the revision can be derived from `fw_binary_name`, it is
+// stored in `USB4_BcdProductFWRevision` and true is returned; otherwise the field
+// keeps its value.
+bool bSyncUSB4BcdProductFWRevision(IniSettings& ini);

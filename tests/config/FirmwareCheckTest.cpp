@@ -140,6 +140,23 @@ TEST_F(FirmwareFile, BcdRevisionFromTheDateInTheName)
     EXPECT_EQ(strBcdRevisionFromFWFile(shortName), std::nullopt);
 }
 
+TEST_F(FirmwareFile, BcdSyncStoresTheRevisionOnlyWhenSwitchedOnAndDerivable)
+{
+    const std::string path = Path("BR_USB4_241231_0000001.bin");
+    WriteBytes(path, {0});
+    IniSettings ini = DefaultIniSettings();
+    SetIniString(ini.fw_binary_name, path);
+    ini.USB4_BcdSync = 0;
+    EXPECT_FALSE(bSyncUSB4BcdProductFWRevision(ini));
+    EXPECT_STREQ(ini.USB4_BcdProductFWRevision, "1234");
+    ini.USB4_BcdSync = 1;
+    EXPECT_TRUE(bSyncUSB4BcdProductFWRevision(ini));
+    EXPECT_STREQ(ini.USB4_BcdProductFWRevision, "4C31");
+    SetIniString(ini.fw_binary_name, Path("BR_USB4_24.bin"));
+    EXPECT_FALSE(bSyncUSB4BcdProductFWRevision(ini));
+    EXPECT_STREQ(ini.USB4_BcdProductFWRevision, "4C31");
+}
+
 class Limitation : public TempFolderTest {
 protected:
     static LimitationDeviceTexts Device(std::string fw)
