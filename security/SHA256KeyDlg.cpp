@@ -1,38 +1,15 @@
-#include "security/SHA256.h"
+#include "security/SHA256KeyDlg.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
 #include "log/DebugLog.h"
 
 namespace {
-// Initial hash value H0..H7 of SHA-256 (first 32 bits of the fractional parts of
-// the square roots of the first eight primes).
-constexpr std::array<uint32_t, CSHA256::kKeyWords> kSHA256InitialHash = {
-    0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
-};
 constexpr size_t kFieldReadLimit = 127;
 constexpr size_t kFieldDigits = 8;
 }  // namespace
-
-CSHA256::CSHA256() : m_aulKey(kSHA256InitialHash) {}
-
-std::array<uint8_t, CSHA256::kKeyBytes> CSHA256::KeyBytes() const
-{
-    std::array<uint8_t, kKeyBytes> bytes{};
-    for (size_t i = 0; i < kKeyWords; ++i) {
-        bytes[4 * i + 0] = static_cast<uint8_t>(m_aulKey[i] >> 24);
-        bytes[4 * i + 1] = static_cast<uint8_t>(m_aulKey[i] >> 16);
-        bytes[4 * i + 2] = static_cast<uint8_t>(m_aulKey[i] >> 8);
-        bytes[4 * i + 3] = static_cast<uint8_t>(m_aulKey[i]);
-    }
-    return bytes;
-}
-
-std::array<uint8_t, CSHA256::kKeyBytes> SHA256KeyBytesToSend()
-{
-    return CSHA256().KeyBytes();
-}
 
 std::string strFilterSHA256KeyField(const std::string& text, int* caret)
 {
@@ -52,10 +29,9 @@ std::string strFilterSHA256KeyField(const std::string& text, int* caret)
 
 void CSHA256KeyDlgModel::OnInitDialog(bool bSHA256Option)
 {
-    const CSHA256 key;
     for (size_t i = 0; i < kFields; ++i) {
         char text[16];
-        std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(key.ulKeyWord(i)));
+        std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(CSHA256::kKeyWords[i]));
         m_strEditSHA256Key[i] = text;
     }
     m_bCheck = bSHA256Option;

@@ -1,4 +1,4 @@
-#include "security/SHA256.h"
+#include "security/SHA256KeyDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -6,15 +6,13 @@ namespace {
 
 TEST(SHA256Key, WordsAreTheStandardInitialHashAndWireFormIsBigEndian)
 {
-    const CSHA256 key;
-    EXPECT_EQ(key.ulKeyWord(0), 0x6a09e667u);
-    EXPECT_EQ(key.ulKeyWord(7), 0x5be0cd19u);
+    EXPECT_EQ(CSHA256::kKeyWords[0], 0x6a09e667u);
+    EXPECT_EQ(CSHA256::kKeyWords[7], 0x5be0cd19u);
     const std::array<uint8_t, 32> expected = {
         0x6A, 0x09, 0xE6, 0x67, 0xBB, 0x67, 0xAE, 0x85, 0x3C, 0x6E, 0xF3, 0x72, 0xA5, 0x4F, 0xF5, 0x3A,
         0x51, 0x0E, 0x52, 0x7F, 0x9B, 0x05, 0x68, 0x8C, 0x1F, 0x83, 0xD9, 0xAB, 0x5B, 0xE0, 0xCD, 0x19,
     };
-    EXPECT_EQ(key.KeyBytes(), expected);
-    EXPECT_EQ(SHA256KeyBytesToSend(), expected);
+    EXPECT_EQ(CSHA256::KeyWireForm(), expected);
 }
 
 TEST(SHA256KeyField, FilterKeepsEightHexDigitsInUpperCase)
@@ -58,8 +56,8 @@ TEST(SHA256KeyDialog, OpensWithTheKeyAndOnlyOkChangesTheOption)
     dlg.OnClose(true, option);
     EXPECT_TRUE(option);
     // Edited fields never change the key that is sent.
-    EXPECT_EQ(SHA256KeyBytesToSend()[8], 0x3C);
-    EXPECT_EQ(SHA256KeyBytesToSend()[11], 0x72);
+    EXPECT_EQ(CSHA256::KeyWireForm()[8], 0x3C);
+    EXPECT_EQ(CSHA256::KeyWireForm()[11], 0x72);
 }
 
 }  // namespace
