@@ -3,6 +3,9 @@
 // initialises (after the settings are loaded). This is the initialisation only:
 // what to do, whether the window may show, the debug level and the plug-in
 // time-out. The actions themselves run later on the scan thread.
+//
+// ParseCmdLine is the main dialog's command-line step and `vCmdLinePreHandler`
+// in one: the "/DBG" branch first, the option branch otherwise.
 #include <cstdint>
 #include <string>
 

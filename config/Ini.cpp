@@ -455,6 +455,40 @@ int Ini::vSetDefaultINI()
     return vCheckINIType();
 }
 
+bool Ini::vLoadINIAtStartup(const std::string& path)
+{
+    const bool loaded = vLoadINIFile(path);
+    if (!loaded) vSetDefaultINI();
+    vClearStepSwitchesAfterLoad(m_pINI);
+    return loaded;
+}
+
+void vClearStepSwitchesAfterLoad(IniSettings& s)
+{
+    s.format_enable = 0;
+    s.wr_test_enable = 0;
+    s.preload_enable = 0;
+    s.Check_USBStatus_enable = 0;
+    s.fw_reload = 0;
+    s.Auto_Safe_Remove = 0;
+}
+
+int iDriveTypeFromText(const std::string& text)
+{
+    if (text == "NTFS") return 0;
+    if (text == "FAT32") return 1;
+    if (text == "exFAT") return 2;
+    return -1;
+}
+
+int iUSBStatusFromText(const std::string& text)
+{
+    if (text == "USB 2.0") return 0;
+    if (text == "USB 3.0") return 1;
+    if (text == "USB 3.1") return 2;
+    return -1;
+}
+
 std::string strValidateGUIForSaveINI(const std::string& vendorId, const std::string& productId,
                                      const std::string& deviceRevision)
 {

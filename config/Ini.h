@@ -61,6 +61,11 @@ public:
     // The built-in defaults, then `vCheckINIType`.
     int vSetDefaultINI();
 
+    // Start-up load: `path` (the default settings file), the built-in defaults
+    // when it does not load, then the step switches cleared. Returns whether the
+    // file loaded.
+    bool vLoadINIAtStartup(const std::string& path);
+
     // Lines counted by the last load (every recognised key, the counted section
     // lines, the "[Target_Chip]" comment and every unrecognised line).
     unsigned m_uTotalINICountLine = 0;
@@ -75,6 +80,15 @@ private:
     // Clears the record, shows the version message and returns false.
     bool vRejectVersion(uint32_t version);
 };
+
+// After every load the partition/format, write/read test, preload, USB status,
+// reload and safe-removal switches are off until the operator ticks them.
+void vClearStepSwitchesAfterLoad(IniSettings& settings);
+
+// Combo texts of the main dialog as record values: "NTFS"/"FAT32"/"exFAT" give
+// 0/1/2, "USB 2.0"/"USB 3.0"/"USB 3.1" give 0/1/2; -1 for any other text.
+int iDriveTypeFromText(const std::string& text);
+int iUSBStatusFromText(const std::string& text);
 
 // Default settings file path: the tool's folder and "br_mp_Toolv0.6.ini".
 std::string strDefaultINIFilePath();

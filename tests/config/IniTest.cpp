@@ -468,6 +468,34 @@ TEST_F(SettingsFile, DescriptorCheckBeforeSaving)
     EXPECT_EQ(m_Sink.messages[0].text, "PID Format not valid \r\n");
 }
 
+TEST_F(SettingsFile, StartupFallsBackToDefaultsAndClearsStepSwitches)
+{
+    Ini ini;
+    EXPECT_FALSE(ini.vLoadINIAtStartup(Path("missing.ini")));
+    EXPECT_TRUE(m_Sink.messages.empty());  // missing file: defaults, no message
+    EXPECT_STREQ(ini.m_pINI.serial_number, "AAAABBBB0001");
+    EXPECT_EQ(ini.m_pINI.fw_reload, 0);
+
+    IniSettings s = SampleSettings();
+    s.wr_test_enable = s.preload_enable = s.Check_USBStatus_enable = s.Auto_Safe_Remove = 1;
+    Write("s.ini", strComposeINIText(s));
+    EXPECT_TRUE(ini.vLoadINIAtStartup(Path("s.ini")));
+    EXPECT_EQ(ini.m_pINI.format_enable + ini.m_pINI.wr_test_enable + ini.m_pINI.preload_enable +
+                  ini.m_pINI.Check_USBStatus_enable + ini.m_pINI.fw_reload + ini.m_pINI.Auto_Safe_Remove,
+              0);
+    EXPECT_EQ(ini.m_pINI.fw_enable, 1);
+    EXPECT_STREQ(ini.m_pINI.serial_number, "0123456789ABCDEF");
+}
+
+TEST(DialogTexts, ComboTextsToValues)
+{
+    EXPECT_EQ(iDriveTypeFromText("NTFS"), 0);
+    EXPECT_EQ(iDriveTypeFromText("exFAT"), 2);
+    EXPECT_EQ(iDriveTypeFromText("FAT16"), -1);
+    EXPECT_EQ(iUSBStatusFromText("USB 3.1"), 2);
+    EXPECT_EQ(iUSBStatusFromText(""), -1);
+}
+
 TEST(TargetChip, FilterByChip)
 {
     EXPECT_EQ(strChipTypeFilterFromTargetChip("5211"), "00");
