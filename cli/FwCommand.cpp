@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "devedactl fw inspect FILE   (exit 0 when the name check passes, 1 when not)";
+constexpr const char* kUsage = "  fw inspect FILE   (exit 0 when the name check passes, 1 when not)";
 
 int Inspect(const std::string& file)
 {

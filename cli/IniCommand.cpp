@@ -50,5 +50,5 @@ int RunIni(const cli::Args& args)
 }  // namespace
 
 DEVEDA_CLI_COMMAND("ini", RunIni,
-                   "devedactl ini check FILE   load a settings file; print the check result, counted lines, "
+                   "  ini check FILE   load a settings file; print the check result, counted lines, "
                    "outcome and messages (exit 1 when the load fails)");

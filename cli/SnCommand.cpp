@@ -45,4 +45,4 @@ int RunSn(const cli::Args& args)
 }  // namespace
 
 DEVEDA_CLI_COMMAND("sn", RunSn,
-                   "devedactl sn advance SN COUNT --hex|--dec   print SN advanced by COUNT (0..255)");
+                   "  sn advance SN COUNT --hex|--dec   print SN advanced by COUNT (0..255)");

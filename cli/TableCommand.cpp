@@ -15,8 +15,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "devedactl table compose --ini FILE --index N [--disk-sn SN] [--u4-from FILE]\n"
-    "devedactl table decode FILE [--as config1|config4|u4]";
+    "  table compose --ini FILE --index N [--disk-sn SN] [--u4-from FILE]\n"
+    "  table decode FILE [--as config1|config4|u4]";
 
 // A 128-byte table file; nullopt (with a message) when it is missing or has
 // another size.
