@@ -112,6 +112,31 @@ std::vector<uint8_t> MakeFirmwareImage(const std::array<uint8_t, 6>& version, ui
     return image;
 }
 
+std::array<uint8_t, kConfigTableSize> MakeConfigTable(const UsbIdentity& identity)
+{
+    std::array<uint8_t, kConfigTableSize> table;
+    table.fill(0xFF);
+    auto text = [&](size_t at, size_t width, const std::string& value) {
+        std::copy_n(value.begin(), std::min(width, value.size()), table.begin() + static_cast<long>(at));
+    };
+    auto word = [&](size_t at, uint16_t value) {
+        table[at] = static_cast<uint8_t>(value);
+        table[at + 1] = static_cast<uint8_t>(value >> 8);
+    };
+    text(4, 20, identity.serial);
+    text(24, 36, identity.manufacturer);
+    text(68, 32, identity.product);
+    word(116, identity.idVendor);
+    word(118, identity.idProduct);
+    word(120, identity.bcdDevice);
+    table[124] = 0x02;
+    table[126] = 0x5A;
+    uint8_t sum = 0;
+    for (size_t i = 4; i <= 126; ++i) sum = static_cast<uint8_t>(sum + table[i]);
+    table[127] = sum;
+    return table;
+}
+
 // --- creation and state ---------------------------------------------------------
 
 Bridge::Bridge(fs::path folder) : m_Folder(std::move(folder))
@@ -138,14 +163,26 @@ bool Bridge::Create(const fs::path& folder, const BridgeSetup& setup)
     ok = ok && WriteBlob(folder / "factory.bin", factory);
     if (!ok) return false;
 
+    UsbIdentity identity;
+    identity.idVendor = 0x2B9D;
+    identity.idProduct = 0x7951;
+    identity.bcdDevice = 0x0100;
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "DV2406%014d", setup.diskNumber);
+    identity.serial = setup.serial.empty() ? serial : setup.serial;
+    identity.manufacturer = "USB4 Storage";
+    identity.product = "NVMe Bridge";
+    const auto table = MakeConfigTable(identity);
+    if (!WriteBlobRange(folder / "config.bin", 0, table.data(), table.size())) return false;
+
     Bridge bridge(folder);
+    bridge.SetLocation(setup.location);
     bridge.m_State.SetInt("present", 1);
     bridge.m_State.SetInt("disk_number", setup.diskNumber);
     bridge.m_State.SetInt("running_image", 0);
     bridge.WriteRegister(reg::kVariantRevision, setup.variantRevision);
     bridge.WriteRegister(reg::kUsbMode, 0x80);        // UAS
-    bridge.WriteRegister(reg::kUsbConnection, 0x02);  // SuperSpeed
-    bridge.WriteRegister(reg::kUsb3Lanes, 0x14);      // Plus, two lanes
+    bridge.SetUsb3Link("plusx2");
     bridge.WriteRegister(reg::kCcOrientation, 0x00);
     bridge.WriteRegister(reg::kSha256Option, 0x00);  // key check supported
     bridge.WriteRegister(reg::kU4SpeedA, 0x10);
@@ -184,6 +221,72 @@ void Bridge::SetMode(U4Mode mode)
     }
     WriteRegister(reg::kU4Link, link);
     WriteRegister(reg::kU4Tunnel, tunnel);
+}
+
+UsbLocation Bridge::Location() const
+{
+    UsbLocation location;
+    location.controller = static_cast<int>(m_State.GetInt("usb_controller", 0));
+    location.hub = static_cast<int>(m_State.GetInt("usb_hub", 0));
+    location.port = static_cast<int>(m_State.GetInt("usb_port", 1));
+    return location;
+}
+
+void Bridge::SetLocation(const UsbLocation& location)
+{
+    m_State.SetInt("usb_controller", location.controller);
+    m_State.SetInt("usb_hub", location.hub);
+    m_State.SetInt("usb_port", location.port);
+}
+
+UsbIdentity Bridge::Identity() const
+{
+    const auto table = ConfigTable(0, 0);
+    uint8_t sum = 0;
+    for (size_t i = 4; i <= 126; ++i) sum = static_cast<uint8_t>(sum + table[i]);
+    UsbIdentity identity;
+    if (table[126] != 0x5A || table[127] != sum) {
+        // A bridge without a valid table enumerates with its ROM identity.
+        identity.idVendor = 0x2B9D;
+        identity.idProduct = 0x7951;
+        identity.bcdDevice = 0x0001;
+        identity.product = "USB4 Bridge";
+        return identity;
+    }
+    auto text = [&](size_t at, size_t width) {
+        std::string value;
+        for (size_t i = at; i < at + width && table[i] != 0xFF && table[i] != 0x00; ++i)
+            value += static_cast<char>(table[i]);
+        return value;
+    };
+    identity.serial = SerialStringOff() ? "" : text(4, 20);
+    identity.manufacturer = text(24, 36);
+    identity.product = text(68, 32);
+    identity.idVendor = static_cast<uint16_t>(table[116] | table[117] << 8);
+    identity.idProduct = static_cast<uint16_t>(table[118] | table[119] << 8);
+    identity.bcdDevice = static_cast<uint16_t>(table[120] | table[121] << 8);
+    return identity;
+}
+
+void Bridge::SetCdrom(int number)
+{
+    m_State.SetInt("cdrom", number >= 0 ? 1 : 0);
+    m_State.SetInt("cdrom_number", number);
+}
+
+bool Bridge::SetUsb3Link(const std::string& link)
+{
+    // Connection register: 0 full, 1 high, 2 SuperSpeed; lane register: bit 2
+    // SuperSpeed Plus, bit 4 two lanes.
+    static const std::map<std::string, std::pair<uint8_t, uint8_t>> kLinks = {
+        {"full", {0, 0x00}},     {"high", {1, 0x00}}, {"super", {2, 0x00}},
+        {"superx2", {2, 0x10}}, {"plus", {2, 0x04}}, {"plusx2", {2, 0x14}}};
+    const auto it = kLinks.find(link);
+    if (it == kLinks.end()) return false;
+    WriteRegister(reg::kUsbConnection, it->second.first);
+    WriteRegister(reg::kUsb3Lanes, it->second.second);
+    m_State.Set("usb3_link", link);
+    return true;
 }
 
 std::string Bridge::ChipId() const
@@ -466,11 +569,11 @@ void Bridge::AtaPassThrough(ScsiExchange& exchange)
         return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
 }
 
-void SystemDisk::Execute(ScsiExchange& exchange)
+void PlainDisk::Execute(ScsiExchange& exchange)
 {
     exchange.transferred = 0;
     if (exchange.cdb[0] == kOpInquiry && exchange.dataIn && !(exchange.cdb[1] & 0x01))
-        return FillInquiry(exchange, 0x00, "ATA", "System SSD", "1.0", "");
+        return FillInquiry(exchange, 0x00, m_Vendor, m_Product, "1.0", "");
     exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
 }
 

@@ -80,8 +80,33 @@ std::vector<uint8_t> MakeFirmwareImage(const std::array<uint8_t, 6>& version, ui
 // The key the tool provisions: the SHA-256 initial hash words, most significant byte first.
 std::array<uint8_t, kKeySize> StandardKey();
 
+// USB identity a bridge reports in its device and string descriptors, read from
+// its configuration table (image 0, type 0) when that table carries the 0x5A
+// signature and a correct checksum, else the factory identity.
+struct UsbIdentity {
+    uint16_t idVendor = 0;
+    uint16_t idProduct = 0;
+    uint16_t bcdDevice = 0;
+    std::string serial;  // empty: the device has no serial-number string
+    std::string manufacturer;
+    std::string product;
+};
+
+// Where a device hangs in the USB tree: host controller, hub (0 = the
+// controller's root hub, else an external hub's id) and port (1-based).
+struct UsbLocation {
+    int controller = 0;
+    int hub = 0;
+    int port = 1;
+};
+
+// A factory configuration table with the given identity (signature and checksum set).
+std::array<uint8_t, kConfigTableSize> MakeConfigTable(const UsbIdentity& identity);
+
 struct BridgeSetup {
     int diskNumber = 1;
+    UsbLocation location;
+    std::string serial;  // factory serial number; empty gives "DV2406" + 14-digit disk number
     U4Mode mode = U4Mode::Legacy;
     uint8_t variantRevision = 0x31;  // register 0xC8FF
     std::array<uint8_t, 6> firmwareVersion{0x24, 0x06, 0x12, 0x00, 0x01, 0x05};
@@ -113,6 +138,17 @@ public:
     void SetMode(U4Mode mode);
     std::string ChipId() const;  // "7951" or "7956"
     int RunningImage() const { return static_cast<int>(m_State.GetInt("running_image", 0)); }
+    UsbLocation Location() const;
+    void SetLocation(const UsbLocation& location);
+    UsbIdentity Identity() const;
+    // Presents the bridge as CD-ROM `number`, or as a disk again with -1.
+    void SetCdrom(int number);
+    // A bridge whose serial-number string is switched off reports none.
+    bool SerialStringOff() const { return m_State.GetInt("serial_string_off", 0) != 0; }
+    void SetSerialStringOff(bool off) { m_State.SetInt("serial_string_off", off ? 1 : 0); }
+    // Generic state keys for shaping a station (link speed, disk size, ...).
+    std::string Get(const std::string& key, const std::string& fallback = "") const { return m_State.Get(key, fallback); }
+    void Set(const std::string& key, const std::string& value) { m_State.Set(key, value); }
 
     // Faults: the next `count` requests with this opcode fail.
     void SetFault(uint8_t opcode, FaultMode mode, int count);
@@ -129,6 +165,8 @@ public:
     std::string ImageVersion(int image) const;
     // Loads the running image's version into register 0x07F0.
     void Boot();
+    // USB3 link: "full", "high", "super", "superx2", "plus", "plusx2".
+    bool SetUsb3Link(const std::string& link);
 
     const std::filesystem::path& Folder() const { return m_Folder; }
 
@@ -151,10 +189,16 @@ private:
     KeyValueFile m_State;
 };
 
-// The host's system disk: an ordinary disk that knows no vendor command.
-class SystemDisk final : public IScsiTarget {
+// An ordinary disk that knows no vendor command: the host's system disk, a
+// plain USB stick, a SATA disk.
+class PlainDisk final : public IScsiTarget {
 public:
+    PlainDisk(const char* vendor, const char* product) : m_Vendor(vendor), m_Product(product) {}
     void Execute(ScsiExchange& exchange) override;
+
+private:
+    const char* m_Vendor;
+    const char* m_Product;
 };
 
 // Fills standard INQUIRY data (36 bytes, plus the chip ID at 36..37 when given).

@@ -1,23 +1,55 @@
 #pragma once
-// The emulated station's world as kept in its folder: which bridges exist and
-// where their folders are. station.ini holds the bridge ids ("bridges = 1,2,3,4");
-// each bridge lives in "bridge<ID>". Disk 0 is the host's system disk and never a
-// bridge.
+// The emulated station's world as kept in its folder: the USB tree (host
+// controllers, their root hubs, external hubs), the bridges on it, and decoy
+// devices that discovery must pass over. Disk 0 is the host's system disk and
+// never a bridge.
+//
+// station.ini keys:
+//   bridges = 1,2,3         ids of the bridges; each lives in "bridge<ID>"
+//   controllers = 2         host controllers, each with a root hub
+//   root_ports = 10         ports of every root hub
+//   next_disk = 5           number the next disk that appears will get
+//   hub.<ID> = controller=C hub=H port=P ports=N
+//                           an external hub on port P of hub H (0 = root hub)
+//   decoy.<ID> = kind=stick|sata disk=D [controller=C hub=H port=P] serial=S
+//                           a plain USB stick on a port, or a SATA disk with no
+//                           USB port; each answers as an ordinary disk
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "emu/Bridge.h"
 
 namespace emu {
 
+struct ExternalHub {
+    int id = 0;
+    UsbLocation location;  // where the hub itself is plugged in
+    int ports = 4;
+};
+
+struct Decoy {
+    int id = 0;
+    std::string kind;  // "stick" or "sata"
+    int disk = 0;
+    UsbLocation location;  // sticks only
+    std::string serial;
+};
+
+// What sits on one hub port.
+struct PortOccupant {
+    enum Kind { kNone, kBridge, kHub, kDecoy } kind = kNone;
+    int id = 0;
+};
+
 class World {
 public:
     explicit World(std::filesystem::path folder) : m_Folder(std::move(folder)) {}
 
     bool Exists() const;
-    // Creates a station of `bridges` default bridges on disks 1..N (replacing any
-    // station in the folder).
+    // Creates a station of `bridges` default bridges on disks 1..N, ten to a
+    // root hub (replacing any station in the folder).
     bool Init(int bridges);
 
     std::vector<int> BridgeIds() const;
@@ -25,10 +57,32 @@ public:
     // The bridge on the bus as disk `disk` (never disk 0).
     std::optional<int> BridgeOnDisk(int disk) const;
 
+    int ControllerCount() const;
+    int RootPortCount() const;
+    std::vector<ExternalHub> Hubs() const;
+    std::vector<Decoy> Decoys() const;
+    int PortCount(int controller, int hub) const;
+    PortOccupant At(const UsbLocation& location) const;
+
+    // Shaping the world.
+    int AddBridge(const BridgeSetup& setup);  // returns the new id, 0 on failure
+    bool RemoveBridge(int id);
+    int AddHub(const ExternalHub& hub);
+    int AddDecoy(const Decoy& decoy);
+    // The next free disk number (advances the counter).
+    int TakeDiskNumber();
+    // A free port of the root hubs, or nullopt.
+    std::optional<UsbLocation> FreeRootPort() const;
+
     const std::filesystem::path& Folder() const { return m_Folder; }
 
 private:
+    KeyValueFile Load() const;
+    bool Store(const KeyValueFile& station) const;
     std::filesystem::path m_Folder;
 };
+
+// "key=value key=value" -> map.
+std::map<std::string, std::string> ParseFields(const std::string& text);
 
 }  // namespace emu

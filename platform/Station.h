@@ -5,10 +5,82 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
 namespace platform {
+
+struct UsbHostControllerInfo {
+    std::string driverKeyName;
+    std::string deviceDesc;
+    std::string hardwareId;
+    std::string rootHubName;
+};
+
+enum UsbConnectionStatus : uint8_t {
+    NoDeviceConnected = 0,
+    DeviceConnected = 1,
+    DeviceFailedEnumeration = 2,
+    DeviceGeneralFailure = 3,
+    DeviceCausedOvercurrent = 4,
+    DeviceNotEnoughPower = 5,
+};
+
+#pragma pack(push, 1)
+struct USB_DEVICE_DESCRIPTOR {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint16_t bcdUSB;
+    uint8_t bDeviceClass;
+    uint8_t bDeviceSubClass;
+    uint8_t bDeviceProtocol;
+    uint8_t bMaxPacketSize0;
+    uint16_t idVendor;
+    uint16_t idProduct;
+    uint16_t bcdDevice;
+    uint8_t iManufacturer;
+    uint8_t iProduct;
+    uint8_t iSerialNumber;
+    uint8_t bNumConfigurations;
+};
+#pragma pack(pop)
+static_assert(sizeof(USB_DEVICE_DESCRIPTOR) == 18);
+
+struct UsbNodeConnection {
+    UsbConnectionStatus ConnectionStatus = NoDeviceConnected;
+    bool DeviceIsHub = false;
+    USB_DEVICE_DESCRIPTOR DeviceDescriptor{};
+};
+
+// Storage device types and bus types.
+constexpr uint32_t FILE_DEVICE_CD_ROM = 2;
+constexpr uint32_t FILE_DEVICE_DISK = 7;
+constexpr uint8_t BusTypeScsi = 1;
+constexpr uint8_t BusTypeUsb = 7;
+constexpr uint8_t BusTypeSata = 11;
+constexpr uint8_t BusTypeNvme = 17;
+
+struct StorageInterfaceInfo {
+    std::string devicePath;
+    // Registry properties of the device, name and text ("SPDRP_FRIENDLYNAME", ...).
+    std::vector<std::pair<std::string, std::string>> properties;
+};
+
+struct StorageDeviceNumber {
+    uint32_t DeviceType = 0;
+    uint32_t DeviceNumber = 0;
+    uint32_t PartitionNumber = 0;
+};
+
+struct StorageDeviceProperty {
+    uint8_t BusType = 0;
+    std::string VendorId;  // empty when the device reports none
+    std::string ProductId;
+    std::string ProductRevision;
+    std::string SerialNumber;
+};
 
 class IStation {
 public:
@@ -27,6 +99,33 @@ public:
     // Returns false and sets the last error when the call itself fails.
     virtual bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
                                  void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) = 0;
+
+    // --- USB tree and storage interfaces ---
+    // Device paths of the present USB host controllers, to be opened with CreateFile.
+    virtual std::vector<std::string> EnumerateHostControllers() = 0;
+    // Driver key, description and root hub name of an opened host controller.
+    virtual bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) = 0;
+    // Number of downstream ports of an opened hub ("\\.\" + root hub name, or
+    // "\\?\" + external hub name).
+    virtual bool GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts) = 0;
+    virtual bool GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection) = 0;
+    virtual bool GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName) = 0;
+    // Name of the external hub on a port.
+    virtual bool GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName) = 0;
+    // String descriptor `index` of the device on a port in `languageId`; index 0
+    // gives the supported language IDs as the characters of `text`.
+    virtual bool GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
+                                     std::u16string& text) = 0;
+    // Description and hardware ID of the device node with this driver key.
+    virtual bool GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
+                                          std::string& hardwareId) = 0;
+    // Present device interfaces of the disk (7) or CD-ROM (2) class.
+    virtual std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) = 0;
+    // Storage device number of an opened disk, CD-ROM or storage interface.
+    virtual bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) = 0;
+    virtual bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) = 0;
+
+    // --- disks and volumes ---
 };
 
 // Last error of the calling thread, set by the station's calls.

@@ -66,23 +66,58 @@ EmuStation::EmuStation(fs::path folder) : m_World(std::move(folder))
     if (!m_World.Exists()) m_World.Init(4);
 }
 
-HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t)
+bool EmuStation::ResolveDisk(OpenDevice& device) const
 {
-    OpenDevice device;
-    if (!ParseDevicePath(path, device.cdrom, device.number)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (device.cdrom) {
+    if (device.kind == OpenDevice::kCdrom) {
         for (int id : m_World.BridgeIds()) {
             const emu::Bridge bridge(m_World.BridgeFolder(id));
             if (bridge.Present() && bridge.CdromNumber() == device.number) device.bridgeId = id;
         }
-    } else if (device.number != 0) {
-        device.bridgeId = m_World.BridgeOnDisk(device.number);
+        return device.bridgeId.has_value();
     }
-    const bool systemDisk = !device.cdrom && device.number == 0;
-    if (!systemDisk && !device.bridgeId) {
+    if (device.number == 0) return true;  // the system disk
+    device.bridgeId = m_World.BridgeOnDisk(device.number);
+    if (device.bridgeId) return true;
+    for (const auto& decoy : m_World.Decoys())
+        if (decoy.disk == device.number) device.decoyId = decoy.id;
+    return device.decoyId.has_value();
+}
+
+HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flagsAndAttributes)
+{
+    m_LastOpenFlags = flagsAndAttributes;
+    OpenDevice device;
+    bool cdrom = false;
+    bool found = false;
+    if (ParseDevicePath(path, cdrom, device.number)) {
+        device.kind = cdrom ? OpenDevice::kCdrom : OpenDevice::kDisk;
+        found = ResolveDisk(device);
+    } else {
+        for (int controller = 0; controller < m_World.ControllerCount() && !found; ++controller) {
+            if (path == EmuControllerPath(controller)) {
+                device = {OpenDevice::kController, controller};
+                found = true;
+            } else if (path == "\\\\.\\" + EmuRootHubName(controller)) {
+                device = {OpenDevice::kHub, controller, 0};
+                found = true;
+            }
+            for (const auto& hub : m_World.Hubs())
+                if (hub.location.controller == controller &&
+                    path == "\\\\?\\" + EmuExternalHubName(controller, hub.id)) {
+                    device = {OpenDevice::kHub, controller, hub.id};
+                    found = true;
+                }
+        }
+        // A storage interface opens the disk or CD-ROM it belongs to.
+        for (uint32_t type : {FILE_DEVICE_DISK, FILE_DEVICE_CD_ROM})
+            for (const auto& storage : StorageDevices(type))
+                if (!found && storage.path == path) {
+                    device.kind = type == FILE_DEVICE_DISK ? OpenDevice::kDisk : OpenDevice::kCdrom;
+                    device.number = storage.number;
+                    found = ResolveDisk(device);
+                }
+    }
+    if (!found) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -91,6 +126,17 @@ HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint3
     m_Handles[handle] = device;
     SetLastError(ERROR_SUCCESS);
     return reinterpret_cast<HANDLE>(handle);
+}
+
+std::optional<EmuStation::OpenDevice> EmuStation::Lookup(HANDLE handle) const
+{
+    std::lock_guard lock(m_Lock);
+    const auto it = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m_Handles.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return std::nullopt;
+    }
+    return it->second;
 }
 
 bool EmuStation::CloseHandle(HANDLE handle)
@@ -114,6 +160,12 @@ bool EmuStation::ModifyBridge(int id, const std::function<void(emu::Bridge&)>& c
     return bridge.Save();
 }
 
+bool EmuStation::ModifyWorld(const std::function<bool(emu::World&)>& change)
+{
+    FileLock lock(m_World.Folder() / "station.lock");
+    return change(m_World);
+}
+
 size_t EmuStation::OpenHandleCount() const
 {
     std::lock_guard lock(m_Lock);
@@ -122,8 +174,17 @@ size_t EmuStation::OpenHandleCount() const
 
 bool EmuStation::Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange)
 {
+    if (device.kind == OpenDevice::kController || device.kind == OpenDevice::kHub) {
+        exchange.callFailed = true;
+        exchange.callError = ERROR_INVALID_FUNCTION;
+        return false;
+    }
+    if (device.decoyId) {
+        emu::PlainDisk("Generic", "Flash Disk").Execute(exchange);
+        return true;
+    }
     if (!device.bridgeId) {
-        emu::SystemDisk().Execute(exchange);
+        emu::PlainDisk("NVMe", "System SSD").Execute(exchange);
         return true;
     }
     const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
@@ -131,7 +192,9 @@ bool EmuStation::Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange)
     emu::Bridge bridge(folder);
     // A handle opened before the bridge left the bus (or moved to another
     // number) no longer reaches it.
-    const bool sameDevice = device.cdrom ? bridge.CdromNumber() == device.number : bridge.DiskNumber() == device.number;
+    const bool sameDevice = device.kind == OpenDevice::kCdrom
+                                ? bridge.CdromNumber() == device.number
+                                : bridge.CdromNumber() < 0 && bridge.DiskNumber() == device.number;
     if (!bridge.Present() || !sameDevice) {
         exchange.callFailed = true;
         exchange.callError = ERROR_DEVICE_NOT_CONNECTED;
@@ -145,16 +208,10 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
                                  void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned)
 {
     if (bytesReturned) *bytesReturned = 0;
-    OpenDevice device;
-    {
-        std::lock_guard lock(m_Lock);
-        const auto it = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
-        if (it == m_Handles.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return false;
-        }
-        device = it->second;
-    }
+    ++m_IoControlCalls;
+    const auto found = Lookup(handle);
+    if (!found) return false;
+    const OpenDevice device = *found;
     const bool direct = ioControlCode == IOCTL_SCSI_PASS_THROUGH_DIRECT;
     if ((!direct && ioControlCode != IOCTL_SCSI_PASS_THROUGH) || !inBuffer || !outBuffer) {
         SetLastError(ERROR_INVALID_FUNCTION);
@@ -182,7 +239,7 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
     const uint8_t* cdb = direct ? directHeader.Cdb : plain.Cdb;
 
     EmuRequest request;
-    request.disk = device.cdrom ? -1 : device.number;
+    request.disk = device.kind == OpenDevice::kDisk ? device.number : -1;
     request.ioControlCode = ioControlCode;
     request.inBufferSize = inBufferSize;
     request.outBufferSize = outBufferSize;

@@ -2,6 +2,7 @@
 // The emulated station: device paths and pass-through requests served by the
 // device models of emu/, with the world kept in a folder. Requests to one bridge
 // are serialised across threads and processes by a lock file in its folder.
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -43,22 +44,57 @@ public:
     bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
                          void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) override;
 
+    std::vector<std::string> EnumerateHostControllers() override;
+    bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) override;
+    bool GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts) override;
+    bool GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection) override;
+    bool GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName) override;
+    bool GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName) override;
+    bool GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
+                             std::u16string& text) override;
+    bool GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
+                                  std::string& hardwareId) override;
+    std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) override;
+    bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) override;
+    bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) override;
+
     emu::World& World() { return m_World; }
     // Runs `change` on a bridge under its lock and saves it; false when the
     // bridge does not exist or cannot be saved.
     bool ModifyBridge(int id, const std::function<void(emu::Bridge&)>& change);
+    // Runs `change` on the world under the station lock.
+    bool ModifyWorld(const std::function<bool(emu::World&)>& change);
     // The requests received so far (the last 4096), oldest first.
     std::vector<EmuRequest> Journal() const;
     void ClearJournal();
     size_t OpenHandleCount() const;
+    // Every DeviceIoControl call made, valid or not, and the flags of the last open.
+    int IoControlCalls() const { return m_IoControlCalls.load(); }
+    uint32_t LastOpenFlags() const { return m_LastOpenFlags.load(); }
 
 private:
     struct OpenDevice {
-        bool cdrom = false;
-        int number = 0;                // disk or CD-ROM number of the path
-        std::optional<int> bridgeId;   // none: the system disk
+        enum Kind { kDisk, kCdrom, kController, kHub } kind = kDisk;
+        int number = 0;               // disk or CD-ROM number; controller index
+        int hub = 0;                  // hubs: 0 = root hub, else the external hub's id
+        std::optional<int> bridgeId;  // disks and CD-ROMs that are bridges
+        std::optional<int> decoyId;   // disks that are decoys
     };
+    // One disk or CD-ROM the station's storage stack knows.
+    struct StorageDevice {
+        uint32_t type = FILE_DEVICE_DISK;
+        int number = 0;
+        std::string path;  // device interface path
+        StorageDeviceProperty property;
+        std::string friendlyName;
+    };
+    std::vector<StorageDevice> StorageDevices(uint32_t deviceType) const;
+    // What a disk number is: a bridge, a decoy, or the system disk (0).
+    bool ResolveDisk(OpenDevice& device) const;
     bool Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange);
+    std::optional<OpenDevice> Lookup(HANDLE handle) const;
+    // The device on a hub port; false when the handle is not a hub or the port is empty.
+    bool PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupant, emu::UsbIdentity& identity);
     void Record(EmuRequest request);
 
     emu::World m_World;
@@ -66,9 +102,17 @@ private:
     std::map<uintptr_t, OpenDevice> m_Handles;
     uintptr_t m_NextHandle = 0x100;
     std::deque<EmuRequest> m_Journal;
+    std::atomic<int> m_IoControlCalls{0};
+    std::atomic<uint32_t> m_LastOpenFlags{0};
 };
 
 // Parses "\\.\PHYSICALDRIVE%d" (any case) or "\\.\CDROM%d".
 bool ParseDevicePath(const std::string& path, bool& cdrom, int& number);
+
+// Device paths and names of the emulated USB tree and storage interfaces.
+std::string EmuControllerPath(int controller);
+std::string EmuRootHubName(int controller);
+std::string EmuExternalHubName(int controller, int hub);
+std::string EmuStorageInterfacePath(uint32_t deviceType, int number, const std::string& serial);
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #pragma once
-// An emulated station in a temporary folder, behind a wrapper that counts every
-// call the host side makes, with a fake clock so that sleeps cost nothing.
+// An emulated station in a temporary folder, with a fake clock so that sleeps
+// cost nothing.
 #include <atomic>
 #include <memory>
 
@@ -10,32 +10,10 @@
 
 namespace testsupport {
 
-class CountingStation final : public platform::IStation {
-public:
-    explicit CountingStation(platform::IStation& inner) : m_Inner(inner) {}
-    platform::HANDLE CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
-                                uint32_t flags) override
-    {
-        m_LastOpenFlags = flags;
-        return m_Inner.CreateFile(path, access, share, disposition, flags);
-    }
-    bool CloseHandle(platform::HANDLE handle) override { return m_Inner.CloseHandle(handle); }
-    bool DeviceIoControl(platform::HANDLE handle, uint32_t code, void* in, uint32_t inSize, void* out,
-                         uint32_t outSize, uint32_t* returned) override
-    {
-        ++m_IoControls;
-        return m_Inner.DeviceIoControl(handle, code, in, inSize, out, outSize, returned);
-    }
-    std::atomic<int> m_IoControls{0};
-    std::atomic<uint32_t> m_LastOpenFlags{0};
-
-private:
-    platform::IStation& m_Inner;
-};
-
 class EmulatedStationTest : public ::testing::Test {
 protected:
     EmulatedStationTest() : m_Emu(m_Folder.Path() / "station"), m_Station(m_Emu), m_Dev(m_Station) {}
+    int IoControls() const { return m_Emu.IoControlCalls(); }
 
     platform::HANDLE OpenDisk(int disk)
     {
@@ -57,7 +35,7 @@ protected:
     FakeClockScope m_Clock;
     TempFolder m_Folder;
     platform::EmuStation m_Emu;
-    CountingStation m_Station;
+    platform::IStation& m_Station;
     CBrvtUSBDev m_Dev;
 };
 

@@ -75,11 +75,11 @@ TEST_F(Transport, InvalidHandlesAndLengthsIssueNothing)
     EXPECT_EQ(m_Dev.SCSI7951_AccessRegister(h, kReadFromDevice, 0, buffer, 257), -10);
     EXPECT_EQ(m_Dev.SCSI7951_AccessRegister(h, kReadFromDevice, 0, buffer, 0), -10);
     EXPECT_EQ(m_Dev.SCSI_CMD(h, kWriteToDevice, buffer, 17, nullptr, 0), -10);
-    EXPECT_EQ(m_Station.m_IoControls.load(), 0);
+    EXPECT_EQ(IoControls(), 0);
     // The reset-type commands log the bad handle and still issue the request.
     EXPECT_EQ(m_Dev.SCSI7951_CPURST(nullptr, 0x50), -1);
     EXPECT_EQ(m_Dev.SCSI8306_DisConnect(INVALID_HANDLE_VALUE), -1);
-    EXPECT_EQ(m_Station.m_IoControls.load(), 2);
+    EXPECT_EQ(IoControls(), 2);
     m_Station.CloseHandle(h);
 }
 
@@ -102,7 +102,7 @@ TEST_F(Transport, RegisterReadRetriesAFailedCallAfter20msPauses)
     ASSERT_EQ(m_Dev.SCSI7951_AccessRegister(h, kReadFromDevice, 0x07F0, version, 6), 0);
     EXPECT_EQ(m_Clock.Now() - start, 60);
     EXPECT_EQ(version[0], 0x24);
-    EXPECT_EQ(m_Station.m_IoControls.load(), 4);
+    EXPECT_EQ(IoControls(), 4);
     m_Station.CloseHandle(h);
 }
 
@@ -112,7 +112,7 @@ TEST_F(Transport, RegisterReadThatNeverSucceedsLeavesZeros)
     const HANDLE h = OpenDisk(1);
     uint8_t version[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(m_Dev.SCSI7951_AccessRegister(h, kReadFromDevice, 0x07F0, version, 6), -1);
-    EXPECT_EQ(m_Station.m_IoControls.load(), 31);
+    EXPECT_EQ(IoControls(), 31);
     EXPECT_EQ(m_Clock.Now(), 30 * 20);
     for (uint8_t b : version) EXPECT_EQ(b, 0);
     // A register read answered with CHECK CONDITION is not repeated, and zeroes too.
@@ -122,9 +122,9 @@ TEST_F(Transport, RegisterReadThatNeverSucceedsLeavesZeros)
     EXPECT_EQ(version[0], 0);
     // Writes are never repeated.
     Fault(1, 0xE5, emu::FaultMode::CallFails, 1);
-    const int before = m_Station.m_IoControls.load();
+    const int before = IoControls();
     EXPECT_EQ(m_Dev.SCSI7951_AccessRegister(h, kWriteToDevice, 0x07F0, version, 1), -1);
-    EXPECT_EQ(m_Station.m_IoControls.load(), before + 1);
+    EXPECT_EQ(IoControls(), before + 1);
     m_Station.CloseHandle(h);
 }
 

@@ -1,0 +1,291 @@
+// The emulated station's USB tree and storage interfaces.
+//
+// Paths and names: host controller C is "\\?\emu#usbhc#C#{3abf6f2d-...}", its root
+// hub "USB#ROOT_HUB30#C#{f18a0e88-...}", external hub H on it
+// "USB#VID_2109&PID_0817#C&H#{f18a0e88-...}". Driver keys are in the USB class
+// "{36FC9E60-C465-11CF-8056-444553540000}", numbered 1NNN for bridge NNN,
+// 2NNN for decoy NNN and 3NNN for external hub NNN. A device's serial number
+// appears in its storage interface path, as the storage stack puts it there.
+#include <cstdio>
+
+#include "platform/emu/EmuStation.h"
+
+namespace platform {
+
+namespace {
+constexpr const char* kUsbClass = "{36FC9E60-C465-11CF-8056-444553540000}";
+constexpr const char* kHubInterface = "{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+constexpr uint16_t kEnglish = 0x0409;
+constexpr uint8_t kManufacturerIndex = 1, kProductIndex = 2, kSerialIndex = 3;
+
+std::string DriverKey(int kind, int id)
+{
+    char key[64];
+    std::snprintf(key, sizeof key, "%s\\%d%03d", kUsbClass, kind, id);
+    return key;
+}
+
+std::u16string Wide(const std::string& text) { return {text.begin(), text.end()}; }
+
+emu::UsbIdentity DecoyIdentity(const emu::Decoy& decoy)
+{
+    emu::UsbIdentity identity;
+    identity.idVendor = 0x090C;
+    identity.idProduct = 0x1000;
+    identity.bcdDevice = 0x1100;
+    identity.serial = decoy.serial;
+    identity.manufacturer = "Generic";
+    identity.product = "Flash Disk";
+    return identity;
+}
+}  // namespace
+
+std::string EmuControllerPath(int controller)
+{
+    return "\\\\?\\emu#usbhc#" + std::to_string(controller) + "#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}";
+}
+
+std::string EmuRootHubName(int controller)
+{
+    return "USB#ROOT_HUB30#" + std::to_string(controller) + "#" + kHubInterface;
+}
+
+std::string EmuExternalHubName(int controller, int hub)
+{
+    return "USB#VID_2109&PID_0817#" + std::to_string(controller) + "&" + std::to_string(hub) + "#" + kHubInterface;
+}
+
+std::string EmuStorageInterfacePath(uint32_t deviceType, int number, const std::string& serial)
+{
+    const bool cdrom = deviceType == FILE_DEVICE_CD_ROM;
+    return std::string("\\\\?\\usbstor#") + (cdrom ? "cdrom" : "disk") + "&ven_emu&prod_storage&rev_0001#" +
+           (serial.empty() ? "EMU" + std::to_string(number) : serial) + "&0#" +
+           (cdrom ? "{53f56308-b6bf-11d0-94f2-00a0c91efb8b}" : "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+}
+
+std::vector<std::string> EmuStation::EnumerateHostControllers()
+{
+    std::vector<std::string> paths;
+    for (int controller = 0; controller < m_World.ControllerCount(); ++controller)
+        paths.push_back(EmuControllerPath(controller));
+    return paths;
+}
+
+bool EmuStation::GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info)
+{
+    const auto device = Lookup(controller);
+    if (!device || device->kind != OpenDevice::kController) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    info.driverKeyName = "{36FC9E60-C465-11CF-8056-444553540000}\\9" + std::to_string(device->number);
+    info.deviceDesc = "USB xHCI Compliant Host Controller";
+    info.hardwareId = "PCI\\VEN_EMU&DEV_USB4&CC_0C0330";
+    info.rootHubName = EmuRootHubName(device->number);
+    return true;
+}
+
+bool EmuStation::GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts)
+{
+    const auto device = Lookup(hub);
+    if (!device || device->kind != OpenDevice::kHub) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    numberOfPorts = static_cast<uint8_t>(m_World.PortCount(device->number, device->hub));
+    return true;
+}
+
+bool EmuStation::PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupant, emu::UsbIdentity& identity)
+{
+    const auto device = Lookup(hub);
+    if (!device || device->kind != OpenDevice::kHub || port == 0 ||
+        static_cast<int>(port) > m_World.PortCount(device->number, device->hub)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    occupant = m_World.At({device->number, device->hub, static_cast<int>(port)});
+    if (occupant.kind == emu::PortOccupant::kBridge)
+        identity = emu::Bridge(m_World.BridgeFolder(occupant.id)).Identity();
+    else if (occupant.kind == emu::PortOccupant::kDecoy)
+        for (const auto& decoy : m_World.Decoys())
+            if (decoy.id == occupant.id) identity = DecoyIdentity(decoy);
+    return true;
+}
+
+bool EmuStation::GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection)
+{
+    emu::PortOccupant occupant;
+    emu::UsbIdentity identity;
+    if (!PortDevice(hub, port, occupant, identity)) return false;
+    connection = {};
+    if (occupant.kind == emu::PortOccupant::kNone) return true;
+    connection.ConnectionStatus = DeviceConnected;
+    connection.DeviceIsHub = occupant.kind == emu::PortOccupant::kHub;
+    USB_DEVICE_DESCRIPTOR& d = connection.DeviceDescriptor;
+    d.bLength = 18;
+    d.bDescriptorType = 1;
+    d.bcdUSB = connection.DeviceIsHub ? 0x0320 : 0x0320;
+    d.bDeviceClass = connection.DeviceIsHub ? 0x09 : 0x00;
+    d.bMaxPacketSize0 = 9;
+    d.idVendor = connection.DeviceIsHub ? 0x2109 : identity.idVendor;
+    d.idProduct = connection.DeviceIsHub ? 0x0817 : identity.idProduct;
+    d.bcdDevice = connection.DeviceIsHub ? 0x0100 : identity.bcdDevice;
+    d.iManufacturer = identity.manufacturer.empty() ? 0 : kManufacturerIndex;
+    d.iProduct = identity.product.empty() ? 0 : kProductIndex;
+    d.iSerialNumber = identity.serial.empty() ? 0 : kSerialIndex;
+    d.bNumConfigurations = 1;
+    return true;
+}
+
+bool EmuStation::GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName)
+{
+    emu::PortOccupant occupant;
+    emu::UsbIdentity identity;
+    if (!PortDevice(hub, port, occupant, identity) || occupant.kind == emu::PortOccupant::kNone) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    driverKeyName = DriverKey(occupant.kind, occupant.id);
+    return true;
+}
+
+bool EmuStation::GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName)
+{
+    emu::PortOccupant occupant;
+    emu::UsbIdentity identity;
+    if (!PortDevice(hub, port, occupant, identity) || occupant.kind != emu::PortOccupant::kHub) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    hubName = EmuExternalHubName(Lookup(hub)->number, occupant.id);
+    return true;
+}
+
+bool EmuStation::GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
+                                     std::u16string& text)
+{
+    emu::PortOccupant occupant;
+    emu::UsbIdentity identity;
+    if (!PortDevice(hub, port, occupant, identity) || occupant.kind == emu::PortOccupant::kNone) return false;
+    if (index == 0) {
+        text = std::u16string(1, static_cast<char16_t>(kEnglish));
+        return true;
+    }
+    const std::string* value = index == kManufacturerIndex ? &identity.manufacturer
+                               : index == kProductIndex    ? &identity.product
+                               : index == kSerialIndex     ? &identity.serial
+                                                           : nullptr;
+    if (!value || value->empty() || languageId != kEnglish) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    text = Wide(*value);
+    return true;
+}
+
+bool EmuStation::GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
+                                          std::string& hardwareId)
+{
+    const size_t slash = driverKeyName.rfind('\\');
+    if (slash == std::string::npos || driverKeyName.size() < slash + 5) return false;
+    const int kind = driverKeyName[slash + 1] - '0';
+    const int id = std::atoi(driverKeyName.c_str() + slash + 2);
+    switch (kind) {
+    case emu::PortOccupant::kBridge: {
+        const emu::Bridge bridge(m_World.BridgeFolder(id));
+        const bool uas = bridge.ReadRegister(emu::reg::kUsbMode) & 0x80;
+        deviceDesc = uas ? "USB Attached SCSI (UAS) Mass Storage Device" : "USB Mass Storage Device";
+        const auto identity = bridge.Identity();
+        char hw[64];
+        std::snprintf(hw, sizeof hw, "USB\\VID_%04X&PID_%04X&REV_%04X", identity.idVendor, identity.idProduct,
+                      identity.bcdDevice);
+        hardwareId = hw;
+        return true;
+    }
+    case emu::PortOccupant::kDecoy:
+        deviceDesc = "USB Mass Storage Device";
+        hardwareId = "USB\\VID_090C&PID_1000&REV_1100";
+        return true;
+    case emu::PortOccupant::kHub:
+        deviceDesc = "Generic SuperSpeed USB Hub";
+        hardwareId = "USB\\VID_2109&PID_0817&REV_0100";
+        return true;
+    default: return false;
+    }
+}
+
+std::vector<EmuStation::StorageDevice> EmuStation::StorageDevices(uint32_t deviceType) const
+{
+    std::vector<StorageDevice> devices;
+    auto add = [&](int number, uint8_t bus, const char* vendor, const char* product, const std::string& serial,
+                   const char* friendly) {
+        StorageDevice device;
+        device.type = deviceType;
+        device.number = number;
+        device.property = {bus, vendor, product, "0001", serial};
+        device.path = bus == BusTypeUsb ? EmuStorageInterfacePath(deviceType, number, serial)
+                                        : "\\\\?\\scsi#disk&ven_" + std::string(vendor) + "#4&" +
+                                              std::to_string(number) + "&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+        device.friendlyName = friendly;
+        devices.push_back(device);
+    };
+    if (deviceType == FILE_DEVICE_DISK) add(0, BusTypeNvme, "NVMe", "System SSD", "SYS0000000000001", "NVMe System SSD");
+    for (int id : m_World.BridgeIds()) {
+        const emu::Bridge bridge(m_World.BridgeFolder(id));
+        if (!bridge.Present()) continue;
+        const bool cdrom = bridge.CdromNumber() >= 0;
+        if (cdrom != (deviceType == FILE_DEVICE_CD_ROM)) continue;
+        add(cdrom ? bridge.CdromNumber() : bridge.DiskNumber(), BusTypeUsb, "USB4", "NVMe Bridge",
+            bridge.Identity().serial, "USB4 NVMe Bridge USB Device");
+    }
+    if (deviceType == FILE_DEVICE_DISK)
+        for (const auto& decoy : m_World.Decoys())
+            add(decoy.disk, decoy.kind == "sata" ? BusTypeSata : BusTypeUsb,
+                decoy.kind == "sata" ? "ATA" : "Generic", decoy.kind == "sata" ? "SATA Disk" : "Flash Disk",
+                decoy.serial, decoy.kind == "sata" ? "ATA SATA Disk" : "Generic Flash Disk USB Device");
+    return devices;
+}
+
+std::vector<StorageInterfaceInfo> EmuStation::EnumerateStorageInterfaces(uint32_t deviceType)
+{
+    std::vector<StorageInterfaceInfo> interfaces;
+    for (const auto& device : StorageDevices(deviceType))
+        interfaces.push_back({device.path,
+                              {{"SPDRP_FRIENDLYNAME", device.friendlyName},
+                               {"SPDRP_DEVICEDESC", deviceType == FILE_DEVICE_DISK ? "Disk drive" : "CD-ROM Drive"},
+                               {"SPDRP_ENUMERATOR_NAME", device.property.BusType == BusTypeUsb ? "USBSTOR" : "SCSI"}}});
+    return interfaces;
+}
+
+bool EmuStation::GetStorageDeviceNumber(HANDLE handle, StorageDeviceNumber& number)
+{
+    const auto device = Lookup(handle);
+    if (!device || (device->kind != OpenDevice::kDisk && device->kind != OpenDevice::kCdrom)) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    number.DeviceType = device->kind == OpenDevice::kCdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
+    number.DeviceNumber = static_cast<uint32_t>(device->number);
+    number.PartitionNumber = 0;
+    return true;
+}
+
+bool EmuStation::GetStorageDeviceProperty(HANDLE handle, StorageDeviceProperty& property)
+{
+    const auto device = Lookup(handle);
+    if (!device || (device->kind != OpenDevice::kDisk && device->kind != OpenDevice::kCdrom)) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    const uint32_t type = device->kind == OpenDevice::kCdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
+    for (const auto& storage : StorageDevices(type))
+        if (storage.number == device->number) {
+            property = storage.property;
+            return true;
+        }
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+}
+
+}  // namespace platform
