@@ -19,6 +19,12 @@ constexpr int kRegisterReadRetries = 30;
 // other segment values give 0.
 uint8_t FirmwareSegmentSelector(uint8_t image, uint8_t segment);
 
+// Texts of the state codes.
+const char* U4ModeText(uint8_t u4Mode);  // "Legacy", "TBT3", "PCIE TNL", "U3 TNL", "UNKNOW"
+// USB3 speed code of a connection-status text: 0 FULL, 1 HIGH, 2 SUPER (3 x2),
+// 4 PLUS (5 x2), 255 otherwise.
+uint8_t ucUsb3SpeedFromStatus(const std::string& status);
+
 // "\\.\PHYSICALDRIVE%d" or, for a record seen as a CD-ROM, "\\.\CDROM%d".
 std::string RecordDevicePath(const DeviceInfo& record);
 
@@ -63,6 +69,24 @@ public:
     uint8_t vSHA256_VerifyKey(uint8_t ucTargetNumber, uint8_t image);
     uint8_t vDisconnectAllDevice(uint8_t ucTargetNumber);
     uint8_t vFactoryConfigure_Read(uint8_t ucTargetNumber, uint8_t* buffer);
+
+    // --- 795x state queries (one open handle each) --------------------------------
+    // Device type 8 for a "7951" chip, else 255; fills the record's type, type name
+    // and chip revision.
+    uint8_t ucGet7951DeviceType(HANDLE hDev, DeviceInfo& record);
+    // Bits 6..4 of 0xC8FF; 255 when the read fails.
+    uint8_t ucGet7951ChipVariant(HANDLE hDev);
+    std::string strGet7951ChipType(HANDLE hDev);
+    // 1 UAS, 0 BOT, 255 unknown; `devType` is the record's device type.
+    uint8_t ucGet7951USBMode(HANDLE hDev, uint8_t devType);
+    uint8_t ucGet7951U4Mode(HANDLE hDev);
+    uint8_t ucGet7951U4Speed(HANDLE hDev);
+    std::string vGet7951UsbConnectionStatus(HANDLE hDev);
+    int nGet7951CCOrientation(HANDLE hDev);
+    // Six bytes of register 0x07F0 as twelve lower-case hex digits; empty on failure.
+    std::string strGet7951FWVersion(HANDLE hDev);
+    // The error recovery count byte, or the read's CommandResult when it fails.
+    int nGet7951ErrorRecoveryCount(HANDLE hDev);
 
     platform::IStation& Station() const { return m_Transport.Station(); }
     const CPassThrough& Transport() const { return m_Transport; }
