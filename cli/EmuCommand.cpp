@@ -55,9 +55,15 @@ int Show(const cli::Args& args)
     std::printf("station %s: %zu bridges; disk 0 is the system disk\n", station->World().Folder().c_str(), ids.size());
     for (int id : ids) {
         const emu::Bridge bridge(station->World().BridgeFolder(id));
+        const auto location = bridge.Location();
+        const auto identity = bridge.Identity();
         std::printf("bridge %d: disk %d, %s, chip %s, mode %s, running image %d\n", id, bridge.DiskNumber(),
                     bridge.Present() ? "on the bus" : "off the bus", bridge.ChipId().c_str(),
                     emu::U4ModeName(bridge.Mode()), bridge.RunningImage());
+        std::printf("  usb: controller %d, hub %d, port %d; VID %04X PID %04X rev %04X serial \"%s\" \"%s\" \"%s\"%s\n",
+                    location.controller, location.hub, location.port, identity.idVendor, identity.idProduct,
+                    identity.bcdDevice, identity.serial.c_str(), identity.manufacturer.c_str(),
+                    identity.product.c_str(), bridge.CdromNumber() >= 0 ? " (CD-ROM)" : "");
         for (int image = 0; image < 2; ++image)
             std::printf("  image %d: %zu bytes, version %s\n", image, bridge.FirmwareImage(image).size(),
                         bridge.ImageVersion(image).c_str());
@@ -106,13 +112,155 @@ int Fault(const cli::Args& args)
     return 0;
 }
 
+// Applies "key=value" settings to a bridge: hub=H port=P controller=C, cdrom=N|off,
+// u4mode=legacy|tbt3|pcie|usb3, link=full|high|super|superx2|plus|plusx2,
+// serial=on|off, disk_size_mib=N, present=0|1, and any other state key as is.
+bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::string& value, std::string& error)
+{
+    if (key == "hub" || key == "port" || key == "controller") {
+        auto location = bridge.Location();
+        const auto number = cli::ParseInteger(value, 0, 255);
+        if (!number) return error = key + " takes a number", false;
+        (key == "hub" ? location.hub : key == "port" ? location.port : location.controller) = static_cast<int>(*number);
+        bridge.SetLocation(location);
+    } else if (key == "cdrom") {
+        const auto number = cli::ParseInteger(value, 0, 255);
+        if (value != "off" && !number) return error = "cdrom takes a CD-ROM number or 'off'", false;
+        bridge.SetCdrom(value == "off" ? -1 : static_cast<int>(*number));
+    } else if (key == "u4mode") {
+        emu::U4Mode mode;
+        if (!emu::ParseU4Mode(value, mode)) return error = "u4mode is legacy, tbt3, pcie or usb3", false;
+        bridge.SetMode(mode);
+    } else if (key == "link") {
+        if (!bridge.SetUsb3Link(value)) return error = "link is full, high, super, superx2, plus or plusx2", false;
+    } else if (key == "serial") {
+        if (value != "on" && value != "off") return error = "serial is on or off", false;
+        bridge.SetSerialStringOff(value == "off");
+    } else {
+        bridge.Set(key, value);
+    }
+    return true;
+}
+
+int Set(const cli::Args& args)
+{
+    if (args.size() < 2) return cli::UsageError("usage: emu set BRIDGE KEY=VALUE...");
+    const auto id = cli::ParseInteger(args[0], 1, 1000);
+    if (!id) return cli::UsageError("emu set: bad bridge id '" + args[0] + "'");
+    auto station = OpenEmulatedStation();
+    if (!station) return 1;
+    std::string error;
+    const bool ok = station->ModifyBridge(static_cast<int>(*id), [&](emu::Bridge& bridge) {
+        for (size_t i = 1; i < args.size() && error.empty(); ++i) {
+            const size_t eq = args[i].find('=');
+            if (eq == std::string::npos) error = "expected KEY=VALUE, not '" + args[i] + "'";
+            else ApplyBridgeSetting(bridge, args[i].substr(0, eq), args[i].substr(eq + 1), error);
+        }
+    });
+    if (!error.empty()) return cli::UsageError("emu set: " + error + " (nothing saved)");
+    if (!ok) {
+        std::fprintf(stderr, "devedactl: emu set: no bridge %ld in this station\n", *id);
+        return 1;
+    }
+    return 0;
+}
+
+int Add(const cli::Args& args)
+{
+    auto station = OpenEmulatedStation();
+    if (!station) return 1;
+    int id = 0;
+    station->ModifyWorld([&](emu::World& world) {
+        const auto port = world.FreeRootPort();
+        if (!port) return false;
+        emu::BridgeSetup setup;
+        setup.diskNumber = world.TakeDiskNumber();
+        setup.location = *port;
+        id = world.AddBridge(setup);
+        return id != 0;
+    });
+    if (id == 0) {
+        std::fprintf(stderr, "devedactl: emu add: no free root-hub port\n");
+        return 1;
+    }
+    if (args.empty()) {
+        std::printf("bridge %d added\n", id);
+        return 0;
+    }
+    cli::Args settings{std::to_string(id)};
+    settings.insert(settings.end(), args.begin(), args.end());
+    const int result = Set(settings);
+    if (result == 0) std::printf("bridge %d added\n", id);
+    return result;
+}
+
+int Remove(const cli::Args& args)
+{
+    const auto id = args.size() == 1 ? cli::ParseInteger(args[0], 1, 1000) : std::nullopt;
+    if (!id) return cli::UsageError("usage: emu remove BRIDGE");
+    auto station = OpenEmulatedStation();
+    if (!station) return 1;
+    if (!station->ModifyWorld([&](emu::World& world) { return world.RemoveBridge(static_cast<int>(*id)); })) {
+        std::fprintf(stderr, "devedactl: emu remove: no bridge %ld in this station\n", *id);
+        return 1;
+    }
+    return 0;
+}
+
+// emu hub add controller=C [hub=H] port=P [ports=N]
+// emu decoy add kind=stick|sata disk=D serial=S [controller=C hub=H port=P]
+int AddHubOrDecoy(const std::string& what, const cli::Args& args)
+{
+    if (args.empty() || args[0] != "add") return cli::UsageError("usage: emu " + what + " add KEY=VALUE...");
+    std::string text;
+    for (size_t i = 1; i < args.size(); ++i) text += args[i] + " ";
+    auto fields = emu::ParseFields(text);
+    auto number = [&](const char* key, long fallback) {
+        return fields.count(key) ? cli::ParseInteger(fields[key], 0, 1000) : std::optional<long>(fallback);
+    };
+    const auto controller = number("controller", 0), hub = number("hub", 0), port = number("port", 0),
+               ports = number("ports", 4), disk = number("disk", 0);
+    if (!controller || !hub || !port || !ports || !disk) return cli::UsageError("emu " + what + ": bad number in '" + text + "'");
+    auto station = OpenEmulatedStation();
+    if (!station) return 1;
+    int id = 0;
+    const emu::UsbLocation location{static_cast<int>(*controller), static_cast<int>(*hub), static_cast<int>(*port)};
+    if (what == "hub") {
+        station->ModifyWorld([&](emu::World& world) { return (id = world.AddHub({0, location, static_cast<int>(*ports)})) != 0; });
+    } else {
+        if (fields["kind"] != "stick" && fields["kind"] != "sata") return cli::UsageError("emu decoy: kind is stick or sata");
+        if (*disk == 0 || fields["serial"].empty()) return cli::UsageError("emu decoy: needs disk=D (not 0) and serial=S");
+        station->ModifyWorld([&](emu::World& world) {
+            return (id = world.AddDecoy({0, fields["kind"], static_cast<int>(*disk), location, fields["serial"]})) != 0;
+        });
+    }
+    if (id == 0) return 1;
+    std::printf("%s %d added\n", what.c_str(), id);
+    return 0;
+}
+
 int RunEmu(const cli::Args& args)
 {
-    if (args.empty()) return cli::UsageError("emu: expected init, show or fault");
+    if (args.empty()) return cli::UsageError("emu: expected init, show, fault, set, add, remove, hub or decoy");
     const cli::Args rest(args.begin() + 1, args.end());
     if (args[0] == "init") return Init(rest);
     if (args[0] == "show") return Show(rest);
     if (args[0] == "fault") return Fault(rest);
+    if (args[0] == "set") return Set(rest);
+    if (args[0] == "add") return Add(rest);
+    if (args[0] == "remove") return Remove(rest);
+    if (args[0] == "replug") {
+        const auto id = rest.size() == 1 ? cli::ParseInteger(rest[0], 1, 1000) : std::nullopt;
+        if (!id) return cli::UsageError("usage: emu replug BRIDGE");
+        auto station = OpenEmulatedStation();
+        if (!station || !station->ModifyBridge(static_cast<int>(*id), [](emu::Bridge& bridge) {
+                bridge.SetPresent(true);
+                bridge.Boot();
+            }))
+            return 1;
+        return 0;
+    }
+    if (args[0] == "hub" || args[0] == "decoy") return AddHubOrDecoy(args[0], rest);
     return cli::UsageError("emu: unknown subcommand '" + args[0] + "'");
 }
 
@@ -122,4 +270,11 @@ DEVEDA_CLI_COMMAND("emu", RunEmu,
                    "  emu init [--bridges N]        create the emulated station (N default bridges)\n"
                    "  emu show                      state of every emulated bridge\n"
                    "  emu fault BRIDGE OPCODE call|check COUNT   fail the next COUNT requests of OPCODE\n"
-                   "  emu fault BRIDGE clear        remove the bridge's injected faults");
+                   "  emu fault BRIDGE clear        remove the bridge's injected faults\n"
+                   "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"
+                   "  emu remove BRIDGE             unplug a bridge for good\n"
+                   "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table\n"
+                   "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
+                   "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
+                   "  emu hub add controller=C [hub=H] port=P [ports=N]      an external hub\n"
+                   "  emu decoy add kind=stick|sata disk=D serial=S [controller=C hub=H port=P]");

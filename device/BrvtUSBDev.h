@@ -2,6 +2,8 @@
 // Device access to the bridges on the USB path: the vendor command set and the
 // record-level operations built on it.
 #include <array>
+#include <atomic>
+#include <vector>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +23,7 @@ uint8_t FirmwareSegmentSelector(uint8_t image, uint8_t segment);
 
 // Texts of the state codes.
 const char* U4ModeText(uint8_t u4Mode);  // "Legacy", "TBT3", "PCIE TNL", "U3 TNL", "UNKNOW"
+const char* U4SpeedText(uint8_t u4Speed);  // "Gen2x1", "Gen2x2", "Gen3x1", "Gen3x2", "UNKNOW"
 // USB3 speed code of a connection-status text: 0 FULL, 1 HIGH, 2 SUPER (3 x2),
 // 4 PLUS (5 x2), 255 otherwise.
 uint8_t ucUsb3SpeedFromStatus(const std::string& status);
@@ -88,6 +91,26 @@ public:
     // The error recovery count byte, or the read's CommandResult when it fails.
     int nGet7951ErrorRecoveryCount(HANDLE hDev);
 
+    // --- discovery -----------------------------------------------------------------
+    // Fills `list` with the bridges of family `iBridgeType` (0 8306, 1 683x, 2 795x)
+    // whose chip type passes `chipTypeFilter` ("0" passes all); 0 when at least
+    // one was found, -4 otherwise.
+    CommandResult Open(DeviceList& list, const std::string& chipTypeFilter, int iBridgeType);
+    void Enum(const std::string& chipTypeFilter, int iBridgeType);
+    void vClearPrivateData();
+    // Disk (deviceType 7) or CD-ROM (2) number of the bridge with this USB serial
+    // number, or 255.
+    uint8_t ucGetPhysicalAddressFromSN(const std::string& serialNumber, uint32_t deviceType, int iBridgeType);
+    // Opens `path`, checks the bridge and fills the next record; 1 when added.
+    uint8_t vTestHandleFromPhysicalAddress(const std::string& path, const std::string& hubName,
+                                           const std::string& chipTypeFilter, int iBridgeType);
+    // Set by the engine to stop a walk that a newer scan request makes stale.
+    std::atomic<uint8_t> m_ucScanInterrupt{0};
+    // CD-ROM matching in the serial-number search (off unless the engine sets it).
+    bool m_bCdromMatching = false;
+    // Chip-type texts of the bridges the last walk met.
+    std::string m_strChipTypes;
+
     platform::IStation& Station() const { return m_Transport.Station(); }
     const CPassThrough& Transport() const { return m_Transport; }
 
@@ -103,6 +126,36 @@ private:
     // Opens a record's device for command work (read/write, shared, unbuffered).
     HANDLE OpenRecord(const DeviceInfo& record, uint32_t extraFlags = 0) const;
 
+    // Discovery walk.
+    struct HubEntry {
+        std::string path;
+        int portCount = 0;
+        std::array<uint8_t, 50> portFlags{};  // a hub or a device without serial number
+    };
+    struct PortStrings {
+        std::string pid, vid, serial, manufacturer, product, revision, driverKeyName, deviceDesc;
+    };
+    std::vector<HANDLE> OpenHostControllers();
+    int EnumerateHostController(HANDLE controller, int controllerIndex, const std::string& chipTypeFilter,
+                                int iBridgeType);
+    void GetPortData(HANDLE hub, int portCount, int depth, int controllerIndex, const std::string& hubName,
+                     const std::string& chipTypeFilter, int iBridgeType);
+    // Reads the device descriptor's strings into m_PortStrings; returns the
+    // language ID used, or 0x7FFF when the serial-number string is empty.
+    uint16_t GetDeviceDescriptor(HANDLE hub, uint32_t port, const platform::USB_DEVICE_DESCRIPTOR& descriptor);
+    std::string GetStringDescriptor(HANDLE hub, uint32_t port, uint16_t languageId, uint8_t index);
+    HubEntry* RegisterHub(const std::string& path, int portCount);
+    void MarkHubPort(const std::string& path, uint32_t port);
+    bool ChipFitsFamily(const char* chipId, int iBridgeType) const;
+    bool ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial);
+
     CPassThrough m_Transport;
     DeviceList* m_pDevList = nullptr;
+    uint8_t m_ucMode = 0;
+    uint8_t m_ucRecordCount = 0;
+    int m_iHubOffset = 0;
+    int m_iPortLocation = -1;
+    uint32_t m_ulPortIndex = 0;
+    PortStrings m_PortStrings;
+    std::vector<HubEntry> m_HubTable;
 };

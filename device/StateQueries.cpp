@@ -36,6 +36,17 @@ const char* U4ModeText(uint8_t u4Mode)
     }
 }
 
+const char* U4SpeedText(uint8_t u4Speed)
+{
+    switch (u4Speed) {
+    case 4: return "Gen2x1";
+    case 5: return "Gen2x2";
+    case 6: return "Gen3x1";
+    case 7: return "Gen3x2";
+    default: return "UNKNOW";
+    }
+}
+
 uint8_t ucUsb3SpeedFromStatus(const std::string& status)
 {
     const bool x2 = status.find("x2") != std::string::npos;

@@ -239,7 +239,7 @@ void Bridge::SetLocation(const UsbLocation& location)
     m_State.SetInt("usb_port", location.port);
 }
 
-UsbIdentity Bridge::Identity() const
+UsbIdentity Bridge::TableIdentity() const
 {
     const auto table = ConfigTable(0, 0);
     uint8_t sum = 0;
@@ -259,12 +259,24 @@ UsbIdentity Bridge::Identity() const
             value += static_cast<char>(table[i]);
         return value;
     };
-    identity.serial = SerialStringOff() ? "" : text(4, 20);
+    identity.serial = text(4, 20);
     identity.manufacturer = text(24, 36);
     identity.product = text(68, 32);
     identity.idVendor = static_cast<uint16_t>(table[116] | table[117] << 8);
     identity.idProduct = static_cast<uint16_t>(table[118] | table[119] << 8);
     identity.bcdDevice = static_cast<uint16_t>(table[120] | table[121] << 8);
+    return identity;
+}
+
+UsbIdentity Bridge::Identity() const
+{
+    UsbIdentity identity;
+    identity.idVendor = static_cast<uint16_t>(m_State.GetInt("usb_vid", 0));
+    identity.idProduct = static_cast<uint16_t>(m_State.GetInt("usb_pid", 0));
+    identity.bcdDevice = static_cast<uint16_t>(m_State.GetInt("usb_bcd", 0));
+    identity.serial = SerialStringOff() ? "" : m_State.Get("usb_serial");
+    identity.manufacturer = m_State.Get("usb_manufacturer");
+    identity.product = m_State.Get("usb_product");
     return identity;
 }
 
@@ -359,6 +371,15 @@ std::string Bridge::ImageVersion(int image) const
 
 void Bridge::Boot()
 {
+    // The USB identity is taken from the table when the firmware starts; a table
+    // rewritten later shows only after the next reset.
+    const UsbIdentity identity = TableIdentity();
+    m_State.SetInt("usb_vid", identity.idVendor);
+    m_State.SetInt("usb_pid", identity.idProduct);
+    m_State.SetInt("usb_bcd", identity.bcdDevice);
+    m_State.Set("usb_serial", identity.serial);
+    m_State.Set("usb_manufacturer", identity.manufacturer);
+    m_State.Set("usb_product", identity.product);
     const auto bytes = FirmwareImage(RunningImage());
     uint8_t version[7] = {};
     if (bytes.size() >= kImageVersionOffset + 6) std::copy_n(bytes.begin() + kImageVersionOffset, 6, version);

@@ -80,9 +80,9 @@ std::vector<uint8_t> MakeFirmwareImage(const std::array<uint8_t, 6>& version, ui
 // The key the tool provisions: the SHA-256 initial hash words, most significant byte first.
 std::array<uint8_t, kKeySize> StandardKey();
 
-// USB identity a bridge reports in its device and string descriptors, read from
-// its configuration table (image 0, type 0) when that table carries the 0x5A
-// signature and a correct checksum, else the factory identity.
+// USB identity a bridge reports in its device and string descriptors, taken at
+// boot from its configuration table (image 0, type 0) when that table carries
+// the 0x5A signature and a correct checksum, else the ROM identity.
 struct UsbIdentity {
     uint16_t idVendor = 0;
     uint16_t idProduct = 0;
@@ -140,7 +140,10 @@ public:
     int RunningImage() const { return static_cast<int>(m_State.GetInt("running_image", 0)); }
     UsbLocation Location() const;
     void SetLocation(const UsbLocation& location);
+    // Identity the bridge enumerates with (taken from its table at boot).
     UsbIdentity Identity() const;
+    // Identity its configuration table holds now.
+    UsbIdentity TableIdentity() const;
     // Presents the bridge as CD-ROM `number`, or as a disk again with -1.
     void SetCdrom(int number);
     // A bridge whose serial-number string is switched off reports none.
@@ -163,7 +166,8 @@ public:
     // Version bytes 0x204..0x209 of an image as 12 lower-case hex digits; empty
     // when the image is too short.
     std::string ImageVersion(int image) const;
-    // Loads the running image's version into register 0x07F0.
+    // Starts the firmware: loads the running image's version into register
+    // 0x07F0 and takes the USB identity from the configuration table.
     void Boot();
     // USB3 link: "full", "high", "super", "superx2", "plus", "plusx2".
     bool SetUsb3Link(const std::string& link);

@@ -1,0 +1,59 @@
+// devedactl list: one discovery of the 795x bridges, one block per record.
+#include <cstdio>
+
+#include "cli/CliCommand.h"
+#include "device/BrvtUSBDev.h"
+
+namespace {
+
+std::string ChipTypeOf(CBrvtUSBDev& dev, const DeviceInfo& record)
+{
+    platform::IStation& station = dev.Station();
+    const HANDLE h = station.CreateFile(RecordDevicePath(record), platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                        platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
+    if (!IsValidHandle(h)) return "0";
+    std::string chipType = dev.strGet7951ChipType(h);
+    station.CloseHandle(h);
+    return chipType;
+}
+
+void PrintRecord(CBrvtUSBDev& dev, const DeviceInfo& r)
+{
+    const bool u4 = r.m_ucU4Mode != 0 && r.m_ucU4Mode != 255;
+    std::printf("[%d]\n", r.m_ucDevIdx);
+    if (r.m_bCDROM) std::printf("  CD-ROM number:   %d\n", r.m_ucCDROMAddress);
+    else std::printf("  disk number:     %d\n", r.m_ucPhysicalAddress);
+    std::printf("  location:        %d\n", r.m_iPortLocation);
+    std::printf("  hub port:        %d of %d on %s\n", r.m_ulPortIndex, r.m_ulPortCount, r.m_strHubName.c_str());
+    std::printf("  VID:             %s\n", r.m_strVID.c_str());
+    std::printf("  PID:             %s\n", r.m_strPID.c_str());
+    std::printf("  serial:          %s\n", r.m_strSerialNumber.c_str());
+    std::printf("  manufacturer:    %s\n", r.m_strManufacturer.c_str());
+    std::printf("  product:         %s\n", r.m_strProduct.c_str());
+    std::printf("  revision:        %s\n", r.m_strDeviceRev.c_str());
+    std::printf("  firmware:        %s\n", r.m_strFWVersion.c_str());
+    std::printf("  device type:     %s\n", r.m_strDevTypeName.c_str());
+    std::printf("  chip revision:   %s\n", r.m_strChipRevision.c_str());
+    std::printf("  chip type:       %s\n", ChipTypeOf(dev, r).c_str());
+    std::printf("  chip variant:    %d\n", r.m_ucChipVariant);
+    std::printf("  USB mode:        %s\n", r.m_ucUSBMode == 1 ? "UAS" : r.m_ucUSBMode == 0 ? "BOT" : "UNKNOW");
+    std::printf("  U4 mode:         %s\n", U4ModeText(r.m_ucU4Mode));
+    std::printf("  link speed:      %d %s\n", r.m_ucLinkSpeed,
+                u4 ? U4SpeedText(r.m_ucLinkSpeed) : r.m_strUsbConnectionStatus.c_str());
+    std::printf("  CC orientation:  %d\n", r.m_ucCCOrientation);
+}
+
+int RunList(const cli::Args& args)
+{
+    if (!args.empty()) return cli::UsageError("list takes no arguments");
+    CBrvtUSBDev dev;
+    DeviceList list;
+    const CommandResult result = dev.Open(list, "0", 2);
+    std::printf("%u bridge(s) found\n", list.DevNums);
+    for (uint32_t i = 0; i < list.DevNums; ++i) PrintRecord(dev, list.Devs[i]);
+    return result == kCommandSuccess ? 0 : 1;
+}
+
+}  // namespace
+
+DEVEDA_CLI_COMMAND("list", RunList, "  list                          discover the bridges and print one block per record");

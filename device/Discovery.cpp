@@ -1,0 +1,504 @@
+// Discovery: walks the USB tree from every host controller, ties each bridge on a
+// hub port to the disk the storage stack made for it (by serial number), and
+// fills one DeviceInfo record per bridge.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "device/BrvtUSBDev.h"
+#include "log/DebugLog.h"
+
+namespace {
+constexpr size_t kMaxHostControllers = 20;
+constexpr size_t kMaxHubTable = 16;
+constexpr uint16_t kNoSerialNumber = 0x7FFF;
+constexpr uint32_t kOpenForCommands = platform::GENERIC_READ | platform::GENERIC_WRITE;
+constexpr uint32_t kShareAll = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
+constexpr const char* kUsbClassGuid = "{36FC9E60-C465-11CF-8056-444553540000}";
+constexpr const char* kDiskClassGuid = "{4D36E967-E325-11CE-BFC1-08002BE10318}";
+
+const char* ConnectionStatusName(uint8_t status)
+{
+    static const char* const kNames[] = {"No device connected",       "Device connected",
+                                         "Device FAILED enumeration", "Device general FAILURE",
+                                         "Device caused overcurrent", "Not enough power for device"};
+    return status < 6 ? kNames[status] : "Device general FAILURE";
+}
+
+std::string Narrow(const std::u16string& text)
+{
+    std::string narrow;
+    for (char16_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Hex4(uint16_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%4.4x", value);
+    return Upper(text);
+}
+
+// The serial the storage stack puts in an interface path: between the second
+// '#' and the last '#', without the instance suffix's last two characters.
+std::string SerialFromInterfacePath(const std::string& path)
+{
+    const size_t first = path.find('#');
+    const size_t second = first == std::string::npos ? first : path.find('#', first + 1);
+    const size_t last = path.rfind('#');
+    if (second == std::string::npos || last <= second + 3) return "";
+    return path.substr(second + 1, last - second - 1 - 2);
+}
+
+// Closes a handle when the scope ends.
+class ScopedHandle {
+public:
+    ScopedHandle(platform::IStation& station, HANDLE handle) : m_Station(station), m_Handle(handle) {}
+    ~ScopedHandle()
+    {
+        if (IsValidHandle(m_Handle)) m_Station.CloseHandle(m_Handle);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    HANDLE Get() const { return m_Handle; }
+
+private:
+    platform::IStation& m_Station;
+    HANDLE m_Handle;
+};
+}  // namespace
+
+CommandResult CBrvtUSBDev::Open(DeviceList& list, const std::string& chipTypeFilter, int iBridgeType)
+{
+    try {
+        m_ucMode = 1;
+        m_pDevList = &list;
+        Enum(chipTypeFilter, iBridgeType);
+        return list.DevNums != 0 ? kCommandSuccess : kCommandNothingObtained;
+    } catch (...) {
+        DBG_ERR("%s:%d: catch(...) Open:  Error:%d", platform::GetLastError());
+        return kCommandNothingObtained;
+    }
+}
+
+void CBrvtUSBDev::vClearPrivateData()
+{
+    if (!m_pDevList) return;
+    m_pDevList->DevNums = 0;
+    for (auto& record : m_pDevList->Devs) record = DeviceInfo{};
+    m_ucRecordCount = 0;
+}
+
+void CBrvtUSBDev::Enum(const std::string& chipTypeFilter, int iBridgeType)
+{
+    m_ucScanInterrupt = 0;
+    if (m_ucMode == 1) vClearPrivateData();
+    else m_ucRecordCount = 0;
+    m_HubTable.clear();
+    m_strChipTypes.clear();
+    const std::vector<HANDLE> controllers = OpenHostControllers();
+    try {
+        if (m_ucScanInterrupt) {
+            DBG_WRN("%s:%d: Scan Interrupt after GetDeviceList()");
+        } else {
+            for (size_t index = 0; index < controllers.size(); ++index) {
+                if (!IsValidHandle(controllers[index])) {
+                    DBG_ERR("%s:%d: Enum: strHostControllerName[%d] : dwErrorCode : %d", static_cast<int>(index),
+                            platform::GetLastError());
+                    continue;
+                }
+                EnumerateHostController(controllers[index], static_cast<int>(index), chipTypeFilter, iBridgeType);
+            }
+        }
+    } catch (...) {
+        DBG_ERR("%s:%d: catch(...) Enum: dwErrorCode : %d", platform::GetLastError());
+    }
+    // The walk is over: the controllers are closed rather than left open.
+    for (HANDLE controller : controllers)
+        if (IsValidHandle(controller)) Station().CloseHandle(controller);
+}
+
+std::vector<HANDLE> CBrvtUSBDev::OpenHostControllers()
+{
+    std::vector<HANDLE> handles;
+    for (const std::string& path : Station().EnumerateHostControllers()) {
+        if (handles.size() == kMaxHostControllers) break;
+        const HANDLE handle = Station().CreateFile(path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0);
+        if (!IsValidHandle(handle)) {
+            DBG_ERR("%s:%d: CreateFile Fail: dwErrorCode = %d, DevicePath:%s", platform::GetLastError(), path.c_str());
+            break;
+        }
+        handles.push_back(handle);
+    }
+    return handles;
+}
+
+int CBrvtUSBDev::EnumerateHostController(HANDLE controller, int controllerIndex, const std::string& chipTypeFilter,
+                                         int iBridgeType)
+{
+    platform::UsbHostControllerInfo info;
+    if (!Station().GetHostControllerInfo(controller, info)) {
+        DBG_ERR("%s:%d: GetHCDDriverKeyName: IOCTL_GET_HCD_DRIVERKEY_NAME Fail , dwErrorCode %d",
+                platform::GetLastError());
+        return static_cast<int>(platform::GetLastError());
+    }
+    DBG_MSG("%s:%d: HCD DriverKeyName:%s , DeviceDesc:%s , HardwareID:%s", info.driverKeyName.c_str(),
+            info.deviceDesc.c_str(), info.hardwareId.c_str());
+    const std::string rootHubPath = "\\\\.\\" + info.rootHubName;
+    ScopedHandle rootHub(Station(), Station().CreateFile(rootHubPath, platform::GENERIC_WRITE, platform::FILE_SHARE_WRITE,
+                                                         platform::OPEN_EXISTING, 0));
+    if (!IsValidHandle(rootHub.Get())) {
+        DBG_ERR("%s:%d:  Get Root Hub Name Fail , dwErrorCode %d", platform::GetLastError());
+        return static_cast<int>(platform::GetLastError());
+    }
+    uint8_t ports = 0;
+    if (!Station().GetHubPortCount(rootHub.Get(), ports)) return static_cast<int>(platform::GetLastError());
+    if (!m_pDevList->ucCDROMFound)
+        GetPortData(rootHub.Get(), ports, 0, controllerIndex, rootHubPath, chipTypeFilter, iBridgeType);
+    return 0;
+}
+
+CBrvtUSBDev::HubEntry* CBrvtUSBDev::RegisterHub(const std::string& path, int portCount)
+{
+    for (auto& hub : m_HubTable)
+        if (hub.path == path) return &hub;
+    if (m_HubTable.size() == kMaxHubTable) return nullptr;
+    m_HubTable.push_back({path, portCount, {}});
+    return &m_HubTable.back();
+}
+
+void CBrvtUSBDev::MarkHubPort(const std::string& path, uint32_t port)
+{
+    for (auto& hub : m_HubTable)
+        if (hub.path == path && port < hub.portFlags.size()) hub.portFlags[port] = 1;
+}
+
+void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controllerIndex, const std::string& hubName,
+                              const std::string& chipTypeFilter, int iBridgeType)
+{
+    RegisterHub(hubName, portCount);
+    if (m_ucRecordCount < MAX_DEVICES) m_pDevList->Devs[m_ucRecordCount].m_ulPortCount = portCount;
+    for (int port = 1; port <= portCount; ++port) {
+        platform::UsbNodeConnection connection;
+        uint8_t status = platform::DeviceGeneralFailure;
+        if (Station().GetNodeConnectionInformation(hub, static_cast<uint32_t>(port), connection))
+            status = connection.ConnectionStatus;
+        DBG_MSG("%s:%d: iHubDepth[%d]  ulPortCount[%d] Port[%d]  = %s ,", depth, portCount, port,
+                ConnectionStatusName(status));
+        if (status == platform::DeviceFailedEnumeration) {
+            std::string driverKey, desc, hardwareId;
+            Station().GetNodeConnectionDriverKeyName(hub, static_cast<uint32_t>(port), driverKey);
+            Station().GetDeviceNodeByDriverKey(driverKey, desc, hardwareId);
+            DBG_WRN("%s:%d:  Port[%d] iHubDepth[%d] ulPortCount[%d]= %s , DeviceFailedEnumeration , strDriverKeyName : "
+                    "%s , strDeviceDesc : %s , dwErrorCode = %d",
+                    port, depth, portCount, ConnectionStatusName(status), driverKey.c_str(), desc.c_str(),
+                    platform::GetLastError());
+            continue;
+        }
+        if (status != platform::DeviceConnected) continue;
+
+        if (connection.DeviceIsHub) {
+            MarkHubPort(hubName, static_cast<uint32_t>(port));
+            std::string externalName;
+            if (!Station().GetNodeConnectionName(hub, static_cast<uint32_t>(port), externalName)) {
+                DBG_ERR("%s:%d: Not Find ConnectedHubName[%s]", externalName.c_str());
+                continue;
+            }
+            const std::string externalPath = "\\\\?\\" + externalName;
+            ScopedHandle external(Station(), Station().CreateFile(externalPath, platform::GENERIC_WRITE,
+                                                                  platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0));
+            uint8_t childPorts = 0;
+            if (!IsValidHandle(external.Get()) || !Station().GetHubPortCount(external.Get(), childPorts)) {
+                DBG_ERR("%s:%d: Not Find ConnectedHubName[%s]", externalPath.c_str());
+                continue;
+            }
+            m_iHubOffset = port;
+            GetPortData(external.Get(), childPorts, depth + 1, controllerIndex, externalPath, chipTypeFilter,
+                        iBridgeType);
+            if (depth != 0) ++m_iHubOffset;
+            m_iHubOffset -= childPorts * depth;
+            continue;
+        }
+
+        m_PortStrings = {};
+        Station().GetNodeConnectionDriverKeyName(hub, static_cast<uint32_t>(port), m_PortStrings.driverKeyName);
+        std::string hardwareId;
+        Station().GetDeviceNodeByDriverKey(m_PortStrings.driverKeyName, m_PortStrings.deviceDesc, hardwareId);
+        DBG_MSG("%s:%d: GetPortData: DriverKeyName = %s , Desc = %s ,", m_PortStrings.driverKeyName.c_str(),
+                m_PortStrings.deviceDesc.c_str());
+        const uint16_t languageId = GetDeviceDescriptor(hub, static_cast<uint32_t>(port), connection.DeviceDescriptor);
+        if (languageId == kNoSerialNumber) {
+            DBG_WRN("%s:%d:  Invalid GetDeviceDescriptor , ulPortIndex [%d] , iHubDepth[%d] ulPortCount[%d] , "
+                    "usLanguageID:%d , strVID:%s , strPID:%s , strIManufacture:%s , strIProduct:%s , "
+                    "strSerialNumber:%s",
+                    port, depth, portCount, languageId, m_PortStrings.vid.c_str(), m_PortStrings.pid.c_str(),
+                    m_PortStrings.manufacturer.c_str(), m_PortStrings.product.c_str(), m_PortStrings.serial.c_str());
+            MarkHubPort(hubName, static_cast<uint32_t>(port));
+            continue;
+        }
+        const std::string deviceClass = m_PortStrings.driverKeyName.substr(0, 38);
+        if (deviceClass != kUsbClassGuid && deviceClass == kDiskClassGuid) {
+            DBG_WRN("%s:%d: ucPhysicalAddress [%d] Fail, strDriverKeyNaemLimit:%s", port, deviceClass.c_str());
+            continue;
+        }
+        m_iPortLocation = port + 10 * m_iHubOffset + 100 * depth + 1000 * controllerIndex;
+        m_ulPortIndex = static_cast<uint32_t>(port);
+
+        if (m_ucRecordCount >= MAX_DEVICES) {
+            DBG_WRN("%s:%d: Port[%d] strSerialNumber:%s: the device list is full (%d records), bridge ignored", port,
+                    m_PortStrings.serial.c_str(), MAX_DEVICES);
+            continue;
+        }
+        DeviceInfo& record = m_pDevList->Devs[m_ucRecordCount];
+        uint8_t address = record.m_ucPhysicalAddress;
+        if (m_ucMode == 1) {
+            address = ucGetPhysicalAddressFromSN(m_PortStrings.serial, platform::FILE_DEVICE_DISK, iBridgeType);
+            if (address == kAddressNotFound && iBridgeType != 1 && iBridgeType != 2) {
+                DBG_WRN("%s:%d: Get ucPhysicalAddress[%d] failed, Try CD-ROM iBridgeType[%d]", address, iBridgeType);
+                address = ucGetPhysicalAddressFromSN(m_PortStrings.serial, platform::FILE_DEVICE_CD_ROM, iBridgeType);
+                if (address != kAddressNotFound) {
+                    record.m_bCDROM = 1;
+                    m_pDevList->ucCDROMFound = 1;
+                    DBG_MSG("%s:%d: this  ucPhysicalAddress[%d] is CDROM", address);
+                }
+            }
+        }
+        if (address == kAddressNotFound) {
+            DBG_WRN("%s:%d: Invalid  ucPhysicalAddress:%d, usLanguageID=%d, strSerialNumber:%s", address, languageId,
+                    m_PortStrings.serial.c_str());
+            continue;
+        }
+        char path[32];
+        std::snprintf(path, sizeof path, "\\\\.\\%s%d", record.m_bCDROM ? "CDROM" : "PHYSICALDRIVE", address);
+        if (!vTestHandleFromPhysicalAddress(path, hubName, chipTypeFilter, iBridgeType))
+            DBG_WRN("%s:%d: vTestHandleFromPhysicalAddress Fail , ulPortIndex [%d] iHubDepth[%d] ulPortCount[%d] , "
+                    "strPhysicalAddress:%s",
+                    port, depth, portCount, path);
+    }
+}
+
+std::string CBrvtUSBDev::GetStringDescriptor(HANDLE hub, uint32_t port, uint16_t languageId, uint8_t index)
+{
+    std::u16string text;
+    if (index == 0 || !Station().GetStringDescriptor(hub, port, index, languageId, text)) return "";
+    return Narrow(text);
+}
+
+uint16_t CBrvtUSBDev::GetDeviceDescriptor(HANDLE hub, uint32_t port, const platform::USB_DEVICE_DESCRIPTOR& d)
+{
+    m_PortStrings.pid = Hex4(d.idProduct);
+    m_PortStrings.vid = Hex4(d.idVendor);
+    m_PortStrings.revision = Hex4(d.bcdDevice);
+    std::u16string languages;
+    uint16_t languageId = 0;
+    if (Station().GetStringDescriptor(hub, port, 0, 0, languages) && !languages.empty()) languageId = languages[0];
+    m_PortStrings.manufacturer = GetStringDescriptor(hub, port, languageId, d.iManufacturer);
+    m_PortStrings.product = GetStringDescriptor(hub, port, languageId, d.iProduct);
+    m_PortStrings.serial = GetStringDescriptor(hub, port, languageId, d.iSerialNumber);
+    DBG_MSG("%s:%d: Device Descriptor\r\nbLength %2.2x\r\nbDescriptorType %2.2x\r\nbcdUSB %4.4x\r\nbDeviceClass "
+            "%2.2x\r\nbDeviceSubClass %2.2x\r\nbDeviceProtocol %2.2x\r\nbMaxPacketSize0 %2.2x\r\nidVendor "
+            "%4.4x\r\nidProduct %4.4x\r\nbcdDevice %4.4x\r\niManufacturer %2.2x\r\niProduct %2.2x\r\niSerialNumber "
+            "%2.2x\r\nbNumConfigurations %2.2x",
+            d.bLength, d.bDescriptorType, d.bcdUSB, d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol,
+            d.bMaxPacketSize0, d.idVendor, d.idProduct, d.bcdDevice, d.iManufacturer, d.iProduct, d.iSerialNumber,
+            d.bNumConfigurations);
+    return m_PortStrings.serial.empty() ? kNoSerialNumber : languageId;
+}
+
+bool CBrvtUSBDev::ChipFitsFamily(const char* chipId, int iBridgeType) const
+{
+    const std::string id(chipId);
+    switch (iBridgeType) {
+    case 0: return id == "8306";
+    case 1: return id == "6830";
+    case 2: return id == "7951" || id == "7956";
+    default: return false;
+    }
+}
+
+bool CBrvtUSBDev::ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial)
+{
+    uint8_t table[CONFIG_BIN_SIZE] = {};
+    const CommandResult iResult = iBridgeType == 2
+                                      ? SCSI7951_AccessConfigEEPROM(hDev, kReadFromDevice, table, CONFIG_BIN_SIZE, 0, 0)
+                                      : SCSI8306_AccessConfigEEPROM(hDev, kReadFromDevice, table, CONFIG_BIN_SIZE, 0, 0);
+    if (iResult != kCommandSuccess) return false;
+    serial.clear();
+    for (int i = 4; i < 24; ++i)
+        serial += table[i] == 0xFF || table[i] == 0x00 ? '0' : static_cast<char>(table[i]);
+    return true;
+}
+
+uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber, uint32_t deviceType, int iBridgeType)
+{
+    if (deviceType == platform::FILE_DEVICE_CD_ROM && !m_bCdromMatching) return kAddressNotFound;
+    // A candidate whose storage serial is the wanted serial exactly wins over one
+    // that merely contains it, so a serial that is part of another bridge's
+    // serial never takes that bridge's disk.
+    uint8_t containing = kAddressNotFound;
+    for (const auto& storage : Station().EnumerateStorageInterfaces(deviceType)) {
+        for (const auto& [name, value] : storage.properties)
+            DBG_MSG("%s:%d:  : %s %s", name.c_str(), value.c_str());
+        platform::StorageDeviceNumber number;
+        platform::StorageDeviceProperty property;
+        {
+            ScopedHandle interface(Station(), Station().CreateFile(storage.devicePath, 0, kShareAll,
+                                                                   platform::OPEN_EXISTING, 0));
+            if (!IsValidHandle(interface.Get()) || !Station().GetStorageDeviceNumber(interface.Get(), number)) continue;
+            if (number.DeviceType != platform::FILE_DEVICE_DISK && number.DeviceType != platform::FILE_DEVICE_CD_ROM)
+                continue;
+            DBG_MSG("%s:%d: pspdidd->DevicePath: %s Device type: %d  number: %d  partition: %d, returned=%x",
+                    storage.devicePath.c_str(), number.DeviceType, number.DeviceNumber, number.PartitionNumber, 1);
+            if (!Station().GetStorageDeviceProperty(interface.Get(), property)) {
+                DBG_ERR("%s:%d: GetDisksProperty Failed!!dwOutBytes: %d  , dwErrorCode: %d", 0,
+                        platform::GetLastError());
+                continue;
+            }
+        }
+        if (property.BusType != platform::BusTypeUsb && property.BusType != platform::BusTypeScsi) continue;
+        const std::string propertySerial = Upper(property.SerialNumber.empty() ? "(NULL)" : property.SerialNumber);
+
+        char path[32];
+        std::snprintf(path, sizeof path, "\\\\.\\%s%d", deviceType == platform::FILE_DEVICE_CD_ROM ? "CDROM" : "PHYSICALDRIVE",
+                      number.DeviceNumber);
+        ScopedHandle device(Station(), Station().CreateFile(path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+        if (!IsValidHandle(device.Get())) {
+            DBG_ERR("%s:%d: CreateFile Failed: \t strPhysicalAddress: %s ", path);
+            DBG_ERR("%s:%d:  : Win8 78 Fail dwErrorCode : %d", platform::GetLastError());
+            continue;
+        }
+        uint8_t inquiry[38];
+        char chipId[8] = "";
+        if (SCSI8306_Inquiry(device.Get(), inquiry, sizeof inquiry) == kCommandSuccess)
+            std::snprintf(chipId, sizeof chipId, "%02X%02X", inquiry[37], inquiry[36]);
+        if (!ChipFitsFamily(chipId, iBridgeType)) {
+            if (iBridgeType == 0)
+                DBG_MSG("%s:%d: This USB is not BRVT Chip: \t pspdidd->DevicePath: %s ", storage.devicePath.c_str());
+            else if (iBridgeType == 1)
+                DBG_MSG("%s:%d: This Device is not BRVT 6837 Chip: \t pspdidd->DevicePath: %s ",
+                        storage.devicePath.c_str());
+            else
+                DBG_MSG("%s:%d: This USB is not BRVT 795x Chip: \t pspdidd->DevicePath: %s ,BridgeType:%d, DevID:%s",
+                        storage.devicePath.c_str(), iBridgeType, chipId);
+            continue;
+        }
+        std::string tableSerial;
+        ReadTableSerial(device.Get(), iBridgeType, tableSerial);
+        const std::string pathSerial = SerialFromInterfacePath(storage.devicePath);
+        const std::string wanted = Upper(serialNumber);
+        const bool exact = propertySerial == wanted;
+        const bool matches = exact || tableSerial.find(serialNumber) != std::string::npos ||
+                             propertySerial.find(wanted) != std::string::npos ||
+                             (!pathSerial.empty() && Upper(pathSerial).find(wanted) != std::string::npos);
+        if (!matches) continue;
+
+        const auto number8 = static_cast<uint8_t>(number.DeviceNumber);
+        const bool taken = std::any_of(m_pDevList->Devs.begin(), m_pDevList->Devs.end(), [&](const DeviceInfo& r) {
+            return deviceType == platform::FILE_DEVICE_CD_ROM ? r.m_ucCDROMAddress == number8
+                                                              : r.m_ucPhysicalAddress == number8;
+        });
+        if (taken) {
+            DBG_MSG("%s:%d: bSameDevFound , strValidSerialNumber %s , Physical Address = %d", serialNumber.c_str(),
+                    number8);
+            continue;
+        }
+        if (exact) {
+            DBG_MSG("%s:%d: Get BRVT Device: %s Device type: %d  PhysicalAddress: %d  strDriverSerial: %s",
+                    storage.devicePath.c_str(), number.DeviceType, number8, propertySerial.c_str());
+            return number8;
+        }
+        if (containing == kAddressNotFound) containing = number8;
+    }
+    if (containing != kAddressNotFound)
+        DBG_MSG("%s:%d: Get BRVT Device: %s Device type: %d  PhysicalAddress: %d  strDriverSerial: %s",
+                serialNumber.c_str(), deviceType, containing, "");
+    return containing;
+}
+
+uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, const std::string& hubName,
+                                                    const std::string& chipTypeFilter, int iBridgeType)
+{
+    ScopedHandle device(Station(), Station().CreateFile(path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+    if (!IsValidHandle(device.Get())) {
+        DBG_ERR("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", path.c_str(), platform::GetLastError());
+        return 0;
+    }
+    const HANDLE h = device.Get();
+    uint8_t inquiry[38];
+    if (SCSI8306_Inquiry(h, inquiry, sizeof inquiry) != kCommandSuccess) {
+        DBG_ERR("%s:%d: strPhysicalAddress[%s] SCSI_Inquiry Fail , dwErrorCode %d", path.c_str(),
+                platform::GetLastError());
+        return 0;
+    }
+    char chipId[8];
+    std::snprintf(chipId, sizeof chipId, "%02X%02X", inquiry[37], inquiry[36]);
+    if (!ChipFitsFamily(chipId, iBridgeType)) return 0;
+
+    DeviceInfo& record = m_pDevList->Devs[m_ucRecordCount];
+    std::string chipType;  // the 795x family compares an empty chip type
+    if (iBridgeType == 2) {
+        record.m_ucChipVariant = ucGet7951ChipVariant(h);
+        DBG_MSG(std::string(chipId) == "7956" ? "%s:%d: 795x USB Mode: Tunnel" : "%s:%d: 795x USB Mode: Legacy");
+        SCSI7951_AccessConfigEEPROM(h, kReadFromDevice, record.U4ConfigImage.data(), CONFIG_BIN_SIZE, 0, 1);
+        record.m_ucU4Mode = ucGet7951U4Mode(h);
+        DBG_MSG("%s:%d: U4 Mode:%d", record.m_ucU4Mode);
+        if (record.m_ucU4Mode != 0 && record.m_ucU4Mode != 255) {
+            record.m_ucLinkSpeed = ucGet7951U4Speed(h);
+            DBG_MSG("%s:%d: U4 Spd:%d", record.m_ucLinkSpeed);
+        } else {
+            record.m_strUsbConnectionStatus = vGet7951UsbConnectionStatus(h);
+            record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
+            DBG_MSG("%s:%d: U3 Spd:%d", record.m_ucLinkSpeed);
+        }
+    }
+    if (chipTypeFilter != "0" && (chipType == "0" || chipType != chipTypeFilter)) {
+        DBG_MSG("%s:%d: ct0[%s],ct1[%s]", chipTypeFilter.c_str(), chipType.c_str());
+        return 0;
+    }
+    platform::StorageDeviceNumber number;
+    bool cdrom = false;
+    int pathNumber = -1;
+    const bool parsed = std::sscanf(path.c_str(), "\\\\.\\PHYSICALDRIVE%d", &pathNumber) == 1 ||
+                        (cdrom = std::sscanf(path.c_str(), "\\\\.\\CDROM%d", &pathNumber) == 1);
+    if (!parsed || !Station().GetStorageDeviceNumber(h, number) ||
+        static_cast<int>(number.DeviceNumber) != pathNumber) {
+        DBG_ERR("vTestHandleFromPhysicalAddress: strPhysicalAddress[%s] != StoDevNum.DeviceNumber[%d] ", path.c_str(),
+                static_cast<int>(number.DeviceNumber));
+        return 0;
+    }
+
+    record.m_ucDevIdx = m_ucRecordCount;
+    if (cdrom) record.m_ucCDROMAddress = static_cast<uint8_t>(pathNumber);
+    else record.m_ucPhysicalAddress = static_cast<uint8_t>(pathNumber);
+    record.m_strPID = m_PortStrings.pid;
+    record.m_strVID = m_PortStrings.vid;
+    record.m_strSerialNumber = m_PortStrings.serial;
+    record.m_strManufacturer = m_PortStrings.manufacturer;
+    record.m_strProduct = m_PortStrings.product;
+    record.m_strDeviceRev = m_PortStrings.revision;
+    record.m_iPortLocation = m_iPortLocation;
+    record.m_ulPortIndex = static_cast<int32_t>(m_ulPortIndex);
+    record.m_strHubName = hubName;
+    // Every record carries its own hub's port count, not only the first on a hub.
+    for (const auto& hub : m_HubTable)
+        if (hub.path == hubName) record.m_ulPortCount = hub.portCount;
+    record.m_strDriverKeyName = m_PortStrings.driverKeyName;
+    if (iBridgeType == 2) {
+        record.m_strFWVersion = strGet7951FWVersion(h);
+        ucGet7951DeviceType(h, record);
+        record.m_ucUSBMode = ucGet7951USBMode(h, record.m_ucDevType);
+        record.m_ucCCOrientation = static_cast<uint8_t>(nGet7951CCOrientation(h));
+        m_strChipTypes += strGet7951ChipType(h);
+    }
+    ++m_ucRecordCount;
+    if (m_ucMode == 1) m_pDevList->DevNums = m_ucRecordCount;
+    DBG_MSG("%s:%d: vTestHandleFromPhysicalAddress: Get Data[%s] [%d]", path.c_str(), m_ucRecordCount);
+    return 1;
+}
