@@ -70,10 +70,8 @@ HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint3
 {
     OpenDevice device;
     if (!ParseDevicePath(path, device.cdrom, device.number)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (device.cdrom) {
+        if (!OpenVolume(path, device)) return INVALID_HANDLE_VALUE;  // last error set
+    } else if (device.cdrom) {
         for (int id : m_World.BridgeIds()) {
             const emu::Bridge bridge(m_World.BridgeFolder(id));
             if (bridge.Present() && bridge.CdromNumber() == device.number) device.bridgeId = id;
@@ -96,6 +94,8 @@ HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint3
 bool EmuStation::CloseHandle(HANDLE handle)
 {
     std::lock_guard lock(m_Lock);
+    // Closing a handle releases the volume lock it holds.
+    std::erase_if(m_VolumeLocks, [&](const auto& held) { return held.second == reinterpret_cast<uintptr_t>(handle); });
     if (m_Handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;

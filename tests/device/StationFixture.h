@@ -17,6 +17,7 @@ public:
                                 uint32_t flags) override
     {
         m_LastOpenFlags = flags;
+        ++m_Opens;
         return m_Inner.CreateFile(path, access, share, disposition, flags);
     }
     bool CloseHandle(platform::HANDLE handle) override { return m_Inner.CloseHandle(handle); }
@@ -26,7 +27,51 @@ public:
         ++m_IoControls;
         return m_Inner.DeviceIoControl(handle, code, in, inSize, out, outSize, returned);
     }
+    // --- disks and volumes ---
+    bool GetDriveGeometryEx(platform::HANDLE h, platform::DiskGeometryEx& g) override
+    {
+        return m_Inner.GetDriveGeometryEx(h, g);
+    }
+    bool GetDriveLayoutEx(platform::HANDLE h, platform::DriveLayout& l) override { return m_Inner.GetDriveLayoutEx(h, l); }
+    bool GetStorageDeviceNumber(platform::HANDLE h, platform::StorageDeviceNumber& n) override
+    {
+        return m_Inner.GetStorageDeviceNumber(h, n);
+    }
+    bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& name) override
+    {
+        return m_Inner.GetVolumeNameForVolumeMountPoint(mountPoint, name);
+    }
+    bool GetVolumeDiskExtents(platform::HANDLE h, std::vector<platform::DiskExtent>& e) override
+    {
+        return m_Inner.GetVolumeDiskExtents(h, e);
+    }
+    bool LockVolume(platform::HANDLE h) override { return m_Inner.LockVolume(h); }
+    bool DismountVolume(platform::HANDLE h) override { return m_Inner.DismountVolume(h); }
+    bool UnlockVolume(platform::HANDLE h) override { return m_Inner.UnlockVolume(h); }
+    bool UpdateDiskProperties(platform::HANDLE h) override { return m_Inner.UpdateDiskProperties(h); }
+    bool ReadAt(platform::HANDLE h, uint64_t offset, void* buffer, uint32_t length, uint32_t* done) override
+    {
+        ++m_Reads;
+        return m_Inner.ReadAt(h, offset, buffer, length, done);
+    }
+    bool WriteAt(platform::HANDLE h, uint64_t offset, const void* buffer, uint32_t length, uint32_t* done) override
+    {
+        ++m_Writes;
+        return m_Inner.WriteAt(h, offset, buffer, length, done);
+    }
+    bool GetDiskFreeSpace(const std::string& root, platform::DiskFreeSpace& space) override
+    {
+        return m_Inner.GetDiskFreeSpace(root, space);
+    }
+    bool GetVolumeInformation(const std::string& root, platform::VolumeInformation& info) override
+    {
+        return m_Inner.GetVolumeInformation(root, info);
+    }
+
     std::atomic<int> m_IoControls{0};
+    std::atomic<int> m_Opens{0};
+    std::atomic<int> m_Reads{0};
+    std::atomic<int> m_Writes{0};
     std::atomic<uint32_t> m_LastOpenFlags{0};
 
 private:
