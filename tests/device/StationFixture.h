@@ -10,7 +10,7 @@
 
 namespace testsupport {
 
-class CountingStation final : public platform::IStation {
+class CountingStation : public platform::IStation {
 public:
     explicit CountingStation(platform::IStation& inner) : m_Inner(inner) {}
     platform::HANDLE CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
