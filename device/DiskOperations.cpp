@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
+#include <new>
 #include <vector>
 
 #include "device/BRV683xNVME.h"
