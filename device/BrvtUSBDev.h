@@ -5,7 +5,10 @@
 #include <atomic>
 #include <vector>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "device/DeviceList.h"
 #include "device/PassThrough.h"
@@ -15,6 +18,8 @@ constexpr uint32_t kFactoryDataSize = 512;
 constexpr uint32_t kPowerConfigSize = 304;
 constexpr uint32_t kMaxRegisterTransfer = 256;
 constexpr int kRegisterReadRetries = 30;
+constexpr int32_t kNoPartitionCount = 0x7FFFFFFF;
+constexpr uint32_t kMaxSectorTransfer = 33554432;  // 32 MiB per raw transfer
 
 // Segment selector of the firmware-area commands: segment 0 (the whole image or
 // its first 65,280 bytes) is 0x50 + image, segment 1 (the rest) 0xD0 + image;
@@ -110,6 +115,39 @@ public:
     bool m_bCdromMatching = false;
     // Chip-type texts of the bridges the last walk met.
     std::string m_strChipTypes;
+    // --- disk operations ---
+    // Drive letter ('D'..'Z') of the volume on disk `physicalAddress`, kNoDriveLetter
+    // when none; with `wait` non-zero the search repeats every 200 ms for 5 s.
+    char vGetLogicalAddressFromPhysicalAddress(uint8_t physicalAddress, uint8_t wait);
+    // Raw transfers of `length` bytes (whole 512-byte sectors, the last one
+    // padded with zeros) at 512-byte sector `sector` of volume "X:", each done
+    // twice; with `timing` the second pass adds its MB/s to m_fsdif_W / m_fsdif_R.
+    // Drive C is refused. 1 success, 0 failure.
+    uint8_t vWriteSectors(char cDriveLetter, const uint8_t* buffer, uint64_t sector, uint32_t length,
+                          uint8_t timing);
+    uint8_t vReadSectors(char cDriveLetter, uint8_t* buffer, uint64_t sector, uint32_t length, uint8_t timing);
+    // Disk size in MiB; -1 on failure.
+    int64_t vGetDiskPhysicalSize(uint8_t physicalAddress);
+    // Free space of "X:\" in MiB; -1 on failure (an unrecognised volume included).
+    int64_t vGetDiskFreeSpace(char cDriveLetter);
+    // Number of the last numbered partition of the layout; kNoPartitionCount when
+    // there is none or the layout cannot be read.
+    int32_t vGetPartitionCount(uint8_t physicalAddress);
+    // Fills the disk fields of `info` from the device at `path`: 0, -10 empty path,
+    // -5 not opened, -4 no identify data, -1 no geometry.
+    CommandResult nObtainDiSKInfo(const std::string& path, DeviceInfo& info);
+    // ATA IDENTIFY DEVICE on an open handle: serial (words 10..19) and firmware
+    // revision (words 23..26).
+    CommandResult ATAPassThrough_GetHDSerialNumber(HANDLE hDev, std::string& serial);
+    CommandResult ATAPassThrough_GetHDDFW(HANDLE hDev, std::string& firmware);
+    // NVMe Identify Controller serial of disk `physicalAddress`.
+    CommandResult ATAPassThrough_GetSSDSerialNumber(uint8_t physicalAddress, std::string& serial);
+    // (serial, firmware) of every drive nObtainDiSKInfo identified, oldest first.
+    std::vector<std::pair<std::string, std::string>> DiskIdentities() const;
+
+    // MB/s sums of the timed writes and reads; workers add to them concurrently.
+    std::atomic<double> m_fsdif_W{0.0};
+    std::atomic<double> m_fsdif_R{0.0};
 
     platform::IStation& Station() const { return m_Transport.Station(); }
     const CPassThrough& Transport() const { return m_Transport; }
@@ -158,4 +196,6 @@ private:
     uint32_t m_ulPortIndex = 0;
     PortStrings m_PortStrings;
     std::vector<HubEntry> m_HubTable;
+    mutable std::mutex m_DiskIdentityLock;
+    std::vector<std::pair<std::string, std::string>> m_DiskIdentities;
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "emu/NvmeDisk.h"
 #include "emu/Sha256.h"
 
 namespace emu {
@@ -23,9 +24,11 @@ constexpr uint8_t kOpReset = 0xE8;
 constexpr uint8_t kOpKey = 0xE9;
 constexpr uint8_t kOpPowerConfig = 0xC3;
 constexpr uint8_t kOpAtaPassThrough12 = 0xA1;
+constexpr uint8_t kOpNvmePassThrough = 0xE6;
 
 constexpr uint8_t kAtaStandbyImmediate = 0xE0;
 constexpr uint8_t kAtaFlushCache = 0xE7;
+constexpr uint8_t kAtaIdentifyDevice = 0xEC;
 
 constexpr uint8_t kBankLower = 0x50;
 constexpr uint8_t kBankUpper = 0x51;
@@ -411,7 +414,8 @@ void Bridge::Execute(ScsiExchange& exchange)
         return;
     }
     const uint8_t opcode = exchange.cdb[0];
-    const bool vendorSix = opcode >= kOpConfigRead && opcode <= kOpKey && opcode != kOpReset;
+    const bool vendorSix = opcode >= kOpConfigRead && opcode <= kOpKey && opcode != kOpReset &&
+                           opcode != kOpNvmePassThrough;
     if (vendorSix && exchange.cdbLength != 6) {
         exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
         return;
@@ -428,6 +432,7 @@ void Bridge::Execute(ScsiExchange& exchange)
     case kOpPowerConfig: PowerConfigWrite(exchange); break;
     case kOpKey: KeyCommand(exchange); break;
     case kOpAtaPassThrough12: AtaPassThrough(exchange); break;
+    case kOpNvmePassThrough: NvmeDisk(m_Folder).NvmePassThrough(exchange); break;
     default: exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode); break;
     }
 }
@@ -586,6 +591,7 @@ uint8_t Bridge::VerifyImage(int image) const
 void Bridge::AtaPassThrough(ScsiExchange& exchange)
 {
     const uint8_t command = exchange.cdb[9];
+    if (command == kAtaIdentifyDevice) return NvmeDisk(m_Folder).AtaIdentifyDevice(exchange);
     if (exchange.cdbLength != 12 || (command != kAtaStandbyImmediate && command != kAtaFlushCache))
         return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
 }

@@ -54,9 +54,7 @@ struct UsbNodeConnection {
     USB_DEVICE_DESCRIPTOR DeviceDescriptor{};
 };
 
-// Storage device types and bus types.
-constexpr uint32_t FILE_DEVICE_CD_ROM = 2;
-constexpr uint32_t FILE_DEVICE_DISK = 7;
+// Storage bus types.
 constexpr uint8_t BusTypeScsi = 1;
 constexpr uint8_t BusTypeUsb = 7;
 constexpr uint8_t BusTypeSata = 11;
@@ -66,12 +64,6 @@ struct StorageInterfaceInfo {
     std::string devicePath;
     // Registry properties of the device, name and text ("SPDRP_FRIENDLYNAME", ...).
     std::vector<std::pair<std::string, std::string>> properties;
-};
-
-struct StorageDeviceNumber {
-    uint32_t DeviceType = 0;
-    uint32_t DeviceNumber = 0;
-    uint32_t PartitionNumber = 0;
 };
 
 struct StorageDeviceProperty {
@@ -126,6 +118,30 @@ public:
     virtual bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) = 0;
 
     // --- disks and volumes ---
+    // Disk, CD-ROM and volume handles come from CreateFile: "\\.\PhysicalDrive%d",
+    // "\\.\X:" or a volume name without its trailing backslash. Every call
+    // returns false and sets the last error when it fails.
+    virtual bool GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry) = 0;
+    // The whole layout of a disk handle (the caller never sizes a buffer).
+    virtual bool GetDriveLayoutEx(HANDLE handle, DriveLayout& layout) = 0;
+    // "\\?\Volume{...}\" of a mount point "X:\".
+    virtual bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) = 0;
+    // The disk extents of a volume handle, first extent first.
+    virtual bool GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents) = 0;
+    virtual bool LockVolume(HANDLE handle) = 0;
+    virtual bool DismountVolume(HANDLE handle) = 0;
+    virtual bool UnlockVolume(HANDLE handle) = 0;
+    // Makes the system read the disk's layout again.
+    virtual bool UpdateDiskProperties(HANDLE handle) = 0;
+    // Positioned transfers on a disk or volume handle; offset and length are whole
+    // sectors. `transferred` receives the bytes moved (fewer at the end of the
+    // device).
+    virtual bool ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred) = 0;
+    virtual bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length,
+                         uint32_t* transferred) = 0;
+    // Of a root path "X:\"; ERROR_UNRECOGNIZED_VOLUME when no file system is known.
+    virtual bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) = 0;
+    virtual bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) = 0;
 };
 
 // Last error of the calling thread, set by the station's calls.

@@ -116,6 +116,8 @@ HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint3
                     device.number = storage.number;
                     found = ResolveDisk(device);
                 }
+        if (!found && !OpenVolume(path, device)) return INVALID_HANDLE_VALUE;  // last error set
+        found = true;
     }
     if (!found) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -128,20 +130,11 @@ HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint3
     return reinterpret_cast<HANDLE>(handle);
 }
 
-std::optional<EmuStation::OpenDevice> EmuStation::Lookup(HANDLE handle) const
-{
-    std::lock_guard lock(m_Lock);
-    const auto it = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == m_Handles.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return std::nullopt;
-    }
-    return it->second;
-}
-
 bool EmuStation::CloseHandle(HANDLE handle)
 {
     std::lock_guard lock(m_Lock);
+    // Closing a handle releases the volume lock it holds.
+    std::erase_if(m_VolumeLocks, [&](const auto& held) { return held.second == reinterpret_cast<uintptr_t>(handle); });
     if (m_Handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
@@ -209,9 +202,8 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
 {
     if (bytesReturned) *bytesReturned = 0;
     ++m_IoControlCalls;
-    const auto found = Lookup(handle);
-    if (!found) return false;
-    const OpenDevice device = *found;
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
     const bool direct = ioControlCode == IOCTL_SCSI_PASS_THROUGH_DIRECT;
     if ((!direct && ioControlCode != IOCTL_SCSI_PASS_THROUGH) || !inBuffer || !outBuffer) {
         SetLastError(ERROR_INVALID_FUNCTION);

@@ -55,7 +55,6 @@ public:
     bool GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
                                   std::string& hardwareId) override;
     std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) override;
-    bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) override;
     bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) override;
 
     emu::World& World() { return m_World; }
@@ -72,13 +71,46 @@ public:
     int IoControlCalls() const { return m_IoControlCalls.load(); }
     uint32_t LastOpenFlags() const { return m_LastOpenFlags.load(); }
 
+    // --- disks and volumes (EmuDisk.cpp) ---
+    // Volumes: the system disk (disk 0) holds volume C:. The first partition of
+    // the disk of every present bridge (not in CD-ROM mode) whose image carries an
+    // MBR or GPT partition table is a volume; these get the letters D, E, F, ...
+    // in the order of their disk numbers. Letters follow the disks as they are now:
+    // a disk that gains or loses its partition moves the letters after it.
+    // Writes to disk 0 and to C: are refused (ERROR_ACCESS_DENIED).
+    bool GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry) override;
+    bool GetDriveLayoutEx(HANDLE handle, DriveLayout& layout) override;
+    bool GetStorageDeviceNumber(HANDLE handle, StorageDeviceNumber& number) override;
+    bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) override;
+    bool GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents) override;
+    bool LockVolume(HANDLE handle) override;
+    bool DismountVolume(HANDLE handle) override;
+    bool UnlockVolume(HANDLE handle) override;
+    bool UpdateDiskProperties(HANDLE handle) override;
+    bool ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred) override;
+    bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred) override;
+    bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
+    bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
+
+    struct EmuVolume {
+        char letter = 0;
+        std::optional<int> bridgeId;  // none: the system volume C:
+        int disk = 0;
+        uint64_t offset = 0;  // bytes from the start of the disk
+        uint64_t length = 0;
+    };
+    // The volumes as they are now, C: first.
+    std::vector<EmuVolume> Volumes();
+
 private:
     struct OpenDevice {
         enum Kind { kDisk, kCdrom, kController, kHub } kind = kDisk;
         int number = 0;               // disk or CD-ROM number; controller index
         int hub = 0;                  // hubs: 0 = root hub, else the external hub's id
-        std::optional<int> bridgeId;  // disks and CD-ROMs that are bridges
+        std::optional<int> bridgeId;  // disks, CD-ROMs and volumes that are bridges
         std::optional<int> decoyId;   // disks that are decoys
+        char volume = 0;              // drive letter of a volume handle, 0 for a device
+        bool dismounted = false;      // a volume handle that dismounted its volume
     };
     // One disk or CD-ROM the station's storage stack knows.
     struct StorageDevice {
@@ -91,8 +123,14 @@ private:
     std::vector<StorageDevice> StorageDevices(uint32_t deviceType) const;
     // What a disk number is: a bridge, a decoy, or the system disk (0).
     bool ResolveDisk(OpenDevice& device) const;
+    bool FindHandle(HANDLE handle, OpenDevice& device) const;
+    bool OpenVolume(const std::string& path, OpenDevice& device);
+    // The volume a volume handle still reaches; false (last error set) when gone.
+    bool HandleVolume(const OpenDevice& device, EmuVolume& volume);
+    // Byte transfer on the disk of a handle, under the bridge's lock.
+    bool DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t* data, uint32_t length, bool write,
+                      uint32_t* transferred);
     bool Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange);
-    std::optional<OpenDevice> Lookup(HANDLE handle) const;
     // The device on a hub port; false when the handle is not a hub or the port is empty.
     bool PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupant, emu::UsbIdentity& identity);
     void Record(EmuRequest request);
@@ -104,6 +142,7 @@ private:
     std::deque<EmuRequest> m_Journal;
     std::atomic<int> m_IoControlCalls{0};
     std::atomic<uint32_t> m_LastOpenFlags{0};
+    std::map<int, uintptr_t> m_VolumeLocks;  // volume (bridge id, 0 for C:) -> locking handle
 };
 
 // Parses "\\.\PHYSICALDRIVE%d" (any case) or "\\.\CDROM%d".

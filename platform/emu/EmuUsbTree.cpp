@@ -73,38 +73,38 @@ std::vector<std::string> EmuStation::EnumerateHostControllers()
 
 bool EmuStation::GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info)
 {
-    const auto device = Lookup(controller);
-    if (!device || device->kind != OpenDevice::kController) {
+    OpenDevice device;
+    if (!FindHandle(controller, device) || device.kind != OpenDevice::kController) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return false;
     }
-    info.driverKeyName = "{36FC9E60-C465-11CF-8056-444553540000}\\9" + std::to_string(device->number);
+    info.driverKeyName = "{36FC9E60-C465-11CF-8056-444553540000}\\9" + std::to_string(device.number);
     info.deviceDesc = "USB xHCI Compliant Host Controller";
     info.hardwareId = "PCI\\VEN_EMU&DEV_USB4&CC_0C0330";
-    info.rootHubName = EmuRootHubName(device->number);
+    info.rootHubName = EmuRootHubName(device.number);
     return true;
 }
 
 bool EmuStation::GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts)
 {
-    const auto device = Lookup(hub);
-    if (!device || device->kind != OpenDevice::kHub) {
+    OpenDevice device;
+    if (!FindHandle(hub, device) || device.kind != OpenDevice::kHub) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return false;
     }
-    numberOfPorts = static_cast<uint8_t>(m_World.PortCount(device->number, device->hub));
+    numberOfPorts = static_cast<uint8_t>(m_World.PortCount(device.number, device.hub));
     return true;
 }
 
 bool EmuStation::PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupant, emu::UsbIdentity& identity)
 {
-    const auto device = Lookup(hub);
-    if (!device || device->kind != OpenDevice::kHub || port == 0 ||
-        static_cast<int>(port) > m_World.PortCount(device->number, device->hub)) {
+    OpenDevice device;
+    if (!FindHandle(hub, device) || device.kind != OpenDevice::kHub || port == 0 ||
+        static_cast<int>(port) > m_World.PortCount(device.number, device.hub)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    occupant = m_World.At({device->number, device->hub, static_cast<int>(port)});
+    occupant = m_World.At({device.number, device.hub, static_cast<int>(port)});
     if (occupant.kind == emu::PortOccupant::kBridge)
         identity = emu::Bridge(m_World.BridgeFolder(occupant.id)).Identity();
     else if (occupant.kind == emu::PortOccupant::kDecoy)
@@ -158,7 +158,9 @@ bool EmuStation::GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& h
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    hubName = EmuExternalHubName(Lookup(hub)->number, occupant.id);
+    OpenDevice device;
+    FindHandle(hub, device);
+    hubName = EmuExternalHubName(device.number, occupant.id);
     return true;
 }
 
@@ -258,29 +260,16 @@ std::vector<StorageInterfaceInfo> EmuStation::EnumerateStorageInterfaces(uint32_
     return interfaces;
 }
 
-bool EmuStation::GetStorageDeviceNumber(HANDLE handle, StorageDeviceNumber& number)
-{
-    const auto device = Lookup(handle);
-    if (!device || (device->kind != OpenDevice::kDisk && device->kind != OpenDevice::kCdrom)) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return false;
-    }
-    number.DeviceType = device->kind == OpenDevice::kCdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
-    number.DeviceNumber = static_cast<uint32_t>(device->number);
-    number.PartitionNumber = 0;
-    return true;
-}
-
 bool EmuStation::GetStorageDeviceProperty(HANDLE handle, StorageDeviceProperty& property)
 {
-    const auto device = Lookup(handle);
-    if (!device || (device->kind != OpenDevice::kDisk && device->kind != OpenDevice::kCdrom)) {
+    OpenDevice device;
+    if (!FindHandle(handle, device) || (device.kind != OpenDevice::kDisk && device.kind != OpenDevice::kCdrom)) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return false;
     }
-    const uint32_t type = device->kind == OpenDevice::kCdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
+    const uint32_t type = device.kind == OpenDevice::kCdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
     for (const auto& storage : StorageDevices(type))
-        if (storage.number == device->number) {
+        if (storage.number == device.number) {
             property = storage.property;
             return true;
         }

@@ -10,6 +10,109 @@
 
 namespace testsupport {
 
+class CountingStation : public platform::IStation {
+public:
+    explicit CountingStation(platform::IStation& inner) : m_Inner(inner) {}
+    platform::HANDLE CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
+                                uint32_t flags) override
+    {
+        m_LastOpenFlags = flags;
+        ++m_Opens;
+        return m_Inner.CreateFile(path, access, share, disposition, flags);
+    }
+    bool CloseHandle(platform::HANDLE handle) override { return m_Inner.CloseHandle(handle); }
+    bool DeviceIoControl(platform::HANDLE handle, uint32_t code, void* in, uint32_t inSize, void* out,
+                         uint32_t outSize, uint32_t* returned) override
+    {
+        ++m_IoControls;
+        return m_Inner.DeviceIoControl(handle, code, in, inSize, out, outSize, returned);
+    }
+    // --- USB tree and storage interfaces ---
+    std::vector<std::string> EnumerateHostControllers() override { return m_Inner.EnumerateHostControllers(); }
+    bool GetHostControllerInfo(platform::HANDLE h, platform::UsbHostControllerInfo& i) override
+    {
+        return m_Inner.GetHostControllerInfo(h, i);
+    }
+    bool GetHubPortCount(platform::HANDLE h, uint8_t& n) override { return m_Inner.GetHubPortCount(h, n); }
+    bool GetNodeConnectionInformation(platform::HANDLE h, uint32_t p, platform::UsbNodeConnection& c) override
+    {
+        return m_Inner.GetNodeConnectionInformation(h, p, c);
+    }
+    bool GetNodeConnectionDriverKeyName(platform::HANDLE h, uint32_t p, std::string& k) override
+    {
+        return m_Inner.GetNodeConnectionDriverKeyName(h, p, k);
+    }
+    bool GetNodeConnectionName(platform::HANDLE h, uint32_t p, std::string& n) override
+    {
+        return m_Inner.GetNodeConnectionName(h, p, n);
+    }
+    bool GetStringDescriptor(platform::HANDLE h, uint32_t p, uint8_t i, uint16_t l, std::u16string& t) override
+    {
+        return m_Inner.GetStringDescriptor(h, p, i, l, t);
+    }
+    bool GetDeviceNodeByDriverKey(const std::string& k, std::string& d, std::string& hw) override
+    {
+        return m_Inner.GetDeviceNodeByDriverKey(k, d, hw);
+    }
+    std::vector<platform::StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t t) override
+    {
+        return m_Inner.EnumerateStorageInterfaces(t);
+    }
+    bool GetStorageDeviceProperty(platform::HANDLE h, platform::StorageDeviceProperty& p) override
+    {
+        return m_Inner.GetStorageDeviceProperty(h, p);
+    }
+    // --- disks and volumes ---
+    bool GetDriveGeometryEx(platform::HANDLE h, platform::DiskGeometryEx& g) override
+    {
+        return m_Inner.GetDriveGeometryEx(h, g);
+    }
+    bool GetDriveLayoutEx(platform::HANDLE h, platform::DriveLayout& l) override { return m_Inner.GetDriveLayoutEx(h, l); }
+    bool GetStorageDeviceNumber(platform::HANDLE h, platform::StorageDeviceNumber& n) override
+    {
+        return m_Inner.GetStorageDeviceNumber(h, n);
+    }
+    bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& name) override
+    {
+        return m_Inner.GetVolumeNameForVolumeMountPoint(mountPoint, name);
+    }
+    bool GetVolumeDiskExtents(platform::HANDLE h, std::vector<platform::DiskExtent>& e) override
+    {
+        return m_Inner.GetVolumeDiskExtents(h, e);
+    }
+    bool LockVolume(platform::HANDLE h) override { return m_Inner.LockVolume(h); }
+    bool DismountVolume(platform::HANDLE h) override { return m_Inner.DismountVolume(h); }
+    bool UnlockVolume(platform::HANDLE h) override { return m_Inner.UnlockVolume(h); }
+    bool UpdateDiskProperties(platform::HANDLE h) override { return m_Inner.UpdateDiskProperties(h); }
+    bool ReadAt(platform::HANDLE h, uint64_t offset, void* buffer, uint32_t length, uint32_t* done) override
+    {
+        ++m_Reads;
+        return m_Inner.ReadAt(h, offset, buffer, length, done);
+    }
+    bool WriteAt(platform::HANDLE h, uint64_t offset, const void* buffer, uint32_t length, uint32_t* done) override
+    {
+        ++m_Writes;
+        return m_Inner.WriteAt(h, offset, buffer, length, done);
+    }
+    bool GetDiskFreeSpace(const std::string& root, platform::DiskFreeSpace& space) override
+    {
+        return m_Inner.GetDiskFreeSpace(root, space);
+    }
+    bool GetVolumeInformation(const std::string& root, platform::VolumeInformation& info) override
+    {
+        return m_Inner.GetVolumeInformation(root, info);
+    }
+
+    std::atomic<int> m_IoControls{0};
+    std::atomic<int> m_Opens{0};
+    std::atomic<int> m_Reads{0};
+    std::atomic<int> m_Writes{0};
+    std::atomic<uint32_t> m_LastOpenFlags{0};
+
+private:
+    platform::IStation& m_Inner;
+};
+
 class EmulatedStationTest : public ::testing::Test {
 protected:
     EmulatedStationTest() : m_Emu(m_Folder.Path() / "station"), m_Station(m_Emu), m_Dev(m_Station) {}
@@ -35,7 +138,7 @@ protected:
     FakeClockScope m_Clock;
     TempFolder m_Folder;
     platform::EmuStation m_Emu;
-    platform::IStation& m_Station;
+    CountingStation m_Station;
     CBrvtUSBDev m_Dev;
 };
 

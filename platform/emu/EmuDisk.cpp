@@ -1,0 +1,578 @@
+// Disks and volumes of the emulated station: geometry, layout, volumes found in
+// the partition tables of the bridges' disk images, FAT32 free space and labels,
+// volume control and positioned sector transfers.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "emu/NvmeDisk.h"
+#include "platform/emu/EmuStation.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+// The system disk: 256 GiB, one NTFS volume C: from 1 MiB to the end.
+constexpr uint64_t kSystemDiskSize = uint64_t{256} << 30;
+constexpr uint64_t kSystemVolumeOffset = uint64_t{1} << 20;
+constexpr uint32_t kSystemBytesPerSector = 512;
+constexpr uint32_t kSystemSectorsPerCluster = 8;
+constexpr uint32_t kSystemFreeClusters = 25'000'000;
+
+constexpr uint32_t kSectorsPerTrack = 63;
+constexpr uint32_t kTracksPerCylinder = 255;
+constexpr uint32_t kCdromSectorSize = 2048;
+constexpr uint32_t kSector = emu::kDiskSectorSize;
+constexpr uint32_t kMaxGptEntries = 128;
+constexpr char kFirstBridgeLetter = 'D';
+
+// The lock file of a bridge folder, the same one the pass-through path takes, so
+// that sector transfers and commands to one bridge never interleave.
+class BridgeLock {
+public:
+    explicit BridgeLock(const fs::path& folder)
+        : m_Fd(::open((folder / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (m_Fd >= 0) ::flock(m_Fd, LOCK_EX);
+    }
+    ~BridgeLock()
+    {
+        if (m_Fd >= 0) ::close(m_Fd);
+    }
+    BridgeLock(const BridgeLock&) = delete;
+    BridgeLock& operator=(const BridgeLock&) = delete;
+
+private:
+    int m_Fd;
+};
+
+uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+uint64_t Le64(const uint8_t* p) { return uint64_t{Le32(p)} | uint64_t{Le32(p + 4)} << 32; }
+
+struct Slot {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    uint8_t type = 0;
+    bool boot = false;
+    uint32_t firstSector = 0;
+    bool used = false;      // holds a partition
+    bool volume = false;    // can carry a file system (not an extended container, inside the disk)
+};
+
+struct PartitionTable {
+    uint32_t style = PARTITION_STYLE_RAW;
+    uint32_t signature = 0;
+    std::vector<Slot> slots;  // MBR: the four primary slots; GPT: the used entries
+};
+
+bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+PartitionTable ReadPartitionTable(const emu::NvmeDisk& disk)
+{
+    PartitionTable table;
+    const uint64_t size = disk.SizeBytes();
+    uint8_t mbr[kSector];
+    if (!disk.Read(0, mbr, kSector) || mbr[510] != 0x55 || mbr[511] != 0xAA) return table;
+    table.style = PARTITION_STYLE_MBR;
+    table.signature = Le32(mbr + 440);
+    bool protective = false;
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t* e = mbr + 446 + 16 * i;
+        Slot slot;
+        slot.boot = e[0] == 0x80;
+        slot.type = e[4];
+        slot.firstSector = Le32(e + 8);
+        slot.offset = uint64_t{slot.firstSector} * kSector;
+        slot.length = uint64_t{Le32(e + 12)} * kSector;
+        slot.used = slot.type != 0 && slot.length != 0;
+        slot.volume = slot.used && !IsExtended(slot.type) && slot.offset + slot.length <= size;
+        protective = protective || slot.type == 0xEE;
+        table.slots.push_back(slot);
+    }
+    if (!protective) return table;
+
+    uint8_t header[kSector];
+    if (!disk.Read(kSector, header, kSector) || std::memcmp(header, "EFI PART", 8) != 0) return table;
+    const uint64_t entriesAt = Le64(header + 72) * kSector;
+    const uint32_t count = std::min(Le32(header + 80), kMaxGptEntries);
+    const uint32_t entrySize = Le32(header + 84);
+    if (entrySize < 128 || entrySize > 1024) return table;
+    std::vector<uint8_t> entries(size_t{count} * entrySize);
+    if (!disk.Read(entriesAt, entries.data(), entries.size())) return table;
+    table.style = PARTITION_STYLE_GPT;
+    table.slots.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = entries.data() + size_t{i} * entrySize;
+        if (std::all_of(e, e + 16, [](uint8_t b) { return b == 0; })) continue;
+        const uint64_t first = Le64(e + 32), last = Le64(e + 40);
+        if (last < first) continue;
+        Slot slot;
+        slot.offset = first * kSector;
+        slot.length = (last - first + 1) * kSector;
+        slot.used = true;
+        slot.volume = slot.offset + slot.length <= size;
+        table.slots.push_back(slot);
+    }
+    return table;
+}
+
+// What the file-system driver finds in a FAT32 volume.
+struct Fat32Volume {
+    uint32_t bytesPerSector = 0;
+    uint32_t sectorsPerCluster = 0;
+    uint32_t totalClusters = 0;
+    uint32_t freeClusters = 0;
+    uint32_t serial = 0;
+    std::string label;
+};
+
+uint32_t CountFreeClusters(const emu::NvmeDisk& disk, uint64_t fatAt, uint32_t totalClusters)
+{
+    uint32_t free = 0;
+    std::vector<uint8_t> chunk(1 << 20);
+    const uint64_t entries = uint64_t{totalClusters} + 2;
+    for (uint64_t first = 0; first < entries;) {
+        const uint64_t n = std::min<uint64_t>(chunk.size() / 4, entries - first);
+        if (!disk.Read(fatAt + first * 4, chunk.data(), n * 4)) break;
+        for (uint64_t i = 0; i < n; ++i)
+            if (first + i >= 2 && (Le32(&chunk[i * 4]) & 0x0FFFFFFF) == 0) ++free;
+        first += n;
+    }
+    return free;
+}
+
+std::optional<Fat32Volume> ReadFat32(const emu::NvmeDisk& disk, uint64_t offset, uint64_t length)
+{
+    uint8_t boot[kSector];
+    if (!disk.Read(offset, boot, kSector)) return std::nullopt;
+    Fat32Volume fat;
+    fat.bytesPerSector = Le16(boot + 11);
+    fat.sectorsPerCluster = boot[13];
+    const uint32_t reserved = Le16(boot + 14), fats = boot[16], total = Le32(boot + 32), fatSize = Le32(boot + 36);
+    const bool bpsValid = fat.bytesPerSector == 512 || fat.bytesPerSector == 1024 || fat.bytesPerSector == 2048 ||
+                          fat.bytesPerSector == 4096;
+    const bool spcValid = fat.sectorsPerCluster != 0 && (fat.sectorsPerCluster & (fat.sectorsPerCluster - 1)) == 0;
+    if ((boot[0] != 0xEB && boot[0] != 0xE9) || boot[510] != 0x55 || boot[511] != 0xAA || !bpsValid || !spcValid ||
+        reserved == 0 || fats == 0 || Le16(boot + 19) != 0 || Le16(boot + 22) != 0 || fatSize == 0 ||
+        std::memcmp(boot + 82, "FAT32   ", 8) != 0 || uint64_t{total} * fat.bytesPerSector > length)
+        return std::nullopt;
+    const uint64_t systemArea = reserved + uint64_t{fats} * fatSize;
+    if (systemArea >= total) return std::nullopt;
+    fat.totalClusters = static_cast<uint32_t>((total - systemArea) / fat.sectorsPerCluster);
+    fat.serial = Le32(boot + 67);
+    const uint64_t bps = fat.bytesPerSector;
+
+    uint8_t info[kSector];
+    const bool infoRead = disk.Read(offset + Le16(boot + 48) * bps, info, kSector);
+    fat.freeClusters = infoRead && Le32(info) == 0x41615252 && Le32(info + 484) == 0x61417272 ? Le32(info + 488)
+                                                                                                : 0xFFFFFFFF;
+    // An unknown or impossible count is counted from the first FAT, as the driver does.
+    if (fat.freeClusters > fat.totalClusters)
+        fat.freeClusters = CountFreeClusters(disk, offset + reserved * bps, fat.totalClusters);
+
+    // The label is the volume-label entry of the root directory's first cluster.
+    const uint32_t root = Le32(boot + 44);
+    if (root >= 2 && root - 2 < fat.totalClusters) {
+        std::vector<uint8_t> dir(std::min<uint64_t>(bps * fat.sectorsPerCluster, 65536));
+        const uint64_t at = offset + (systemArea + uint64_t{root - 2} * fat.sectorsPerCluster) * bps;
+        if (disk.Read(at, dir.data(), dir.size()))
+            for (size_t e = 0; e + 32 <= dir.size() && dir[e] != 0; e += 32) {
+                if (dir[e] == 0xE5 || (dir[e + 11] & 0x0F) == 0x0F || (dir[e + 11] & 0x08) == 0) continue;
+                fat.label.assign(reinterpret_cast<const char*>(&dir[e]), 11);
+                fat.label.erase(fat.label.find_last_not_of(' ') + 1);
+                break;
+            }
+    }
+    return fat;
+}
+
+std::string VolumeName(const std::optional<int>& bridgeId)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "\\\\?\\Volume{%08x-4445-5645-4441-000000000000}\\", bridgeId.value_or(0));
+    return name;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+// Drive letter of "X:\" (`withSlash`) or "\\.\X:"; 0 when the text is neither.
+char LetterOf(const std::string& text, bool rootPath)
+{
+    const std::string s = rootPath ? text : (text.size() == 6 && text.compare(0, 4, "\\\\.\\") == 0 ? text.substr(4) : "");
+    if (s.size() != (rootPath ? 3u : 2u) || !std::isalpha(static_cast<unsigned char>(s[0])) || s[1] != ':' ||
+        (rootPath && s[2] != '\\'))
+        return 0;
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
+}
+
+void Fail(uint32_t error) { SetLastError(error); }
+}  // namespace
+
+std::vector<EmuStation::EmuVolume> EmuStation::Volumes()
+{
+    std::vector<EmuVolume> volumes;
+    volumes.push_back({'C', std::nullopt, 0, kSystemVolumeOffset, kSystemDiskSize - kSystemVolumeOffset});
+    std::vector<std::pair<int, int>> disks;  // disk number, bridge id
+    for (int id : m_World.BridgeIds()) {
+        const emu::Bridge bridge(m_World.BridgeFolder(id));
+        if (bridge.Present() && bridge.DiskNumber() > 0 && bridge.CdromNumber() < 0)
+            disks.emplace_back(bridge.DiskNumber(), id);
+    }
+    std::sort(disks.begin(), disks.end());
+    char next = kFirstBridgeLetter;
+    for (const auto& [disk, id] : disks) {
+        if (next > 'Z') break;
+        const fs::path folder = m_World.BridgeFolder(id);
+        BridgeLock lock(folder);
+        const PartitionTable table = ReadPartitionTable(emu::NvmeDisk(folder));
+        const auto first = std::find_if(table.slots.begin(), table.slots.end(), [](const Slot& s) { return s.used; });
+        if (first == table.slots.end() || !first->volume) continue;
+        volumes.push_back({next++, id, disk, first->offset, first->length});
+    }
+    return volumes;
+}
+
+bool EmuStation::FindHandle(HANDLE handle, OpenDevice& device) const
+{
+    std::lock_guard lock(m_Lock);
+    const auto it = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m_Handles.end()) {
+        Fail(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    device = it->second;
+    return true;
+}
+
+bool EmuStation::OpenVolume(const std::string& path, OpenDevice& device)
+{
+    const char letter = LetterOf(path, false);
+    for (const EmuVolume& volume : Volumes()) {
+        const std::string name = VolumeName(volume.bridgeId);
+        if (letter ? volume.letter == letter
+                   : EqualNoCase(path, name) || EqualNoCase(path, name.substr(0, name.size() - 1))) {
+            device.volume = volume.letter;
+            device.number = volume.disk;
+            device.bridgeId = volume.bridgeId;
+            return true;
+        }
+    }
+    Fail(ERROR_FILE_NOT_FOUND);
+    return false;
+}
+
+bool EmuStation::HandleVolume(const OpenDevice& device, EmuVolume& volume)
+{
+    for (const EmuVolume& v : Volumes())
+        if (v.bridgeId == device.bridgeId && v.disk == device.number) {
+            volume = v;
+            return true;
+        }
+    Fail(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+}
+
+bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t* data, uint32_t length, bool write,
+                              uint32_t* transferred)
+{
+    if (!device.bridgeId) {  // the system disk reads as zeros and is never written
+        if (write) return Fail(ERROR_ACCESS_DENIED), false;
+        if (offset > kSystemDiskSize) return Fail(ERROR_SECTOR_NOT_FOUND), false;
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, kSystemDiskSize - offset));
+        std::memset(data, 0, n);
+        if (transferred) *transferred = n;
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
+    BridgeLock lock(folder);
+    const emu::Bridge bridge(folder);
+    if (!bridge.Present() || bridge.DiskNumber() != device.number || bridge.CdromNumber() >= 0)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    const emu::NvmeDisk disk(folder);
+    const uint64_t size = disk.SizeBytes();
+    if (offset > size) return Fail(ERROR_SECTOR_NOT_FOUND), false;
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, size - offset));
+    const bool ok = write ? disk.Write(offset, data, n) : disk.Read(offset, data, n);
+    if (!ok) return Fail(ERROR_IO_DEVICE), false;
+    if (transferred) *transferred = n;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
+{
+    geometry = {};
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if ((device.kind == OpenDevice::kCdrom)) {
+        // The bridge's CD-ROM presentation: 2048-byte sectors, no capacity reported.
+        geometry.MediaType = MEDIA_TYPE_REMOVABLE;
+        geometry.BytesPerSector = kCdromSectorSize;
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    uint64_t size = kSystemDiskSize;
+    if (device.bridgeId) {
+        const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
+        const emu::Bridge bridge(folder);
+        if (!bridge.Present() || bridge.DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+        size = emu::NvmeDisk(folder).SizeBytes();
+    }
+    geometry.MediaType = MEDIA_TYPE_FIXED;
+    geometry.BytesPerSector = kSector;
+    geometry.SectorsPerTrack = kSectorsPerTrack;
+    geometry.TracksPerCylinder = kTracksPerCylinder;
+    geometry.Cylinders = static_cast<int64_t>(size / (uint64_t{kSector} * kSectorsPerTrack * kTracksPerCylinder));
+    geometry.DiskSize = static_cast<int64_t>(size);
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::GetDriveLayoutEx(HANDLE handle, DriveLayout& layout)
+{
+    layout = {};
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if ((device.kind == OpenDevice::kCdrom) || device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (!device.bridgeId) {
+        layout.PartitionStyle = PARTITION_STYLE_GPT;
+        PartitionEntry entry;
+        entry.PartitionStyle = PARTITION_STYLE_GPT;
+        entry.StartingOffset = static_cast<int64_t>(kSystemVolumeOffset);
+        entry.PartitionLength = static_cast<int64_t>(kSystemDiskSize - kSystemVolumeOffset);
+        entry.PartitionNumber = 1;
+        layout.Entries.push_back(entry);
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
+    BridgeLock lock(folder);
+    const emu::Bridge bridge(folder);
+    if (!bridge.Present() || bridge.DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    const PartitionTable table = ReadPartitionTable(emu::NvmeDisk(folder));
+    layout.PartitionStyle = table.style;
+    layout.Signature = table.signature;
+    uint32_t number = 0;
+    for (const Slot& slot : table.slots) {
+        PartitionEntry entry;
+        entry.PartitionStyle = table.style;
+        if (slot.used) {
+            entry.StartingOffset = static_cast<int64_t>(slot.offset);
+            entry.PartitionLength = static_cast<int64_t>(slot.length);
+            entry.PartitionType = slot.type;
+            entry.BootIndicator = slot.boot;
+            entry.HiddenSectors = slot.firstSector;
+            // Extended containers are listed without a number, as the system does.
+            if (!IsExtended(slot.type)) entry.PartitionNumber = ++number;
+        }
+        layout.Entries.push_back(entry);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::GetStorageDeviceNumber(HANDLE handle, StorageDeviceNumber& number)
+{
+    number = {};
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    number.DeviceType = (device.kind == OpenDevice::kCdrom) ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
+    number.DeviceNumber = static_cast<uint32_t>(device.number);
+    number.PartitionNumber = (device.kind == OpenDevice::kCdrom) ? 0xFFFFFFFFu : device.volume ? 1u : 0u;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName)
+{
+    volumeName.clear();
+    const char letter = LetterOf(mountPoint, true);
+    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
+    for (const EmuVolume& volume : Volumes())
+        if (volume.letter == letter) {
+            volumeName = VolumeName(volume.bridgeId);
+            SetLastError(ERROR_SUCCESS);
+            return true;
+        }
+    return Fail(ERROR_FILE_NOT_FOUND), false;
+}
+
+bool EmuStation::GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents)
+{
+    extents.clear();
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if (!device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
+    EmuVolume volume;
+    if (!HandleVolume(device, volume)) return false;
+    extents.push_back({static_cast<uint32_t>(volume.disk), static_cast<int64_t>(volume.offset),
+                       static_cast<int64_t>(volume.length)});
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::LockVolume(HANDLE handle)
+{
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if (!device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (!device.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // the system volume is always in use
+    EmuVolume volume;
+    if (!HandleVolume(device, volume)) return false;
+    std::lock_guard lock(m_Lock);
+    const auto [it, inserted] = m_VolumeLocks.try_emplace(*device.bridgeId, reinterpret_cast<uintptr_t>(handle));
+    if (!inserted && it->second != reinterpret_cast<uintptr_t>(handle)) return Fail(ERROR_ACCESS_DENIED), false;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::DismountVolume(HANDLE handle)
+{
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if (!device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (!device.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;
+    EmuVolume volume;
+    if (!HandleVolume(device, volume)) return false;
+    std::lock_guard lock(m_Lock);
+    const auto it = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE), false;
+    it->second.dismounted = true;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::UnlockVolume(HANDLE handle)
+{
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    std::lock_guard lock(m_Lock);
+    const auto it = device.bridgeId ? m_VolumeLocks.find(*device.bridgeId) : m_VolumeLocks.end();
+    if (!device.volume || it == m_VolumeLocks.end() || it->second != reinterpret_cast<uintptr_t>(handle))
+        return Fail(ERROR_NOT_LOCKED), false;
+    m_VolumeLocks.erase(it);
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool EmuStation::UpdateDiskProperties(HANDLE handle)
+{
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if ((device.kind == OpenDevice::kCdrom)) return Fail(ERROR_INVALID_FUNCTION), false;
+    SetLastError(ERROR_SUCCESS);  // volumes are found afresh on every call
+    return true;
+}
+
+bool EmuStation::ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred)
+{
+    if (transferred) *transferred = 0;
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if ((device.kind == OpenDevice::kCdrom)) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (!buffer || offset % kSector != 0 || length % kSector != 0) return Fail(ERROR_INVALID_PARAMETER), false;
+    if (!device.volume) return DiskTransfer(device, offset, static_cast<uint8_t*>(buffer), length, false, transferred);
+    EmuVolume volume;
+    if (!HandleVolume(device, volume)) return false;
+    if (offset > volume.length) return Fail(ERROR_SECTOR_NOT_FOUND), false;
+    const auto n = static_cast<uint32_t>(std::min<uint64_t>(length, volume.length - offset));
+    return DiskTransfer(device, volume.offset + offset, static_cast<uint8_t*>(buffer), n, false, transferred);
+}
+
+bool EmuStation::WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred)
+{
+    if (transferred) *transferred = 0;
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    if ((device.kind == OpenDevice::kCdrom)) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (!device.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // the system disk and C:
+    if (!buffer || offset % kSector != 0 || length % kSector != 0) return Fail(ERROR_INVALID_PARAMETER), false;
+    auto* data = const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer));  // only read by a write
+    if (!device.volume) return DiskTransfer(device, offset, data, length, true, transferred);
+    // Raw writes to a volume need it locked or dismounted by this handle, so that
+    // no file system works on it at the same time.
+    {
+        std::lock_guard lock(m_Lock);
+        const auto it = m_VolumeLocks.find(*device.bridgeId);
+        const bool locked = it != m_VolumeLocks.end() && it->second == reinterpret_cast<uintptr_t>(handle);
+        if (!locked && !device.dismounted) return Fail(ERROR_ACCESS_DENIED), false;
+    }
+    EmuVolume volume;
+    if (!HandleVolume(device, volume)) return false;
+    if (offset > volume.length) return Fail(ERROR_SECTOR_NOT_FOUND), false;
+    const auto n = static_cast<uint32_t>(std::min<uint64_t>(length, volume.length - offset));
+    return DiskTransfer(device, volume.offset + offset, data, n, true, transferred);
+}
+
+bool EmuStation::GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space)
+{
+    space = {};
+    const char letter = LetterOf(rootPath, true);
+    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
+    for (const EmuVolume& volume : Volumes()) {
+        if (volume.letter != letter) continue;
+        if (!volume.bridgeId) {
+            space.BytesPerSector = kSystemBytesPerSector;
+            space.SectorsPerCluster = kSystemSectorsPerCluster;
+            space.TotalNumberOfClusters =
+                static_cast<uint32_t>(volume.length / (kSystemBytesPerSector * kSystemSectorsPerCluster));
+            space.NumberOfFreeClusters = kSystemFreeClusters;
+            SetLastError(ERROR_SUCCESS);
+            return true;
+        }
+        const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
+        BridgeLock lock(folder);
+        const auto fat = ReadFat32(emu::NvmeDisk(folder), volume.offset, volume.length);
+        if (!fat) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
+        space.BytesPerSector = fat->bytesPerSector;
+        space.SectorsPerCluster = fat->sectorsPerCluster;
+        space.TotalNumberOfClusters = fat->totalClusters;
+        space.NumberOfFreeClusters = fat->freeClusters;
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    return Fail(ERROR_PATH_NOT_FOUND), false;
+}
+
+bool EmuStation::GetVolumeInformation(const std::string& rootPath, VolumeInformation& information)
+{
+    information = {};
+    const char letter = LetterOf(rootPath, true);
+    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
+    for (const EmuVolume& volume : Volumes()) {
+        if (volume.letter != letter) continue;
+        information.MaximumComponentLength = 255;
+        if (!volume.bridgeId) {
+            information.VolumeName = "System";
+            information.VolumeSerialNumber = 0x5359534D;
+            information.FileSystemName = "NTFS";
+            SetLastError(ERROR_SUCCESS);
+            return true;
+        }
+        const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
+        BridgeLock lock(folder);
+        const auto fat = ReadFat32(emu::NvmeDisk(folder), volume.offset, volume.length);
+        if (!fat) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
+        information.VolumeName = fat->label;
+        information.VolumeSerialNumber = fat->serial;
+        information.FileSystemName = "FAT32";
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    return Fail(ERROR_PATH_NOT_FOUND), false;
+}
+
+}  // namespace platform
