@@ -53,6 +53,13 @@ int Show(const cli::Args& args)
     if (!station) return 1;
     const auto ids = station->World().BridgeIds();
     std::printf("station %s: %zu bridges; disk 0 is the system disk\n", station->World().Folder().c_str(), ids.size());
+    for (const auto& hub : station->World().Hubs())
+        std::printf("hub %d: %d ports, on controller %d, hub %d, port %d\n", hub.id, hub.ports, hub.location.controller,
+                    hub.location.hub, hub.location.port);
+    for (const auto& decoy : station->World().Decoys())
+        std::printf("decoy %d: %s on disk %d, serial %s, controller %d, hub %d, port %d\n", decoy.id, decoy.kind.c_str(),
+                    decoy.disk, decoy.serial.c_str(), decoy.location.controller, decoy.location.hub,
+                    decoy.location.port);
     for (int id : ids) {
         const emu::Bridge bridge(station->World().BridgeFolder(id));
         const auto location = bridge.Location();

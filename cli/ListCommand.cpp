@@ -3,6 +3,7 @@
 
 #include "cli/CliCommand.h"
 #include "device/BrvtUSBDev.h"
+#include "device/DiskInfoArea.h"
 
 namespace {
 
@@ -41,6 +42,12 @@ void PrintRecord(CBrvtUSBDev& dev, const DeviceInfo& r)
     std::printf("  link speed:      %d %s\n", r.m_ucLinkSpeed,
                 u4 ? U4SpeedText(r.m_ucLinkSpeed) : r.m_strUsbConnectionStatus.c_str());
     std::printf("  CC orientation:  %d\n", r.m_ucCCOrientation);
+    const int64_t size = RecordDiskSize(r);
+    if (size >= 0) std::printf("  capacity:        %lld MB\n", static_cast<long long>(size / 1048576));
+    else std::printf("  capacity:        none\n");
+    std::printf("  drive letter:    %s\n", r.m_cDriveLetter == kNoDriveLetter ? "none" : std::string(1, r.m_cDriveLetter).c_str());
+    std::printf("  disk serial:     %s\n", r.m_strDiskSerialNumber.c_str());
+    std::printf("  disk firmware:   %s\n", r.m_strDiskFWVersion.c_str());
 }
 
 int RunList(const cli::Args& args)
@@ -49,6 +56,7 @@ int RunList(const cli::Args& args)
     CBrvtUSBDev dev;
     DeviceList list;
     const CommandResult result = dev.Open(list, "0", 2);
+    for (uint32_t i = 0; i < list.DevNums; ++i) dev.nObtainDiSKInfo(RecordDevicePath(list.Devs[i]), list.Devs[i]);
     std::printf("%u bridge(s) found\n", list.DevNums);
     for (uint32_t i = 0; i < list.DevNums; ++i) PrintRecord(dev, list.Devs[i]);
     return result == kCommandSuccess ? 0 : 1;

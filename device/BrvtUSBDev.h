@@ -185,7 +185,7 @@ private:
     HubEntry* RegisterHub(const std::string& path, int portCount);
     void MarkHubPort(const std::string& path, uint32_t port);
     bool ChipFitsFamily(const char* chipId, int iBridgeType) const;
-    bool ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial);
+    bool ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial, bool& onlyFillers);
 
     CPassThrough m_Transport;
     DeviceList* m_pDevList = nullptr;

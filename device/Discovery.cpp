@@ -323,16 +323,21 @@ bool CBrvtUSBDev::ChipFitsFamily(const char* chipId, int iBridgeType) const
     }
 }
 
-bool CBrvtUSBDev::ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial)
+bool CBrvtUSBDev::ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial, bool& onlyFillers)
 {
+    onlyFillers = false;
     uint8_t table[CONFIG_BIN_SIZE] = {};
     const CommandResult iResult = iBridgeType == 2
                                       ? SCSI7951_AccessConfigEEPROM(hDev, kReadFromDevice, table, CONFIG_BIN_SIZE, 0, 0)
                                       : SCSI8306_AccessConfigEEPROM(hDev, kReadFromDevice, table, CONFIG_BIN_SIZE, 0, 0);
     if (iResult != kCommandSuccess) return false;
     serial.clear();
-    for (int i = 4; i < 24; ++i)
-        serial += table[i] == 0xFF || table[i] == 0x00 ? '0' : static_cast<char>(table[i]);
+    onlyFillers = true;
+    for (int i = 4; i < 24; ++i) {
+        const bool filler = table[i] == 0xFF || table[i] == 0x00;
+        onlyFillers = onlyFillers && filler;
+        serial += filler ? '0' : static_cast<char>(table[i]);
+    }
     return true;
 }
 
@@ -390,7 +395,11 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
             continue;
         }
         std::string tableSerial;
-        ReadTableSerial(device.Get(), iBridgeType, tableSerial);
+        bool onlyFillers = false;
+        ReadTableSerial(device.Get(), iBridgeType, tableSerial, onlyFillers);
+        // A bridge without a serial of its own passes on its drive's serial.
+        if (onlyFillers && deviceType == platform::FILE_DEVICE_DISK)
+            ATAPassThrough_GetHDSerialNumber(device.Get(), tableSerial);
         const std::string pathSerial = SerialFromInterfacePath(storage.devicePath);
         const std::string wanted = Upper(serialNumber);
         const bool exact = propertySerial == wanted;

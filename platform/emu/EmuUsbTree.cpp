@@ -6,6 +6,7 @@
 // "{36FC9E60-C465-11CF-8056-444553540000}", numbered 1NNN for bridge NNN,
 // 2NNN for decoy NNN and 3NNN for external hub NNN. A device's serial number
 // appears in its storage interface path, as the storage stack puts it there.
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/emu/EmuStation.h"
@@ -246,6 +247,18 @@ std::vector<EmuStation::StorageDevice> EmuStation::StorageDevices(uint32_t devic
             add(decoy.disk, decoy.kind == "sata" ? BusTypeSata : BusTypeUsb,
                 decoy.kind == "sata" ? "ATA" : "Generic", decoy.kind == "sata" ? "SATA Disk" : "Flash Disk",
                 decoy.serial, decoy.kind == "sata" ? "ATA SATA Disk" : "Generic Flash Disk USB Device");
+    // Two devices with one serial number cannot share an instance path: the
+    // storage stack then makes up an instance ID that carries no serial.
+    for (auto& device : devices) {
+        const auto same = std::count_if(devices.begin(), devices.end(), [&](const StorageDevice& other) {
+            return other.property.BusType == BusTypeUsb && other.property.SerialNumber == device.property.SerialNumber;
+        });
+        if (device.property.BusType == BusTypeUsb && same > 1) {
+            char instance[32];
+            std::snprintf(instance, sizeof instance, "7&%x", 0x2b3c0000u + static_cast<unsigned>(device.number));
+            device.path = EmuStorageInterfacePath(deviceType, device.number, instance);
+        }
+    }
     return devices;
 }
 
