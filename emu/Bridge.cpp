@@ -7,6 +7,7 @@
 
 #include "emu/NvmeDisk.h"
 #include "emu/Sha256.h"
+#include "util/Clock.h"
 
 namespace emu {
 
@@ -383,10 +384,55 @@ void Bridge::Boot()
     m_State.Set("usb_serial", identity.serial);
     m_State.Set("usb_manufacturer", identity.manufacturer);
     m_State.Set("usb_product", identity.product);
-    const auto bytes = FirmwareImage(RunningImage());
+    // Boot rule: the ROM starts image 0 when it is valid, else image 1, else it
+    // stays in ROM code (running image -1, version register all zero).
+    int running = -1;
+    for (int image = 0; image < 2 && running < 0; ++image)
+        if (ImageValid(image)) running = image;
+    m_State.SetInt("running_image", running);
     uint8_t version[7] = {};
-    if (bytes.size() >= kImageVersionOffset + 6) std::copy_n(bytes.begin() + kImageVersionOffset, 6, version);
+    if (running >= 0) {
+        const auto bytes = FirmwareImage(running);
+        std::copy_n(bytes.begin() + kImageVersionOffset, 6, version);
+    }
     for (uint32_t i = 0; i < 7; ++i) WriteRegister(reg::kFirmwareVersion + i, version[i]);
+}
+
+bool Bridge::ImageValid(int image) const
+{
+    // An image is bootable when it is long enough to hold its header and carries
+    // one of the sixteen signature bytes at length - 6.
+    static constexpr uint8_t kSignatures[16] = {0x5A, 0x4B, 0x3C, 0x2D, 0x1E, 0x0F, 0x69, 0x78,
+                                                0xA5, 0xB4, 0xC3, 0xD2, 0xE1, 0xF0, 0x96, 0x87};
+    const auto bytes = FirmwareImage(image);
+    if (bytes.size() < 0x300) return false;
+    return std::find(std::begin(kSignatures), std::end(kSignatures), bytes[bytes.size() - 6]) != std::end(kSignatures);
+}
+
+void Bridge::ReturnToBus(int diskNumber, int cdromNumber)
+{
+    const std::string fault = ResetFault();
+    if (fault == "corrupt") {
+        // The flash lost part of image 0: its tail, signature included, reads 0xFF.
+        std::string bytes = ReadBlob(File("spi0.bin"));
+        if (bytes.size() >= 64) std::fill(bytes.end() - 64, bytes.end(), '\xFF');
+        WriteBlob(File("spi0.bin"), bytes);
+    }
+    SetCdrom(fault == "cdrom" ? cdromNumber : -1);
+    SetDiskNumber(diskNumber);
+    m_State.Erase("off_bus_reason");
+    m_State.Erase("reset_at_ms");
+    SetPresent(true);
+    Boot();
+}
+
+int64_t Bridge::ReturnDueMs() const
+{
+    if (Present() || m_State.Get("off_bus_reason") != "reset") return -1;
+    const std::string fault = ResetFault();
+    if (fault == "never") return -1;
+    const int64_t delay = fault == "late" ? kLateReturnMs : m_State.GetInt("return_delay_ms", kDefaultReturnDelayMs);
+    return m_State.GetInt("reset_at_ms", 0) + delay;
 }
 
 // --- command handling -------------------------------------------------------------
@@ -550,6 +596,7 @@ void Bridge::ResetOrDisconnect(ScsiExchange& exchange)
     const bool disconnect = exchange.cdbLength == 12 && exchange.cdb[1] == 0x01;
     SetPresent(false);
     m_State.Set("off_bus_reason", disconnect ? "disconnect" : "reset");
+    m_State.SetInt("reset_at_ms", util::NowMs());
     Save();
 }
 

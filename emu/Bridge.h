@@ -40,6 +40,8 @@ constexpr uint32_t kPowerConfigSize = 304;
 constexpr uint32_t kKeySize = 32;
 constexpr uint32_t kImageDigestOffsetFromEnd = 38;  // digest sits before the 6-byte tail
 constexpr uint32_t kImageVersionOffset = 0x204;
+constexpr int64_t kDefaultReturnDelayMs = 2000;
+constexpr int64_t kLateReturnMs = 600000;
 
 // Named registers, by the addresses the host uses (upper bank at 0x20000).
 namespace reg {
@@ -169,6 +171,17 @@ public:
     // Starts the firmware: loads the running image's version into register
     // 0x07F0 and takes the USB identity from the configuration table.
     void Boot();
+    // A bootable image: long enough, with a known signature byte at length - 6.
+    bool ImageValid(int image) const;
+    // After a CPU reset the bridge stays off the bus for return_delay_ms
+    // (default 2000) of station time, then comes back on a new disk number and
+    // boots. The key reset_fault shapes the return: "never", "late" (after 10
+    // minutes), "cdrom" (as a CD-ROM device), "corrupt" (image 0 damaged, so the
+    // bridge boots image 1 or stays in ROM code).
+    std::string ResetFault() const { return m_State.Get("reset_fault", "none"); }
+    // Station time at which a reset bridge returns; -1 when it will not.
+    int64_t ReturnDueMs() const;
+    void ReturnToBus(int diskNumber, int cdromNumber);
     // USB3 link: "full", "high", "super", "superx2", "plus", "plusx2".
     bool SetUsb3Link(const std::string& link);
 

@@ -116,6 +116,8 @@ public:
     // Storage device number of an opened disk, CD-ROM or storage interface.
     virtual bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) = 0;
     virtual bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) = 0;
+    // Number of disks the system knows now, the system disk included.
+    virtual uint32_t GetDiskCount() = 0;
 
     // --- disks and volumes ---
     // Disk, CD-ROM and volume handles come from CreateFile: "\\.\PhysicalDrive%d",

@@ -6,7 +6,11 @@
 namespace util {
 
 namespace {
-const auto g_Origin = std::chrono::steady_clock::now();
+int64_t WallMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::shared_ptr<const Clock>& ClockSlot()
 {
@@ -17,8 +21,7 @@ std::shared_ptr<const Clock>& ClockSlot()
 
 int64_t RealClock::NowMs() const
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_Origin)
-        .count();
+    return WallMs();
 }
 
 void RealClock::SleepMs(int64_t ms) const
@@ -26,14 +29,15 @@ void RealClock::SleepMs(int64_t ms) const
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-ScaledClock::ScaledClock(double factor) : m_dFactor(factor > 0 ? factor : 1.0), m_Origin(std::chrono::steady_clock::now())
+ScaledClock::ScaledClock(double factor)
+    : m_dFactor(factor > 0 ? factor : 1.0), m_Origin(std::chrono::steady_clock::now()), m_OriginWallMs(WallMs())
 {
 }
 
 int64_t ScaledClock::NowMs() const
 {
     const auto real = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_Origin);
-    return static_cast<int64_t>(real.count() * m_dFactor);
+    return m_OriginWallMs + static_cast<int64_t>(real.count() * m_dFactor);
 }
 
 void ScaledClock::SleepMs(int64_t ms) const

@@ -11,7 +11,9 @@ namespace util {
 class Clock {
 public:
     virtual ~Clock() = default;
-    // Milliseconds since an arbitrary, fixed origin of this clock.
+    // Milliseconds since the Unix epoch on this clock's time line. Processes
+    // sharing the emulated station compare such stamps, so the real clock is the
+    // wall clock rather than a per-process counter.
     virtual int64_t NowMs() const = 0;
     virtual void SleepMs(int64_t ms) const = 0;
 };
@@ -24,7 +26,8 @@ public:
 };
 
 // Runs `factor` times faster than real time: a sleep of N ms takes N / factor
-// real milliseconds and NowMs advances `factor` ms per real millisecond.
+// real milliseconds and NowMs advances `factor` ms per real millisecond, from
+// the wall-clock time of its creation.
 class ScaledClock final : public Clock {
 public:
     explicit ScaledClock(double factor);
@@ -35,6 +38,7 @@ public:
 private:
     double m_dFactor;
     std::chrono::steady_clock::time_point m_Origin;
+    int64_t m_OriginWallMs;
 };
 
 // The process clock (a RealClock until replaced). Callers hold the returned

@@ -86,6 +86,7 @@ bool EmuStation::ResolveDisk(OpenDevice& device) const
 HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flagsAndAttributes)
 {
     m_LastOpenFlags = flagsAndAttributes;
+    SettleWorld();
     OpenDevice device;
     bool cdrom = false;
     bool found = false;

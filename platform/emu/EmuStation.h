@@ -56,6 +56,7 @@ public:
                                   std::string& hardwareId) override;
     std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) override;
     bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) override;
+    uint32_t GetDiskCount() override;
 
     emu::World& World() { return m_World; }
     // Runs `change` on a bridge under its lock and saves it; false when the
@@ -121,6 +122,8 @@ private:
         std::string friendlyName;
     };
     std::vector<StorageDevice> StorageDevices(uint32_t deviceType) const;
+    // Brings back every reset bridge whose time off the bus is over.
+    void SettleWorld();
     // What a disk number is: a bridge, a decoy, or the system disk (0).
     bool ResolveDisk(OpenDevice& device) const;
     bool FindHandle(HANDLE handle, OpenDevice& device) const;

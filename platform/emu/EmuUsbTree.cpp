@@ -11,6 +11,10 @@
 
 #include "platform/emu/EmuStation.h"
 
+#include <set>
+
+#include "util/Clock.h"
+
 namespace platform {
 
 namespace {
@@ -64,8 +68,46 @@ std::string EmuStorageInterfacePath(uint32_t deviceType, int number, const std::
            (cdrom ? "{53f56308-b6bf-11d0-94f2-00a0c91efb8b}" : "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
 }
 
+void EmuStation::SettleWorld()
+{
+    const int64_t now = util::NowMs();
+    std::vector<int> due;
+    for (int id : m_World.BridgeIds()) {
+        const int64_t at = emu::Bridge(m_World.BridgeFolder(id)).ReturnDueMs();
+        if (at >= 0 && at <= now) due.push_back(id);
+    }
+    if (due.empty()) return;
+    ModifyWorld([&](emu::World& world) {
+        for (int id : due) {
+            // Windows gives a returning disk the lowest free number; the emulated
+            // station skips the number the bridge had, so that a relink search
+            // meets it under a new one.
+            std::set<int> disks, cdroms;
+            for (const auto& device : StorageDevices(FILE_DEVICE_DISK)) disks.insert(device.number);
+            for (const auto& device : StorageDevices(FILE_DEVICE_CD_ROM)) cdroms.insert(device.number);
+            ModifyBridge(id, [&](emu::Bridge& bridge) {
+                if (bridge.ReturnDueMs() < 0 || bridge.ReturnDueMs() > now) return;  // another process was first
+                int disk = 1;
+                while (disks.count(disk) || disk == bridge.DiskNumber()) ++disk;
+                int cdrom = 0;
+                while (cdroms.count(cdrom)) ++cdrom;
+                bridge.ReturnToBus(disk, cdrom);
+            });
+        }
+        (void)world;
+        return true;
+    });
+}
+
+uint32_t EmuStation::GetDiskCount()
+{
+    SettleWorld();
+    return static_cast<uint32_t>(StorageDevices(FILE_DEVICE_DISK).size());
+}
+
 std::vector<std::string> EmuStation::EnumerateHostControllers()
 {
+    SettleWorld();
     std::vector<std::string> paths;
     for (int controller = 0; controller < m_World.ControllerCount(); ++controller)
         paths.push_back(EmuControllerPath(controller));
@@ -264,6 +306,7 @@ std::vector<EmuStation::StorageDevice> EmuStation::StorageDevices(uint32_t devic
 
 std::vector<StorageInterfaceInfo> EmuStation::EnumerateStorageInterfaces(uint32_t deviceType)
 {
+    SettleWorld();
     std::vector<StorageInterfaceInfo> interfaces;
     for (const auto& device : StorageDevices(deviceType))
         interfaces.push_back({device.path,

@@ -62,6 +62,7 @@ public:
     {
         return m_Inner.GetStorageDeviceProperty(h, p);
     }
+    uint32_t GetDiskCount() override { return m_Inner.GetDiskCount(); }
     // --- disks and volumes ---
     bool GetDriveGeometryEx(platform::HANDLE h, platform::DiskGeometryEx& g) override
     {
