@@ -2,11 +2,15 @@
 #include <cstdio>
 
 #include "cli/CliCommand.h"
+#include "cli/CliText.h"
+#include "cli/DeviceLookup.h"
 #include "config/FirmwareCheck.h"
 
 namespace {
 
-constexpr const char* kUsage = "  fw inspect FILE   (exit 0 when the name check passes, 1 when not)";
+constexpr const char* kUsage =
+    "  fw inspect FILE   (exit 0 when the name check passes, 1 when not)\n"
+    "  fw write --disk N --image 0|1 FILE [--verify]   write a firmware image into the bridge on disk N";
 
 int Inspect(const std::string& file)
 {
@@ -38,9 +42,33 @@ int Inspect(const std::string& file)
     return pass ? 0 : 1;
 }
 
+int Write(const cli::Args& args)
+{
+    std::optional<long> disk, image;
+    std::string file;
+    bool verify = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--disk" && i + 1 < args.size()) disk = cli::ParseInteger(args[++i], 1, 255);
+        else if (args[i] == "--image" && i + 1 < args.size()) image = cli::ParseInteger(args[++i], 0, 1);
+        else if (args[i] == "--verify") verify = true;
+        else if (file.empty() && args[i].rfind("--", 0) != 0) file = args[i];
+        else return cli::UsageError("fw write: unexpected '" + args[i] + "'");
+    }
+    if (!disk || !image || file.empty()) return cli::UsageError("usage: fw write --disk N --image 0|1 FILE [--verify]");
+    CBrvtUSBDev dev;
+    DeviceList list;
+    const auto target = cli::FindBridgeOnDisk(dev, list, *disk);
+    if (!target) return 1;
+    const bool ok = dev.v7951UpdateFirmware(*target, static_cast<uint8_t>(*image), verify, file) == 1;
+    std::printf("image %ld of the bridge on disk %ld: %s%s\n", *image, *disk, ok ? "written" : "FAILED",
+                ok && verify ? " and verified" : "");
+    return ok ? 0 : 1;
+}
+
 int Fw(const cli::Args& args)
 {
-    if (args.empty()) return cli::UsageError("fw: inspect expected");
+    if (args.empty()) return cli::UsageError("fw: inspect or write expected");
+    if (args[0] == "write") return Write(cli::Args(args.begin() + 1, args.end()));
     if (args[0] != "inspect") return cli::UsageError("fw: unknown subcommand '" + args[0] + "'");
     if (args.size() != 2) return cli::UsageError("fw inspect: exactly one FILE expected");
     return Inspect(args[1]);

@@ -6,8 +6,7 @@
 #include <string>
 
 #include "config/IniSettings.h"
-
-inline constexpr size_t CONFIG_BIN_SIZE = 128;
+#include "device/DeviceList.h"
 
 // Byte image of a configuration table. Text fields are ASCII without terminator,
 // numbers little-endian, unset bytes 0xFF.

@@ -1,4 +1,5 @@
 #include "device/BrvtUSBDev.h"
+#include "device/ScopedHandle.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,22 +27,6 @@ constexpr uint32_t kCommandOpenFlags = 0;
 constexpr uint32_t kReadWrite = platform::GENERIC_READ | platform::GENERIC_WRITE;
 constexpr uint32_t kShareReadWrite = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
 
-// Closes a handle when the scope ends.
-class ScopedHandle {
-public:
-    ScopedHandle(platform::IStation& station, HANDLE handle) : m_Station(station), m_Handle(handle) {}
-    ~ScopedHandle()
-    {
-        if (IsValidHandle(m_Handle)) m_Station.CloseHandle(m_Handle);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE Get() const { return m_Handle; }
-
-private:
-    platform::IStation& m_Station;
-    HANDLE m_Handle;
-};
 }  // namespace
 
 uint8_t FirmwareSegmentSelector(uint8_t image, uint8_t segment)

@@ -13,7 +13,6 @@
 #include "device/DeviceList.h"
 #include "device/PassThrough.h"
 
-constexpr uint32_t CONFIG_BIN_SIZE = 128;
 constexpr uint32_t kFactoryDataSize = 512;
 constexpr uint32_t kPowerConfigSize = 304;
 constexpr uint32_t kMaxRegisterTransfer = 256;
@@ -32,6 +31,12 @@ const char* U4SpeedText(uint8_t u4Speed);  // "Gen2x1", "Gen2x2", "Gen3x1", "Gen
 // USB3 speed code of a connection-status text: 0 FULL, 1 HIGH, 2 SUPER (3 x2),
 // 4 PLUS (5 x2), 255 otherwise.
 uint8_t ucUsb3SpeedFromStatus(const std::string& status);
+
+// The 304-byte power-configuration block of a "PowerConfiguration.bin" text
+// (comma-separated hex bytes, each optionally "0x"-prefixed, the last one
+// followed by a comma). False, with `error` naming the field, for text that is
+// not such a list.
+bool bBuildPowerConfigBlock(const std::string& text, std::array<uint8_t, kPowerConfigSize>& block, std::string& error);
 
 // "\\.\PHYSICALDRIVE%d" or, for a record seen as a CD-ROM, "\\.\CDROM%d".
 std::string RecordDevicePath(const DeviceInfo& record);
@@ -148,6 +153,32 @@ public:
     // MB/s sums of the timed writes and reads; workers add to them concurrently.
     std::atomic<double> m_fsdif_W{0.0};
     std::atomic<double> m_fsdif_R{0.0};
+
+    // --- firmware download, reset and relink ---------------------------------------
+    // Writes the firmware file into image `image` of the record's bridge (one
+    // segment up to 65,536 bytes, else 65,280 + the rest; 10 attempts), and with
+    // `verify` reads it back and compares. 1 success, 0 failure.
+    uint8_t v7951UpdateFirmware(uint8_t ucTargetNumber, uint8_t image, uint8_t verify,
+                                const std::string& firmwarePath);
+    // One 128-byte configuration-area transfer for the record's device.
+    uint8_t b7951WrRdConfiguration(uint8_t ucTargetNumber, uint8_t ReadWrite, uint8_t* buffer, uint8_t image,
+                                   uint8_t configType);
+    // Resets the bridge under the reload lock and searches for it; 1 when found again.
+    uint8_t v7951CPURST(uint8_t ucTargetNumber, uint8_t relinkSignature, int probeCount, uint8_t resetCode,
+                        int iBridgeType);
+    // The relink search: 1 when a device carrying the stamp was found (the record
+    // then holds its new address and state).
+    uint8_t bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t relinkSignature, int probeCount, int iBridgeType);
+    // Refreshes the record's port data from its hub; 1 on success.
+    uint8_t bUpdateDeviceInfo(DeviceInfo& record);
+    // Writes a power configuration text file into a 683x bridge: 0 success, -1 or
+    // the command's CommandResult on failure.
+    int vFactoryConfigure_PowerConfigWrite(uint8_t ucTargetNumber, const std::string& fileName);
+
+    // Resets made since Start (the run controller sets it at Start).
+    std::atomic<int> m_iResetCount{0};
+    // Image whose USB4 table carries the relink stamp: 1 when only image 1 is written.
+    uint8_t m_ucRelinkImage = 0;
 
     platform::IStation& Station() const { return m_Transport.Station(); }
     const CPassThrough& Transport() const { return m_Transport; }

@@ -8,7 +8,8 @@ constexpr int MAX_DEVICES = 16;
 constexpr uint8_t kAddressUnset = 127;     // disk / CD-ROM number not yet known
 constexpr uint8_t kAddressNotFound = 255;  // disk number searched for and not found
 constexpr char kNoDriveLetter = 127;
-constexpr uint32_t kTableSize = 128;
+// Size of one configuration-area table (ConfigTable or U4ConfigTable).
+constexpr uint32_t CONFIG_BIN_SIZE = 128;
 
 struct DeviceInfo {
     uint8_t m_ucDevIdx = 255;
@@ -48,9 +49,9 @@ struct DeviceInfo {
     std::string m_strPDVersion = "NULL";
     std::string m_strMCUVersion = "NULL";
     std::string m_strUsbConnectionStatus;
-    std::array<uint8_t, kTableSize> U3ConfigImage{};
-    std::array<uint8_t, kTableSize> U4ConfigImage{};
-    std::array<uint8_t, kTableSize> ConfigReadBack{};
+    std::array<uint8_t, CONFIG_BIN_SIZE> U3ConfigImage{};
+    std::array<uint8_t, CONFIG_BIN_SIZE> U4ConfigImage{};
+    std::array<uint8_t, CONFIG_BIN_SIZE> ConfigReadBack{};
     uint8_t IsPcie = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "device/BrvtUSBDev.h"
+#include "device/ScopedHandle.h"
 #include "log/DebugLog.h"
 
 namespace {
@@ -57,22 +58,6 @@ std::string SerialFromInterfacePath(const std::string& path)
     return path.substr(second + 1, last - second - 1 - 2);
 }
 
-// Closes a handle when the scope ends.
-class ScopedHandle {
-public:
-    ScopedHandle(platform::IStation& station, HANDLE handle) : m_Station(station), m_Handle(handle) {}
-    ~ScopedHandle()
-    {
-        if (IsValidHandle(m_Handle)) m_Station.CloseHandle(m_Handle);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE Get() const { return m_Handle; }
-
-private:
-    platform::IStation& m_Station;
-    HANDLE m_Handle;
-};
 }  // namespace
 
 CommandResult CBrvtUSBDev::Open(DeviceList& list, const std::string& chipTypeFilter, int iBridgeType)

@@ -11,6 +11,7 @@
 
 #include "device/BRV683xNVME.h"
 #include "device/BrvtUSBDev.h"
+#include "device/ScopedHandle.h"
 #include "device/DiskInfoArea.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
@@ -27,22 +28,6 @@ constexpr uint32_t kReadWrite = platform::GENERIC_READ | platform::GENERIC_WRITE
 constexpr uint32_t kShareReadWrite = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
 constexpr double kMiB = 1048576.0;
 
-class ScopedHandle {
-public:
-    ScopedHandle(platform::IStation& station, HANDLE handle) : m_Station(station), m_Handle(handle) {}
-    ~ScopedHandle()
-    {
-        if (IsValidHandle(m_Handle)) m_Station.CloseHandle(m_Handle);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE Get() const { return m_Handle; }
-    bool Valid() const { return IsValidHandle(m_Handle); }
-
-private:
-    platform::IStation& m_Station;
-    HANDLE m_Handle;
-};
 
 // Page-aligned, zeroed buffer for unbuffered transfers.
 struct PageBuffer {

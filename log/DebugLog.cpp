@@ -89,6 +89,7 @@ DEVEDA_DEFINE_PRINTER(PrintError, kError, "\r\nERR::")
 
 void OutputDebugString(const char* text)
 {
+    if (GetDebugLevel() <= 0) return;  // no trace asked for: the debugger output stays quiet
     std::lock_guard lock(CUSBUtility::Instance().m_PrintCriticalSection);
     Emit(text);
 }

@@ -32,8 +32,9 @@ void PrintMessage(const char* format, ...) __attribute__((format(printf, 1, 2)))
 void PrintWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void PrintError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Raw text to the debugger output, without prefix or level check (the transport's
-// "DeviceIoControl success after retry" note is written this way).
+// Raw text to the debugger output, without prefix, whenever a trace is on (level
+// above 0); the transport's "DeviceIoControl success after retry" note is
+// written this way.
 void OutputDebugString(const char* text);
 
 }  // namespace devlog
