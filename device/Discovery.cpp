@@ -463,7 +463,7 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
                         (cdrom = std::sscanf(path.c_str(), "\\\\.\\CDROM%d", &pathNumber) == 1);
     if (!parsed || !Station().GetStorageDeviceNumber(h, number) ||
         static_cast<int>(number.DeviceNumber) != pathNumber) {
-        DBG_ERR("vTestHandleFromPhysicalAddress: strPhysicalAddress[%s] != StoDevNum.DeviceNumber[%d] ", path.c_str(),
+        DBG_ERR("%s:%d: vTestHandleFromPhysicalAddress: strPhysicalAddress[%s] != StoDevNum.DeviceNumber[%d] ", path.c_str(),
                 static_cast<int>(number.DeviceNumber));
         return 0;
     }

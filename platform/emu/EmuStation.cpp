@@ -96,16 +96,16 @@ HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint3
     } else {
         for (int controller = 0; controller < m_World.ControllerCount() && !found; ++controller) {
             if (path == EmuControllerPath(controller)) {
-                device = {OpenDevice::kController, controller};
+                device.kind = OpenDevice::kController, device.number = controller;
                 found = true;
             } else if (path == "\\\\.\\" + EmuRootHubName(controller)) {
-                device = {OpenDevice::kHub, controller, 0};
+                device.kind = OpenDevice::kHub, device.number = controller, device.hub = 0;
                 found = true;
             }
             for (const auto& hub : m_World.Hubs())
                 if (hub.location.controller == controller &&
                     path == "\\\\?\\" + EmuExternalHubName(controller, hub.id)) {
-                    device = {OpenDevice::kHub, controller, hub.id};
+                    device.kind = OpenDevice::kHub, device.number = controller, device.hub = hub.id;
                     found = true;
                 }
         }
