@@ -1,0 +1,353 @@
+#include "engine/ResultTable.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <strings.h>
+
+#include "device/BrvtUSBDev.h"
+#include "engine/StepResults.h"
+#include "log/DebugLog.h"
+
+namespace engine {
+
+const std::array<ResultColumnLayout, kResultColumnCount> kResultColumns{{
+    {"Port#", 45},
+    {"Status", 80},
+    {"VID", 48},
+    {"PID", 48},
+    {"Serial Number", 154},
+    {"FW Version", 112},
+    {"CC", 32},
+    {"U4 Mode", 100},
+    {"Capacity", 70},
+    {"Update", 74},
+    {"ReLink", 74},
+    {"Partition", 110},
+    {"R/W Test", 70},
+    {"Preload", 70},
+    {"PD", 65},
+    {"", 60},
+    {"", 60},
+    {"", 60},
+    {"", 60},
+}};
+
+namespace {
+
+constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kBlack{0, 0, 0};
+constexpr uint8_t kNoDevice = 255;
+
+bool EqualsNoCase(std::string_view a, const char* b)
+{
+    const std::string_view bv(b);
+    if (a.size() != bv.size()) return false;
+    return ::strncasecmp(a.data(), bv.data(), a.size()) == 0;
+}
+
+bool InRange(int row, int column)
+{
+    return row >= 0 && row < kResultRows && column >= 0 && column < kResultColumnCount;
+}
+
+uint64_t CapacityBytes(int32_t sizeLow, int32_t sizeHigh)
+{
+    return (uint64_t{static_cast<uint32_t>(sizeHigh)} << 32) | static_cast<uint32_t>(sizeLow);
+}
+
+}  // namespace
+
+CellColours CellColoursFor(int colourMode, std::string_view text)
+{
+    if (colourMode == kModeGreen || EqualsNoCase(text, PassText)) return {{0, 200, 0}, kWhite};
+    if (colourMode == kModeRed || EqualsNoCase(text, FailText)) return {{255, 0, 0}, kWhite};
+    switch (colourMode) {
+    case kModeBlue: return {{0, 0, 255}, kWhite};
+    case kModeOrange: return {{255, 165, 0}, kWhite};
+    case kModePurple: return {{180, 0, 180}, kWhite};
+    default: return {kWhite, kBlack};
+    }
+}
+
+std::string strCapacityText(int32_t sizeLow, int32_t sizeHigh)
+{
+    const uint64_t bytes = CapacityBytes(sizeLow, sizeHigh);
+    if (bytes == UINT64_MAX) return {};
+    // The size is kept in 64 bits: a disk of 4 PiB or more must not wrap.
+    const unsigned long long sizeMB = bytes >> 20;
+    char text[32];
+    if (sizeMB < 1025)
+        std::snprintf(text, sizeof text, "%llu MB", sizeMB);
+    else
+        std::snprintf(text, sizeof text, "%llu GB", sizeMB / 1024);
+    return text;
+}
+
+std::string strCCText(uint8_t cc)
+{
+    if (cc == 255) return "X";
+    char text[8];
+    std::snprintf(text, sizeof text, "%x", cc + 1);
+    return text;
+}
+
+bool bIsUsb3SpeedText(std::string_view speedText)
+{
+    return EqualsNoCase(speedText, "SUPER") || EqualsNoCase(speedText, "PLUS");
+}
+
+int iIdentityColourMode(const DeviceInfo& device)
+{
+    int mode = kModeOrange;
+    const std::string& speed = device.m_strUsbConnectionStatus;
+    if (speed.find("SUPER") != std::string::npos || speed.find("PLUS") != std::string::npos) mode = kModeBlue;
+    if (device.m_ucU4Mode == 1 || device.m_ucU4Mode == 3)
+        mode = kModeBlue;
+    else if (device.m_ucU4Mode == 2)
+        mode = kModePurple;
+    return mode;
+}
+
+CResultTable::CResultTable(RunObserver* observer) : m_pObserver(observer) {}
+
+void CResultTable::SetObserver(RunObserver* observer)
+{
+    std::lock_guard lock(m_Lock);
+    m_pObserver = observer;
+}
+
+void CResultTable::SetCellLocked(int row, int column, const std::string& text, int colourMode)
+{
+    if (!InRange(row, column)) return;
+    ResultCell& cell = m_Cells[row][column];
+    cell.text = text;
+    cell.colourMode = colourMode;
+    if (m_pObserver) m_pObserver->OnCellChanged(row, column, text, colourMode, CellColoursFor(colourMode, text));
+}
+
+void CResultTable::vSetMainResultItemTable()
+{
+    std::lock_guard lock(m_Lock);
+    for (int row = 0; row < kResultRows; ++row) {
+        for (int column = 1; column < kResultColumnCount; ++column) SetCellLocked(row, column, "", kModePlain);
+        SetCellLocked(row, kColPort, std::to_string(row), kModePlain);
+    }
+}
+
+void CResultTable::vUpdateMainResultItemTable(int row, int column, const std::string& text, int colourMode)
+{
+    try {
+        std::lock_guard lock(m_Lock);
+        SetCellLocked(row, column, text, colourMode);
+    } catch (...) {
+        DBG_ERR("%s:%d: vUpdateResultItemTable: dwErrorCode : %d ", errno);
+    }
+}
+
+void CResultTable::ClearColumnsLocked(std::initializer_list<int> columns)
+{
+    for (int row = 0; row < kResultRows; ++row)
+        for (int column : columns) SetCellLocked(row, column, "", kModePlain);
+}
+
+void CResultTable::vClearMainResultSubItemTable()
+{
+    try {
+        std::lock_guard lock(m_Lock);
+        ClearColumnsLocked({kColStatus, kColVID, kColPID, kColSerialNumber, kColFWVersion, kColCapacity, kColCC,
+                            kColU4Mode, kColPD});
+    } catch (...) {
+        DBG_ERR("%s:%d: vClearMainResultSubItemTable: dwErrorCode : %d", errno);
+    }
+}
+
+void CResultTable::vClearMainResultSubItemStatusTable()
+{
+    try {
+        std::lock_guard lock(m_Lock);
+        ClearColumnsLocked({kColUpdate, kColReLink, kColPartition, kColRWTest, kColPreload});
+    } catch (...) {
+        DBG_ERR("%s:%d: vClearMainResultSubItemStatusTable: dwErrorCode : %d", errno);
+    }
+}
+
+void CResultTable::vUpdateMainResultSubItemTable(DeviceList& list, uint8_t clear)
+{
+    if (clear == 1) {
+        vClearMainResultSubItemTable();
+        vResetProgress();
+    }
+    bool anyPresent = false;
+    {
+        std::lock_guard lock(m_Lock);
+        for (int i = 0; i < kResultRows; ++i) {
+            DeviceInfo& device = list.Devs[i];
+            if (device.m_ucDevIdx == kNoDevice) continue;
+            anyPresent = true;
+            const int mode = iIdentityColourMode(device);
+            SetCellLocked(i, kColStatus, device.m_strUsbConnectionStatus, mode);
+            SetCellLocked(i, kColVID, device.m_strVID, mode);
+            SetCellLocked(i, kColPID, device.m_strPID, mode);
+            SetCellLocked(i, kColSerialNumber, device.m_strSerialNumber, mode);
+            SetCellLocked(i, kColFWVersion, device.m_strFWVersion, mode);
+
+            const uint64_t bytes = CapacityBytes(device.m_iDiskSizeLow, device.m_iDiskSizeHigh);
+            const uint64_t sizeMB = bytes == UINT64_MAX ? 0 : bytes >> 20;
+            SetCellLocked(i, kColCapacity, strCapacityText(device.m_iDiskSizeLow, device.m_iDiskSizeHigh),
+                          kModePlain);
+            SetCellLocked(i, kColCC, strCCText(device.m_ucCCOrientation), mode);
+
+            const char* u4ModeText = U4ModeText(device.m_ucU4Mode);
+            if (device.m_ucU4Mode != 255) {
+                SetCellLocked(i, kColU4Mode, u4ModeText, mode);
+                DBG_MSG("%s:%d: u4 mode:%d, str:%s", device.m_ucU4Mode, u4ModeText);
+                if (device.m_ucU4Mode != 0) {
+                    // On a USB4 link the USB3 status text means nothing; the link
+                    // is named by its USB4 speed instead.
+                    device.m_strUsbConnectionStatus = U4SpeedText(device.m_ucLinkSpeed);
+                    DBG_MSG("%s:%d: u4 spd : %d, s:%s", device.m_ucLinkSpeed,
+                            device.m_strUsbConnectionStatus.c_str());
+                    SetCellLocked(i, kColStatus, device.m_strUsbConnectionStatus, mode);
+                }
+            }
+            DBG_MSG("%s:%d: #port[%d], Status[%s], VID[%s], PID[%s], SN[%s], FW[%s], Capacity[%u], U4 Mode[%s], "
+                    "EXT FW[%s] ",
+                    device.m_ucDevIdx, device.m_strUsbConnectionStatus.c_str(), device.m_strVID.c_str(),
+                    device.m_strPID.c_str(), device.m_strSerialNumber.c_str(), device.m_strFWVersion.c_str(),
+                    static_cast<unsigned>(sizeMB), u4ModeText, device.m_strPDVersion.c_str());
+        }
+    }
+    // Emptying the step columns once after the rows is the same as after each row:
+    // they are not identity columns.
+    if (clear == 1 && anyPresent) vClearMainResultSubItemStatusTable();
+}
+
+ResultCell CResultTable::GetCell(int row, int column) const
+{
+    std::lock_guard lock(m_Lock);
+    if (!InRange(row, column)) return {};
+    return m_Cells[row][column];
+}
+
+void CResultTable::ResetProgressLocked()
+{
+    m_strProgressText = "0%";
+    m_iProgressPosition = 0;
+    if (m_pObserver) {
+        m_pObserver->OnProgressText(m_strProgressText);
+        m_pObserver->OnProgressPosition(0);
+    }
+}
+
+void CResultTable::vResetProgress()
+{
+    std::lock_guard lock(m_Lock);
+    ResetProgressLocked();
+}
+
+void CResultTable::vSetProgressPosition(int position)
+{
+    std::lock_guard lock(m_Lock);
+    m_iProgressPosition = position < 0 ? 0 : (position > 100 ? 100 : position);
+    if (m_pObserver) m_pObserver->OnProgressPosition(m_iProgressPosition);
+}
+
+int CResultTable::iGetProgressPosition() const
+{
+    std::lock_guard lock(m_Lock);
+    return m_iProgressPosition;
+}
+
+int CResultTable::iAdvanceProgressActivity()
+{
+    std::lock_guard lock(m_Lock);
+    m_iProgressPosition = m_iProgressPosition >= 100 ? 0 : m_iProgressPosition + 1;
+    if (m_pObserver) m_pObserver->OnProgressPosition(m_iProgressPosition);
+    return m_iProgressPosition;
+}
+
+void CResultTable::vShowAverageProgress(int percent)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%3d %%", percent);
+    std::lock_guard lock(m_Lock);
+    m_strProgressText = text;
+    if (m_pObserver) m_pObserver->OnProgressText(m_strProgressText);
+}
+
+std::string CResultTable::strProgressText() const
+{
+    std::lock_guard lock(m_Lock);
+    return m_strProgressText;
+}
+
+void CResultTable::vSetRunStartBarColour(std::string_view firstDeviceSpeedText)
+{
+    std::lock_guard lock(m_Lock);
+    if (!m_pObserver) return;
+    m_pObserver->OnProgressBarColour(bIsUsb3SpeedText(firstDeviceSpeedText) ? kBarRunningUsb3 : kBarRunning);
+}
+
+void CResultTable::vHideResultIndicators()
+{
+    std::lock_guard lock(m_Lock);
+    if (m_pObserver) m_pObserver->OnResultIndicators(false, false);
+}
+
+void CResultTable::vShowRunResult(uint8_t runResult)
+{
+    std::lock_guard lock(m_Lock);
+    if (!m_pObserver) return;
+    if (runResult == kRunFail) {
+        m_pObserver->OnResultIndicators(false, true);
+        m_pObserver->OnProgressBarColour(kBarFail);
+    } else if (runResult == kRunPass) {
+        m_pObserver->OnResultIndicators(true, false);
+        m_pObserver->OnProgressBarColour(kBarPass);
+    } else {
+        m_pObserver->OnResultIndicators(false, false);
+    }
+}
+
+void CResultTable::NotifyCountersLocked()
+{
+    if (m_pObserver) m_pObserver->OnCountersChanged(m_ulPassCount, m_ulFailCount, m_ulTotalCount);
+}
+
+void CResultTable::vCountDevice(bool passed)
+{
+    std::lock_guard lock(m_Lock);
+    if (passed)
+        ++m_ulPassCount;
+    else
+        ++m_ulFailCount;
+    ++m_ulTotalCount;
+    NotifyCountersLocked();
+}
+
+void CResultTable::vClearCount()
+{
+    std::lock_guard lock(m_Lock);
+    m_ulPassCount = m_ulFailCount = m_ulTotalCount = 0;
+    NotifyCountersLocked();
+}
+
+uint32_t CResultTable::PassCount() const
+{
+    std::lock_guard lock(m_Lock);
+    return m_ulPassCount;
+}
+
+uint32_t CResultTable::FailCount() const
+{
+    std::lock_guard lock(m_Lock);
+    return m_ulFailCount;
+}
+
+uint32_t CResultTable::TotalCount() const
+{
+    std::lock_guard lock(m_Lock);
+    return m_ulTotalCount;
+}
+
+}  // namespace engine

@@ -1,0 +1,13 @@
+#include "engine/RunObserver.h"
+
+#include "util/USBUtility.h"
+
+namespace engine {
+
+int ShowOperatorMessage(RunObserver* observer, bool interactive, const std::string& text, int kind)
+{
+    if (interactive && observer) return observer->OnOperatorMessage(text, kind);
+    return CUSBUtility::Instance().ShowProgramMessage(text, kind, 0, !interactive);
+}
+
+}  // namespace engine

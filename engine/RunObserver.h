@@ -1,0 +1,83 @@
+#pragma once
+// What the engine tells its front end. The engine never touches a window: every
+// change the operator can see (result cells, progress, PASS/FAIL indicators,
+// counters, which controls may be used, messages, the end of the program) is one
+// call on this interface. The Qt main window and the headless terminal display
+// both implement it.
+//
+// Calls may come from any engine thread (scan, supervisor, workers); the engine
+// serialises them, so an implementation sees one call at a time, but it must not
+// call back into the engine object that is notifying it.
+#include <cstdint>
+#include <string>
+
+namespace engine {
+
+// A colour as red, green, blue.
+struct Rgb {
+    uint8_t r = 0;
+    uint8_t g = 0;
+    uint8_t b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// Background and text colour of one result cell.
+struct CellColours {
+    Rgb background;
+    Rgb text;
+    friend bool operator==(const CellColours&, const CellColours&) = default;
+};
+
+// Which setting controls the operator may use.
+enum class ControlSet : uint8_t {
+    kDisabled = 0,  // a run or a safe removal is going on: every setting control locked
+    kNormal = 1,    // normal operation (what is editable further depends on the unlock state)
+    kAutoMode = 2,  // MP auto mode
+};
+
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+
+    // One result cell changed: its text, the colour mode the engine asked for and
+    // the colours that mode resolves to (the mode table and the PASS/FAIL texts
+    // already applied). Rows 0..15, columns 0..18; nothing outside that range is
+    // ever sent.
+    virtual void OnCellChanged(int row, int column, const std::string& text, int colourMode,
+                               CellColours colours) = 0;
+
+    // Progress bar position, always 0..100 (the bar's range is fixed at 0 to 100,
+    // step 1).
+    virtual void OnProgressPosition(int position) = 0;
+    // Progress bar colour.
+    virtual void OnProgressBarColour(Rgb colour) = 0;
+    // Percentage text beside the bar ("0%", "%3d %%").
+    virtual void OnProgressText(const std::string& text) = 0;
+
+    // Visibility of the PASS and the FAIL indicator.
+    virtual void OnResultIndicators(bool showPass, bool showFail) = 0;
+
+    // The three counters; each field shows its value as a decimal number.
+    virtual void OnCountersChanged(uint32_t passCount, uint32_t failCount, uint32_t totalCount) = 0;
+
+    // Which set of setting controls is enabled.
+    virtual void OnControlsEnabled(ControlSet set) = 0;
+    // The Start button alone (a scan disables it while it runs).
+    virtual void OnStartEnabled(bool enabled) = 0;
+
+    // An operator message of a ProgramMessageKind (util/USBUtility.h) in
+    // interactive use; returns the operator's answer (message-box result).
+    virtual int OnOperatorMessage(const std::string& text, int kind) = 0;
+
+    // The engine asks the program to end with this exit code (command-line runs).
+    virtual void OnExitRequest(int exitCode) = 0;
+};
+
+// Shows an operator message the way the tool's current mode wants it: through the
+// observer while the window is in interactive use, as a line of "ProgramMSG.txt"
+// (CUSBUtility::ShowProgramMessage) when the tool runs from the command line.
+// Without an observer an interactive message goes to CUSBUtility's sink.
+// Returns the operator's answer, 0 for a message written to the file.
+int ShowOperatorMessage(RunObserver* observer, bool interactive, const std::string& text, int kind);
+
+}  // namespace engine
