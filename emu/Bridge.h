@@ -110,7 +110,7 @@ struct BridgeSetup {
     UsbLocation location;
     std::string serial;  // factory serial number; empty gives "DV2406" + 14-digit disk number
     U4Mode mode = U4Mode::Legacy;
-    uint8_t variantRevision = 0x31;  // register 0xC8FF
+    uint8_t variantRevision = 0x30;  // register 0xC8FF: 795D, major revision 0
     std::array<uint8_t, 6> firmwareVersion{0x24, 0x06, 0x12, 0x00, 0x01, 0x05};
     uint32_t imageSize = 0x1A000;
 };

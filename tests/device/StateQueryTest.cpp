@@ -44,7 +44,7 @@ TEST_F(StateQueries, TunnelChipIsNotDefined)
     DeviceInfo record;
     EXPECT_EQ(m_Dev.ucGet7951DeviceType(m_Handle, record), 255);
     EXPECT_EQ(record.m_strDevTypeName, "Not Defined");
-    EXPECT_EQ(record.m_strChipRevision, "1");
+    EXPECT_EQ(record.m_strChipRevision, "0");
 }
 
 TEST_F(StateQueries, U4ModeFromLinkAndTunnelRegisters)

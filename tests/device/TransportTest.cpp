@@ -30,7 +30,7 @@ TEST_F(Transport, RegisterReadBlockBankAndLengths)
 
     ASSERT_EQ(m_Dev.SCSI7951_AccessRegister(h, kReadFromDevice, 0xC8FF, &value, 1), 0);
     EXPECT_EQ(LastRequest().cdb, (Bytes{0xE4, 0x01, 0x50, 0xC8, 0xFF, 0x00}));
-    EXPECT_EQ(value, 0x31);
+    EXPECT_EQ(value, 0x30);
 
     Bytes page(256);
     ASSERT_EQ(m_Dev.SCSI7951_AccessRegister(h, kReadFromDevice, 0x0700, page.data(), 256), 0);
