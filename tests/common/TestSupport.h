@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 #include "util/Clock.h"
 
 namespace testsupport {
@@ -34,14 +36,15 @@ private:
     std::shared_ptr<FakeClock> m_Clock;
 };
 
-// A fresh folder named after the running test, removed afterwards.
+// A fresh folder named after the running test and process (the same test may
+// run at once in several builds), removed afterwards.
 class TempFolder {
 public:
     TempFolder()
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_Path = std::filesystem::temp_directory_path() /
-                 ("deveda_" + std::string(info->test_suite_name()) + "_" + info->name());
+                 ("deveda_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
         std::filesystem::remove_all(m_Path);
         std::filesystem::create_directories(m_Path);
     }

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -17,7 +19,8 @@ protected:
     void SetUp() override
     {
         m_Path = (fs::temp_directory_path() /
-                  (std::string("deveda_trace_") + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+                  ("deveda_trace_" + std::to_string(::getpid()) + "_" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name()))
                      .string();
         fs::remove(m_Path);
         ASSERT_TRUE(devlog::SetTraceFile(m_Path));

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/TestSupport.h"
 #include "util/Clock.h"
 
 namespace fs = std::filesystem;
@@ -16,21 +17,14 @@ namespace {
 
 class TempDir : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_Dir = fs::temp_directory_path() / ("deveda_util_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_Dir);
-        fs::create_directories(m_Dir);
-    }
-    void TearDown() override { fs::remove_all(m_Dir); }
     std::string Path(const char* name) const { return (m_Dir / name).string(); }
     static std::string Slurp(const std::string& path)
     {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    fs::path m_Dir;
+    testsupport::TempFolder m_Folder;
+    const fs::path& m_Dir = m_Folder.Path();
 };
 
 using WholeFile = TempDir;
