@@ -342,7 +342,8 @@ CommandResult CBrv795xPcieCtrl::pcie_Rdw(uint8_t target, const uint8_t* command,
 CommandResult CBrv795xPcieCtrl::RegisterAccess(const Bdf& bdf, uint8_t ReadWrite, uint32_t address, uint8_t* buffer,
                                                uint32_t length)
 {
-    if (!buffer || length == 0 || length > kMaxRegisterTransfer || address > 0x1FFFF) return kCommandInvalidArgument;
+    if (!buffer || length == 0 || length > kMaxRegisterTransfer) return kCommandInvalidArgument;
+    // Above 0xFFFF the upper bank; only the low 16 bits of the address are sent.
     const uint8_t bank = address > 0xFFFF ? kBankUpper : kBankLower;
     const uint8_t high = static_cast<uint8_t>(address >> 8), low = static_cast<uint8_t>(address);
     if (ReadWrite == kWriteToDevice) {
