@@ -144,6 +144,23 @@ public:
     // Of a root path "X:\"; ERROR_UNRECOGNIZED_VOLUME when no file system is known.
     virtual bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) = 0;
     virtual bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) = 0;
+
+    // --- PCIe configuration space and physical memory ---
+    // The physical-memory driver of the PCIe path. LoadBrvIODriver is true when
+    // the driver is ready; UnloadBrvIODriver may be called when none is loaded.
+    virtual bool LoadBrvIODriver() = 0;
+    virtual void UnloadBrvIODriver() = 0;
+    // Maps `size` bytes (one 4 KiB window) of physical memory at `physicalAddress`;
+    // returns the linear address of the window, 0 when it cannot be mapped.
+    virtual uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) = 0;
+    virtual void UnmapBrvIO(uintptr_t linearAddress, uint32_t size) = 0;
+    // Accesses of `size` bytes (1, 2 or 4, little-endian) inside a mapped window;
+    // 0 on success, non-zero when the address is not mapped or the size is bad.
+    virtual int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) = 0;
+    virtual int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) = 0;
+    // The whole ACPI table with this signature ("MCFG"); false when the system
+    // has none.
+    virtual bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) = 0;
 };
 
 // Last error of the calling thread, set by the station's calls.

@@ -14,6 +14,7 @@
 
 #include "emu/World.h"
 #include "platform/Station.h"
+#include "platform/emu/EmuPcie.h"
 
 namespace platform {
 
@@ -103,6 +104,27 @@ public:
     // The volumes as they are now, C: first.
     std::vector<EmuVolume> Volumes();
 
+    // --- PCIe configuration space and physical memory (EmuPcie.cpp) ---
+    // Bridges in PCIe-tunnel mode appear in an ECAM space as switch ports that
+    // carry the register mailbox; the layout is in EmuPcie.h.
+    bool LoadBrvIODriver() override { return m_Pcie->LoadDriver(); }
+    void UnloadBrvIODriver() override { m_Pcie->UnloadDriver(); }
+    uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) override { return m_Pcie->Map(physicalAddress, size); }
+    void UnmapBrvIO(uintptr_t linearAddress, uint32_t size) override { m_Pcie->Unmap(linearAddress, size); }
+    int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) override
+    {
+        return m_Pcie->Read(linearAddress, size, value);
+    }
+    int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) override
+    {
+        return m_Pcie->Write(linearAddress, size, value);
+    }
+    bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) override
+    {
+        return m_Pcie->AcpiTable(signature, table);
+    }
+    EmuPcie& Pcie() { return *m_Pcie; }
+
 private:
     struct OpenDevice {
         enum Kind { kDisk, kCdrom, kController, kHub } kind = kDisk;
@@ -146,6 +168,7 @@ private:
     std::atomic<int> m_IoControlCalls{0};
     std::atomic<uint32_t> m_LastOpenFlags{0};
     std::map<int, uintptr_t> m_VolumeLocks;  // volume (bridge id, 0 for C:) -> locking handle
+    std::unique_ptr<EmuPcie> m_Pcie = std::make_unique<EmuPcie>(*this);
 };
 
 // Parses "\\.\PHYSICALDRIVE%d" (any case) or "\\.\CDROM%d".

@@ -103,12 +103,33 @@ public:
     {
         return m_Inner.GetVolumeInformation(root, info);
     }
+    // --- PCIe configuration space and physical memory ---
+    bool LoadBrvIODriver() override { return m_Inner.LoadBrvIODriver(); }
+    void UnloadBrvIODriver() override { m_Inner.UnloadBrvIODriver(); }
+    uintptr_t MapBrvIO(uint64_t physical, uint32_t size) override { return m_Inner.MapBrvIO(physical, size); }
+    void UnmapBrvIO(uintptr_t linear, uint32_t size) override { m_Inner.UnmapBrvIO(linear, size); }
+    int ReadMEM(uintptr_t linear, uint32_t size, uint32_t* value) override
+    {
+        ++m_MemReads;
+        return m_Inner.ReadMEM(linear, size, value);
+    }
+    int WriteMEM(uintptr_t linear, uint32_t size, uint32_t value) override
+    {
+        ++m_MemWrites;
+        return m_Inner.WriteMEM(linear, size, value);
+    }
+    bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) override
+    {
+        return m_Inner.GetAcpiTable(signature, table);
+    }
 
     std::atomic<int> m_IoControls{0};
     std::atomic<int> m_Opens{0};
     std::atomic<int> m_Reads{0};
     std::atomic<int> m_Writes{0};
     std::atomic<uint32_t> m_LastOpenFlags{0};
+    std::atomic<int> m_MemReads{0};
+    std::atomic<int> m_MemWrites{0};
 
 private:
     platform::IStation& m_Inner;

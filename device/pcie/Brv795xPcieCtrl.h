@@ -1,0 +1,148 @@
+#pragma once
+// Device access to 795x bridges reached as PCIe devices through a USB4 tunnel:
+// the register mailbox in the extended configuration space of the bridge's
+// upstream switch port, reached by memory-mapped configuration access (ECAM) at
+// the address the ACPI "MCFG" table gives, through the station's physical-memory
+// driver. The same vendor command blocks as on the USB path travel through the
+// mailbox, with their data in 128-byte pieces.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "device/DeviceList.h"
+#include "device/PassThrough.h"
+
+// Product data of the 795x family on PCIe: the maker's PCI vendor ID, the five
+// device IDs of the family's upstream switch ports, and the chip IDs their
+// mailbox reports at 0x788 (0x7952..0x7956).
+constexpr uint16_t kPcieMakerVendorId = 0x2C7A;
+constexpr std::array<uint16_t, 5> kPcieFamilyDeviceIds = {0x7951, 0x7952, 0x7953, 0x7954, 0x7955};
+constexpr uint16_t kPcieChipIdFirst = 0x7952;
+constexpr uint16_t kPcieChipIdLast = 0x7956;
+constexpr int kMaxPcieTargets = 16;
+constexpr uint32_t kPcieMailboxPiece = 128;
+
+// The device type the scan gives every PCIe target.
+constexpr uint8_t kPcieDeviceType = 8;
+
+// One allocation entry of the MCFG table.
+struct PcieEcamRange {
+    uint64_t base = 0;
+    uint16_t segment = 0;
+    uint8_t startBus = 0;
+    uint8_t endBus = 0;
+};
+
+// Allocation entries of an MCFG table image: 16-byte entries from offset 44;
+// (length - 44) / 16 of them when the header's length lies in 44..315, else 16,
+// never more than the table's bytes hold.
+std::vector<PcieEcamRange> ParseMcfgTable(const std::vector<uint8_t>& table);
+
+// A PCIe target found by the scan.
+struct PcieTarget {
+    uint8_t bus = 0, device = 0, function = 0;
+    uint16_t vendorId = 0, deviceId = 0;
+    uint16_t chipId = 0;
+    std::array<uint8_t, 6> firmwareVersion{};
+    std::array<uint8_t, kTableSize> configTable{};
+    std::array<uint8_t, kTableSize> u4ConfigTable{};
+    std::array<uint8_t, 20> serialNumber{};
+    uint16_t vid = 0, pid = 0;
+    uint8_t ccOrientation = 255;
+    uint8_t chipVariant = 255;
+    uint8_t deviceType = kPcieDeviceType;
+    uint8_t u4Mode = 255;
+    uint8_t u4Speed = 255;
+};
+
+class CBrv795xPcieCtrl {
+public:
+    explicit CBrv795xPcieCtrl(platform::IStation& station = platform::Station());
+    // Unloads the I/O driver.
+    ~CBrv795xPcieCtrl();
+    CBrv795xPcieCtrl(const CBrv795xPcieCtrl&) = delete;
+    CBrv795xPcieCtrl& operator=(const CBrv795xPcieCtrl&) = delete;
+
+    // Reloads the I/O driver and reads the MCFG table; 1 when the driver is
+    // ready, 0 otherwise.
+    int InitPcie();
+    void UnloadBrvIODriver();
+    // Fills the target table with the 795x bridges on the PCIe buses; returns
+    // the number found (0..16).
+    int ScanPcie(uint16_t vendorID, uint16_t deviceID);
+    // The same, then fills list.Devs[startIndex + n] for every target n that
+    // fits into the list (the USB bridges stay below startIndex).
+    int ScanPcie(uint16_t vendorID, uint16_t deviceID, DeviceList& list, uint32_t startIndex);
+    // Fills one device record from target n (IsPcie = 1); false when there is
+    // no target n.
+    bool vFillPcieRecord(uint8_t target, uint8_t recordIndex, DeviceInfo& record) const;
+
+    int TargetCount() const;
+    // A copy of target n; false when there is none.
+    bool GetTarget(uint8_t target, PcieTarget& out) const;
+    std::vector<PcieEcamRange> EcamRanges() const;
+
+    // Mailbox transfers of `length` bytes in 128-byte pieces: byte-wise (W, R)
+    // or with 32-bit accesses to the data window (Wdw, Rdw). `command` is the
+    // 8-byte command block.
+    CommandResult pcie_W(uint8_t target, const uint8_t* command, const uint8_t* data, uint32_t length);
+    CommandResult pcie_R(uint8_t target, const uint8_t* command, uint8_t* data, uint32_t length);
+    CommandResult pcie_Wdw(uint8_t target, const uint8_t* command, const uint8_t* data, uint32_t length);
+    CommandResult pcie_Rdw(uint8_t target, const uint8_t* command, uint8_t* data, uint32_t length);
+
+    // Register read (1..256 bytes) or write (the first byte of the buffer) at a
+    // 17-bit register address.
+    CommandResult pcie_AccessRegister(uint8_t target, uint8_t ReadWrite, uint32_t address, uint8_t* buffer,
+                                      uint32_t length);
+    // One 128-byte table of the configuration area (image 0/1, config type 0/1).
+    CommandResult pcie_AccessConfigEEPROM2(uint8_t target, uint8_t ReadWrite, uint8_t* buffer, uint32_t length,
+                                           uint8_t image, uint8_t configType);
+    // A whole firmware image in one command.
+    CommandResult pcie_AccessFirmwareEEPROM2(uint8_t target, uint8_t ReadWrite, uint8_t* buffer, uint32_t length,
+                                             uint8_t image);
+    CommandResult pcie_CPURST(uint8_t target, uint8_t funcCode);
+    // Resets the bridge and waits up to 60 s for it to come back with the relink
+    // stamp (relinkSignature, target) in its USB4 block; then refreshes target
+    // n from it. 0 when found, -9 on time-out.
+    CommandResult CPURST(uint8_t target, uint8_t relinkSignature, uint8_t funcCode, uint16_t vendorID,
+                         uint16_t deviceID, uint8_t image0Enabled, uint8_t image1Enabled);
+    CommandResult nGet7951PCIeErrorRecoveryCount(uint8_t target, int& count);
+
+    platform::IStation& Station() const { return m_Station; }
+
+private:
+    struct Bdf {
+        uint8_t bus = 0, device = 0, function = 0;
+        uint32_t Key() const { return uint32_t{bus} << 8 | uint32_t{device} << 3 | function; }
+    };
+    class ConfigWindow;
+    enum class MailboxForm { kByte, kDword };
+
+    bool TargetBdf(uint8_t target, Bdf& bdf) const;
+    std::mutex& MailboxLock(const Bdf& bdf);
+    // Physical configuration address of a function's space; false when its bus
+    // lies in no MCFG range.
+    bool ConfigAddress(const Bdf& bdf, uint64_t& address) const;
+    CommandResult MailboxWrite(const Bdf& bdf, const uint8_t* command, const uint8_t* data, uint32_t length,
+                               MailboxForm form);
+    CommandResult MailboxRead(const Bdf& bdf, const uint8_t* command, uint8_t* data, uint32_t length,
+                              MailboxForm form);
+    CommandResult RegisterAccess(const Bdf& bdf, uint8_t ReadWrite, uint32_t address, uint8_t* buffer,
+                                 uint32_t length);
+    CommandResult ConfigAccess(const Bdf& bdf, uint8_t ReadWrite, uint8_t* buffer, uint8_t image,
+                               uint8_t configType);
+    // Walks the buses; the targets found, at most 16.
+    std::vector<PcieTarget> Walk(uint16_t vendorID, uint16_t deviceID);
+    bool ReadTarget(const Bdf& bdf, PcieTarget& target);
+
+    platform::IStation& m_Station;
+    mutable std::shared_mutex m_TableLock;
+    std::vector<PcieEcamRange> m_EcamRanges;
+    std::vector<PcieTarget> m_Targets;
+    std::mutex m_MailboxLocksLock;
+    std::map<uint32_t, std::mutex> m_MailboxLocks;
+};
