@@ -617,7 +617,7 @@ CommandResult CBrv795xPcieCtrl::CPURST(uint8_t target, uint8_t relinkSignature, 
             // bridge is away.
             const std::vector<PcieTarget> found = Walk(vendorID, deviceID);
             for (const PcieTarget& candidate : found) {
-                std::array<uint8_t, kTableSize> block = candidate.u4ConfigTable;
+                std::array<uint8_t, CONFIG_BIN_SIZE> block = candidate.u4ConfigTable;
                 const Bdf bdf{candidate.bus, candidate.device, candidate.function};
                 if (image != 0 && ConfigAccess(bdf, kReadFromDevice, block.data(), image, 1) != kCommandSuccess)
                     continue;

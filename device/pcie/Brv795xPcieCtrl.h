@@ -48,8 +48,8 @@ struct PcieTarget {
     uint16_t vendorId = 0, deviceId = 0;
     uint16_t chipId = 0;
     std::array<uint8_t, 6> firmwareVersion{};
-    std::array<uint8_t, kTableSize> configTable{};
-    std::array<uint8_t, kTableSize> u4ConfigTable{};
+    std::array<uint8_t, CONFIG_BIN_SIZE> configTable{};
+    std::array<uint8_t, CONFIG_BIN_SIZE> u4ConfigTable{};
     std::array<uint8_t, 20> serialNumber{};
     uint16_t vid = 0, pid = 0;
     uint8_t ccOrientation = 255;

@@ -174,7 +174,9 @@ TEST_F(Transport, ParallelWorkersKeepTheirBridgesApart)
                 ASSERT_EQ(m_Dev.SCSI7951_AccessConfigEEPROM(h, kReadFromDevice, back, 128, 0, 0), 0);
                 // Whatever writer came last, the table is one writer's table.
                 EXPECT_TRUE(std::all_of(back, back + 128, [&](uint8_t b) { return b == back[0]; }));
-                if (disk != 4) EXPECT_EQ(back[0], table[0]);
+                if (disk != 4) {
+                    EXPECT_EQ(back[0], table[0]);
+                }
             }
             m_Station.CloseHandle(h);
         });
