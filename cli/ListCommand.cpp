@@ -4,6 +4,9 @@
 #include "cli/CliCommand.h"
 #include "device/BrvtUSBDev.h"
 #include "device/DiskInfoArea.h"
+#include "device/pcie/Brv795xPcieCtrl.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -21,7 +24,14 @@ std::string ChipTypeOf(CBrvtUSBDev& dev, const DeviceInfo& record)
 void PrintRecord(CBrvtUSBDev& dev, const DeviceInfo& r)
 {
     const bool u4 = r.m_ucU4Mode != 0 && r.m_ucU4Mode != 255;
-    std::printf("[%d]\n", r.m_ucDevIdx);
+    std::printf("[%d]%s\n", r.m_ucDevIdx, r.IsPcie ? " PCIe" : "");
+    if (r.IsPcie) {
+        std::printf("  firmware:        %s\n  serial:          %s\n  VID:             %s\n  PID:             %s\n",
+                    r.m_strFWVersion.c_str(), r.m_strSerialNumber.c_str(), r.m_strVID.c_str(), r.m_strPID.c_str());
+        std::printf("  U4 mode:         %s\n  link speed:      %d %s\n", U4ModeText(r.m_ucU4Mode), r.m_ucLinkSpeed,
+                    U4SpeedText(r.m_ucLinkSpeed));
+        return;
+    }
     if (r.m_bCDROM) std::printf("  CD-ROM number:   %d\n", r.m_ucCDROMAddress);
     else std::printf("  disk number:     %d\n", r.m_ucPhysicalAddress);
     std::printf("  location:        %d\n", r.m_iPortLocation);
@@ -59,7 +69,14 @@ int RunList(const cli::Args& args)
     for (uint32_t i = 0; i < list.DevNums; ++i) dev.nObtainDiSKInfo(RecordDevicePath(list.Devs[i]), list.Devs[i]);
     std::printf("%u bridge(s) found\n", list.DevNums);
     for (uint32_t i = 0; i < list.DevNums; ++i) PrintRecord(dev, list.Devs[i]);
-    return result == kCommandSuccess ? 0 : 1;
+    // PCIe bridges follow the USB ones in the same list.
+    CBrv795xPcieCtrl pcie(dev.Station());
+    int pcieCount = 0;
+    if (pcie.InitPcie()) pcieCount = pcie.ScanPcie(kDefaultPcieVendorId, kDefaultPcieDeviceId, list, list.DevNums);
+    const int shown = std::min<int>(pcieCount, MAX_DEVICES - static_cast<int>(list.DevNums));
+    std::printf("%d PCIe bridge(s) found\n", pcieCount);
+    for (int n = 0; n < shown; ++n) PrintRecord(dev, list.Devs[list.DevNums + n]);
+    return result == kCommandSuccess || pcieCount > 0 ? 0 : 1;
 }
 
 }  // namespace

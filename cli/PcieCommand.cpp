@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "cli/CliCommand.h"
+#include "config/FirmwareCheck.h"
+#include "config/U4ConfigTable.h"
 #include "cli/CliText.h"
 #include "device/BrvtUSBDev.h"
 #include "device/pcie/Brv795xPcieCtrl.h"
@@ -9,8 +11,8 @@
 namespace {
 
 // The settings' defaults of the PCIe search.
-constexpr uint16_t kDefaultVendorId = 0x2C7A;
-constexpr uint16_t kDefaultDeviceId = 0x7953;
+constexpr uint16_t kDefaultVendorId = kDefaultPcieVendorId;
+constexpr uint16_t kDefaultDeviceId = kDefaultPcieDeviceId;
 
 void PrintTarget(int index, const PcieTarget& t)
 {
@@ -56,14 +58,79 @@ int List(const cli::Args& args)
     return 0;
 }
 
+// The PCIe target `index` after a scan with the default IDs; false (reported) when none.
+bool OpenTarget(CBrv795xPcieCtrl& pcie, long index)
+{
+    if (!pcie.InitPcie()) {
+        std::fprintf(stderr, "devedactl: pcie: the physical-memory driver is not available\n");
+        return false;
+    }
+    const int count = pcie.ScanPcie(kDefaultVendorId, kDefaultDeviceId);
+    if (index >= count) {
+        std::fprintf(stderr, "devedactl: pcie: no PCIe bridge %ld (%d found)\n", index, count);
+        return false;
+    }
+    return true;
+}
+
+// pcie fw-write INDEX --image 0|1 FILE: the image in one mailbox command, then read back and compared.
+int WriteFirmware(const cli::Args& args)
+{
+    const auto index = args.size() == 4 ? cli::ParseInteger(args[0], 0, 15) : std::nullopt;
+    const auto image = args.size() == 4 && args[1] == "--image" ? cli::ParseInteger(args[2], 0, 1) : std::nullopt;
+    if (!index || !image) return cli::UsageError("usage: pcie fw-write INDEX --image 0|1 FILE");
+    const auto file = ReadWholeFile(args[3]);
+    if (!file || file->empty()) return cli::UsageError("pcie fw-write: cannot read " + args[3]);
+    CBrv795xPcieCtrl pcie;
+    if (!OpenTarget(pcie, *index)) return 1;
+    std::vector<uint8_t> data(*file), back(file->size());
+    const auto target = static_cast<uint8_t>(*index);
+    const auto length = static_cast<uint32_t>(data.size());
+    const bool ok = pcie.pcie_AccessFirmwareEEPROM2(target, kWriteToDevice, data.data(), length, static_cast<uint8_t>(*image)) == 0 &&
+                    pcie.pcie_AccessFirmwareEEPROM2(target, kReadFromDevice, back.data(), length, static_cast<uint8_t>(*image)) == 0 &&
+                    back == *file;
+    std::printf("image %ld of PCIe bridge %ld: %s\n", *image, *index, ok ? "written and verified" : "FAILED");
+    return ok ? 0 : 1;
+}
+
+// pcie reset INDEX: stamps the USB4 block, resets the bridge and waits for its return.
+int Reset(const cli::Args& args)
+{
+    const auto index = args.size() == 1 ? cli::ParseInteger(args[0], 0, 15) : std::nullopt;
+    if (!index) return cli::UsageError("usage: pcie reset INDEX");
+    CBrv795xPcieCtrl pcie;
+    if (!OpenTarget(pcie, *index)) return 1;
+    const auto target = static_cast<uint8_t>(*index);
+    U4ConfigTable u4{};
+    if (pcie.pcie_AccessConfigEEPROM2(target, kReadFromDevice, u4.data(), CONFIG_BIN_SIZE, 0, 1) != 0) return 1;
+    vSetRelinkSignatureAndChkSumToU4Config(u4, target, 1);
+    if (pcie.pcie_AccessConfigEEPROM2(target, kWriteToDevice, u4.data(), CONFIG_BIN_SIZE, 0, 1) != 0) return 1;
+    std::printf("resetting PCIe bridge %ld ...\n", *index);
+    if (pcie.CPURST(target, 1, 0x50, kDefaultVendorId, kDefaultDeviceId, 1, 0) != 0) {
+        std::printf("the bridge did not come back\n");
+        return 1;
+    }
+    PcieTarget back;
+    pcie.GetTarget(target, back);
+    PrintTarget(*index, back);
+    return 0;
+}
+
 int Run(const cli::Args& args)
 {
-    if (args.empty() || args[0] != "list") return cli::UsageError("usage: pcie list [--vid HEX] [--did HEX]");
-    return List(cli::Args(args.begin() + 1, args.end()));
+    const char* usage = "usage: pcie list [--vid HEX] [--did HEX] | pcie fw-write INDEX --image 0|1 FILE | pcie reset INDEX";
+    if (args.empty()) return cli::UsageError(usage);
+    const cli::Args rest(args.begin() + 1, args.end());
+    if (args[0] == "list") return List(rest);
+    if (args[0] == "fw-write") return WriteFirmware(rest);
+    if (args[0] == "reset") return Reset(rest);
+    return cli::UsageError(usage);
 }
 
 }  // namespace
 
 DEVEDA_CLI_COMMAND("pcie", Run,
                    "  pcie list [--vid HEX] [--did HEX]\n"
-                   "                                scan the PCIe buses and print the bridges found");
+                   "                                scan the PCIe buses and print the bridges found\n"
+                   "  pcie fw-write INDEX --image 0|1 FILE   write a firmware image over the PCIe mailbox\n"
+                   "  pcie reset INDEX              reset a PCIe bridge and wait for its relink");

@@ -59,6 +59,10 @@ struct PcieTarget {
     uint8_t u4Speed = 255;
 };
 
+// PCI IDs the settings name by default (PCIE_VendorID, PCIE_DeviceID).
+constexpr uint16_t kDefaultPcieVendorId = 0x2C7A;
+constexpr uint16_t kDefaultPcieDeviceId = 0x7953;
+
 class CBrv795xPcieCtrl {
 public:
     explicit CBrv795xPcieCtrl(platform::IStation& station = platform::Station());

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <fstream>
+#include <vector>
 
 #include "../common/TestSupport.h"
 #include "cli/CliText.h"
@@ -77,6 +79,32 @@ TEST(CliText, HexParsingAndDumps)
     std::vector<uint8_t> bytes(17, 0xAB);
     EXPECT_EQ(cli::HexDump(bytes.data(), bytes.size(), true),
               "0000: AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB\n0010: AB\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The firmware update of one bridge from the console: write, reset, and the
+// list shows the new version under the bridge's new disk number.
+TEST_F(Devedactl, WrittenFirmwareRunsAfterResetUnderANewDiskNumber)
+{
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    std::vector<uint8_t> image(0x11000, 0x33);
+    const uint8_t version[6] = {0x25, 0x02, 0x01, 0x00, 0x00, 0x42};
+    std::copy(version, version + 6, image.begin() + 0x204);
+    image[image.size() - 6] = 0x5A;  // checksum image for major revision 0
+    const std::string file = (m_Folder.Path() / "BR_USB4_250201_000042.bin").string();
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+
+    const Result write = RunCtl(Station() + "fw write --disk 2 --image 0 " + file + " --verify");
+    EXPECT_EQ(write.status, 0) << write.output;
+    const Result reset = RunCtl(Station() + "reset --disk 2");
+    ASSERT_EQ(reset.status, 0) << reset.output;
+    EXPECT_NE(reset.output.find("found again on disk 3, firmware 250201000042"), std::string::npos) << reset.output;
+    const Result list = RunCtl(Station() + "list");
+    EXPECT_NE(list.output.find("disk number:     3\n"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("firmware:        250201000042"), std::string::npos) << list.output;
 }
 
 }  // namespace
