@@ -28,9 +28,48 @@ public:
     }
 };
 
+// ini write FILE [KEY=VALUE...]: the built-in defaults with the given values,
+// checked by loading the text as the tool would, then stored whole.
+int Write(const cli::Args& args)
+{
+    if (args.empty()) return cli::UsageError("usage: ini write FILE [KEY=VALUE...]");
+    std::string text = strComposeINIText(DefaultIniSettings());
+    for (size_t i = 1; i < args.size(); ++i) {
+        const size_t eq = args[i].find('=');
+        if (eq == std::string::npos || eq == 0) return cli::UsageError("ini write: expected KEY=VALUE, not '" + args[i] + "'");
+        const std::string key = args[i].substr(0, eq) + "=";
+        size_t at = text.find("\n" + key);
+        if (at == std::string::npos) return cli::UsageError("ini write: no key '" + args[i].substr(0, eq) + "'");
+        at += 1;
+        const size_t end = text.find('\r', at);
+        text.replace(at, end - at, args[i]);
+    }
+    const std::string temp = args[0] + ".new";
+    if (std::FILE* out = std::fopen(temp.c_str(), "wb")) {
+        std::fwrite(text.data(), 1, text.size(), out);
+        std::fclose(out);
+    }
+    PrintingSink sink;
+    CUSBUtility::Instance().SetMessageSink(&sink);
+    Ini ini;
+    const bool loaded = ini.vLoadINIFile(temp);
+    CUSBUtility::Instance().SetMessageSink(nullptr);
+    std::remove(temp.c_str());
+    if (!loaded) {
+        std::fprintf(stderr, "devedactl: ini write: the values above do not make a valid settings file\n");
+        return 1;
+    }
+    // The text, not the loaded record: a load forces some fields that the file keeps.
+    return CUSBUtility::Instance().vWriteFile(args[0], reinterpret_cast<const uint8_t*>(text.data()),
+                                              static_cast<uint32_t>(text.size()))
+               ? 0
+               : 1;
+}
+
 int RunIni(const cli::Args& args)
 {
-    if (args.empty() || args[0] != "check") return cli::UsageError("ini: expected 'check'");
+    if (!args.empty() && args[0] == "write") return Write(cli::Args(args.begin() + 1, args.end()));
+    if (args.empty() || args[0] != "check") return cli::UsageError("ini: expected 'check' or 'write'");
     if (args.size() != 2) return cli::UsageError("ini check: expected FILE");
     if (std::FILE* probe = std::fopen(args[1].c_str(), "rb")) std::fclose(probe);
     else std::fprintf(stderr, "devedactl: ini check: cannot read '%s'\n", args[1].c_str());
@@ -51,4 +90,5 @@ int RunIni(const cli::Args& args)
 
 DEVEDA_CLI_COMMAND("ini", RunIni,
                    "  ini check FILE   load a settings file; print the check result, counted lines, "
-                   "outcome and messages (exit 1 when the load fails)");
+                   "outcome and messages (exit 1 when the load fails)\n"
+                   "  ini write FILE [KEY=VALUE...]   the built-in settings with the given values, checked and stored");

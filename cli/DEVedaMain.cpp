@@ -1,0 +1,77 @@
+// DEVeda: the MP station. With one of the command-line options it runs without a
+// window: "/C:<version>" checks the attached bridges' firmware version, "/S" runs
+// a whole MP run, "/O4" exports the USB4 identities, "/PC" writes the power
+// configuration, "/?" shows the usage; the process ends with the run's exit code.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cli/TerminalDisplay.h"
+#include "config/CmdLine.h"
+#include "config/Ini.h"
+#include "engine/MPEngine.h"
+#include "log/DebugLog.h"
+#include "platform/Station.h"
+#include "util/Clock.h"
+#include "util/USBUtility.h"
+
+int main(int argc, char** argv)
+{
+    int first = 1;
+    if (argc > 1 && std::strncmp(argv[1], "--station=", 10) == 0) {
+        ::setenv("DEVEDA_STATION", argv[1] + 10, 1);
+        first = 2;
+    }
+    // The command line as one text, tabs and line feeds removed.
+    std::string line;
+    for (int i = first; i < argc; ++i) line += (i > first ? " " : "") + std::string(argv[i]);
+    std::erase_if(line, [](char c) { return c == '\t' || c == '\n'; });
+
+    // The trace goes to a file beside the settings unless $DEVEDA_TRACE names
+    // another one ("-": standard error), so the station's terminal stays readable.
+    const char* trace = std::getenv("DEVEDA_TRACE");
+    const std::string tracePath = trace ? trace : CUSBUtility::Instance().GetProgramFolder() + "/DEVeda-trace.txt";
+    if (tracePath != "-" && !devlog::SetTraceFile(tracePath))
+        std::fprintf(stderr, "DEVeda: cannot write the trace file %s\n", tracePath.c_str());
+
+    Ini& ini = Ini::Global();
+    ini.m_bMessageToFile = !line.empty();
+    ini.vLoadINIAtStartup(strDefaultINIFilePath());
+    const CmdLineInit init = vCmdLineInitialise(line, ini.m_pINI.CmdLineTimeOut, "DEVeda");
+    if (init.bShowUsage) {
+        std::printf("%s\n", init.strUsageText.c_str());
+        return init.iExitCode;
+    }
+    if (init.bExit) return init.iExitCode;
+    if (init.bInteractive) {
+        std::fprintf(stderr,
+                     "DEVeda: the operator window is not part of this build; run a station with /S, /C:<version>, "
+                     "/O4 or /PC (/? for the usage)\n");
+        return 2;
+    }
+
+    cli::TerminalDisplay display(stdout, ::isatty(STDOUT_FILENO) != 0);
+    engine::CMPEngine engine(display, platform::Station());
+    engine.Settings() = ini.m_pINI;
+    engine.SetCommandLine(init);
+    engine.TriggerScanThread();
+
+    // Plug-in time-out: with no scan and no run going on when it fires, no bridge
+    // arrived in time.
+    std::optional<int> code = display.WaitForExit(init.llPlugInTimerStartMs + init.llPlugInTimerPeriodMs);
+    if (!code) {
+        DBG_MSG("%s:%d: chk auto:%d,scan:%d,main:%d", 0, engine.ScanRunning(), engine.RunActive());
+        if (bPlugInTimeOut(false, engine.ScanRunning(), engine.RunActive(), ini.m_pINI.CmdLineTimeOut))
+            code = kExitPlugInTimeOut;
+        else
+            code = display.WaitForExit(INT64_MAX);
+    }
+    engine.WaitForRun();
+    if (engine.RunResult() != 0) std::printf("result log: %s\n", engine.MPResultLogPath().c_str());
+    std::printf("%s", display.TableText().c_str());
+    std::printf("exit code %d\n", *code);
+    return *code;
+}
