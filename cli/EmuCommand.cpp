@@ -246,6 +246,32 @@ int AddHubOrDecoy(const std::string& what, const cli::Args& args)
     return 0;
 }
 
+// emu image FILE --version HEX12 [--size BYTES] [--signature HEX]: a firmware
+// image as the emulated bridges boot it, carrying the digest of the standard key.
+int Image(const cli::Args& args)
+{
+    const char* usage = "usage: emu image FILE --version HEX12 [--size BYTES] [--signature HEX]";
+    if (args.empty() || args.size() % 2 == 0) return cli::UsageError(usage);
+    std::optional<std::vector<uint8_t>> version;
+    long size = 0x1B000, signature = 0x5A;
+    for (size_t i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--version") version = cli::ParseHexBytes(args[i + 1]);
+        else if (args[i] == "--size") size = cli::ParseInteger(args[i + 1], 0x300, emu::kFirmwareImageMax).value_or(-1);
+        else if (args[i] == "--signature") signature = cli::ParseInteger("0x" + args[i + 1], 0, 255).value_or(-1);
+        else return cli::UsageError(usage);
+    }
+    if (!version || version->size() != 6 || size < 0 || signature < 0) return cli::UsageError(usage);
+    std::array<uint8_t, 6> bytes{};
+    std::copy(version->begin(), version->end(), bytes.begin());
+    const auto image = emu::MakeFirmwareImage(bytes, static_cast<uint32_t>(size), static_cast<uint8_t>(signature),
+                                              emu::StandardKey(), static_cast<uint32_t>(size));
+    if (!emu::WriteBlob(args[0], std::string(image.begin(), image.end()))) {
+        std::fprintf(stderr, "devedactl: emu image: cannot write %s\n", args[0].c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int RunEmu(const cli::Args& args)
 {
     if (args.empty()) return cli::UsageError("emu: expected init, show, fault, set, add, remove, hub or decoy");
@@ -256,6 +282,7 @@ int RunEmu(const cli::Args& args)
     if (args[0] == "set") return Set(rest);
     if (args[0] == "add") return Add(rest);
     if (args[0] == "remove") return Remove(rest);
+    if (args[0] == "image") return Image(rest);
     if (args[0] == "replug") {
         const auto id = rest.size() == 1 ? cli::ParseInteger(rest[0], 1, 1000) : std::nullopt;
         if (!id) return cli::UsageError("usage: emu replug BRIDGE");
@@ -280,6 +307,7 @@ DEVEDA_CLI_COMMAND("emu", RunEmu,
                    "  emu fault BRIDGE clear        remove the bridge's injected faults\n"
                    "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"
                    "  emu remove BRIDGE             unplug a bridge for good\n"
+                   "  emu image FILE --version HEX12 [--size BYTES] [--signature HEX]   a bootable firmware image\n"
                    "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table\n"
                    "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
                    "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
