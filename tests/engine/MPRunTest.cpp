@@ -1,0 +1,181 @@
+// Whole MP runs on the emulated station, on a clock 1000 times faster than real.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "../common/TestSupport.h"
+#include "RecordingObserver.h"
+#include "config/Ini.h"
+#include "engine/MPEngine.h"
+#include "platform/emu/EmuStation.h"
+#include "util/USBUtility.h"
+
+namespace {
+
+class MPRun : public ::testing::Test {
+protected:
+    MPRun() : m_Station(m_Folder.Path() / "station") {}
+
+    void SetUp() override
+    {
+        util::SetClock(std::make_shared<util::ScaledClock>(1000.0));
+        CUSBUtility::Instance().SetProgramFolder(m_Folder.Path().string());
+        m_Firmware = (m_Folder.Path() / "BR_USB4_25_0115_00_0207.bin").string();
+        const auto image = emu::MakeFirmwareImage({0x25, 0x01, 0x15, 0x00, 0x02, 0x07}, 0x11000, 0x5A,
+                                                  emu::StandardKey(), 7);
+        emu::WriteBlob(m_Firmware, std::string(image.begin(), image.end()));
+    }
+    void TearDown() override { util::SetClock(std::make_shared<util::RealClock>()); }
+
+    // An engine on the station with firmware update on, scanned.
+    std::unique_ptr<engine::CMPEngine> MakeEngine(bool interactive = true)
+    {
+        auto mp = std::make_unique<engine::CMPEngine>(m_Observer, m_Station);
+        mp->Settings() = DefaultIniSettings();
+        mp->Settings().fw_enable = 1;
+        mp->Settings().fw_reload = 0;
+        SetIniString(mp->Settings().fw_binary_name, m_Firmware);
+        mp->SetInteractive(interactive);
+        mp->TriggerScanThread();
+        mp->WaitForScan();
+        return mp;
+    }
+    engine::StartOutcome Start(engine::CMPEngine& mp)
+    {
+        std::string sn = mp.Settings().serial_number;
+        const auto outcome = mp.OnBnClickedButtonStart(sn);
+        mp.WaitForRun();
+        return outcome;
+    }
+    void Fault(int bridge, uint8_t opcode, int count)
+    {
+        m_Station.ModifyBridge(bridge, [&](emu::Bridge& b) { b.SetFault(opcode, emu::FaultMode::CheckCondition, count); });
+    }
+    emu::Bridge Bridge(int id) { return emu::Bridge(m_Station.World().BridgeFolder(id)); }
+    std::string ResultLog(engine::CMPEngine& mp)
+    {
+        std::ifstream in(mp.MPResultLogPath(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    testsupport::TempFolder m_Folder;
+    platform::EmuStation m_Station;
+    enginetest::RecordingObserver m_Observer;
+    std::string m_Firmware;
+};
+
+TEST_F(MPRun, SixteenBridgesAllPass)
+{
+    ASSERT_TRUE(m_Station.World().Init(16));
+    auto mp = MakeEngine();
+    mp->Settings().config_format = 4;  // tables composed from the settings
+    ASSERT_EQ(mp->Devices().DevNums, 16u);
+    ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted);
+    EXPECT_EQ(mp->RunResult(), 1);
+    EXPECT_EQ(mp->Table().PassCount(), 16u);
+    EXPECT_EQ(mp->Table().FailCount(), 0u);
+    for (int id = 1; id <= 16; ++id) {
+        EXPECT_EQ(Bridge(id).ImageVersion(0), "250115000207") << id;
+        EXPECT_EQ(mp->Table().GetCell(id - 1, engine::kColUpdate).text, engine::PassText);
+    }
+    // Every bridge got its own serial number, and the setting moved on by 16.
+    EXPECT_EQ(Bridge(1).TableIdentity().serial, "AAAABBBB0001");
+    EXPECT_EQ(Bridge(16).TableIdentity().serial, "AAAABBBB0010");
+    EXPECT_STREQ(mp->Settings().serial_number, "AAAABBBB0011");
+    Ini stored;
+    ASSERT_TRUE(stored.vLoadINIFile((m_Folder.Path() / "br_mp_Toolv0.6.ini").string()));
+    EXPECT_STREQ(stored.m_pINI.serial_number, "AAAABBBB0011");
+    // One record per device after the header.
+    const std::string log = ResultLog(*mp);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 16);
+}
+
+TEST_F(MPRun, OneBridgeFailingEachUpdateStepFailsAloneWithCountersAndLog)
+{
+    // Configuration write, firmware write, firmware read-back, configuration read-back.
+    const uint8_t failingOpcodes[] = {0xE1, 0xE3, 0xE2, 0xE0};
+    ASSERT_TRUE(m_Station.World().Init(3));
+    auto mp = MakeEngine();
+    uint32_t expectedFails = 0;
+    for (uint8_t opcode : failingOpcodes) {
+        Fault(2, opcode, 100);
+        ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted)
+            << std::hex << int(opcode) << " " << (m_Observer.messages.empty() ? "" : m_Observer.messages.back().first);
+        ++expectedFails;
+        EXPECT_EQ(mp->RunResult(), 2);
+        EXPECT_EQ(mp->Table().GetCell(1, engine::kColUpdate).text, engine::FailText) << std::hex << int(opcode);
+        EXPECT_EQ(mp->Table().GetCell(0, engine::kColUpdate).text, engine::PassText);
+        EXPECT_EQ(mp->Table().GetCell(2, engine::kColUpdate).text, engine::PassText);
+        EXPECT_EQ(mp->Table().FailCount(), expectedFails);
+        EXPECT_EQ(mp->Table().PassCount(), 2 * expectedFails);
+        m_Station.ModifyBridge(2, [](emu::Bridge& b) { b.ClearFaults(); });
+    }
+    EXPECT_EQ(mp->Table().TotalCount(), 12u);
+    const std::string log = ResultLog(*mp);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 12);
+}
+
+TEST_F(MPRun, ReloadFindsEveryBridgeAgainAndABridgeThatNeverReturnsFailsAlone)
+{
+    ASSERT_TRUE(m_Station.World().Init(4));
+    m_Station.ModifyBridge(3, [](emu::Bridge& b) { b.Set("reset_fault", "never"); });
+    auto mp = MakeEngine();
+    mp->Settings().fw_reload = 1;
+    mp->Settings().USB4_U4Mode = 1;  // a mode that lets USB bridges reload
+    mp->Settings().check_config = 0;
+    ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted);
+    EXPECT_EQ(mp->RunResult(), 2);
+    EXPECT_EQ(mp->Results()[2].ReloadFWResult, 0);
+    for (int port : {0, 1, 3}) {
+        EXPECT_EQ(mp->Results()[port].ReloadFWResult, 1) << port;
+        EXPECT_EQ(mp->Table().GetCell(port, engine::kColReLink).text, engine::PassText);
+        // Found again under a new number, running the new firmware.
+        EXPECT_EQ(mp->Devices().Devs[port].m_strFWVersion, "250115000207");
+    }
+    EXPECT_EQ(mp->Table().PassCount(), 3u);
+    EXPECT_EQ(mp->Table().FailCount(), 1u);
+}
+
+TEST_F(MPRun, ChipAndFirmwareMismatchRefusesTheRunNamingThePort)
+{
+    ASSERT_TRUE(m_Station.World().Init(3));
+    m_Station.ModifyBridge(2, [](emu::Bridge& b) {
+        b.WriteRegister(emu::reg::kVariantRevision, 0x31);  // major revision 1: wants another signature
+    });
+    auto mp = MakeEngine(false);
+    EXPECT_EQ(Start(*mp), engine::StartOutcome::kRefused);
+    ASSERT_FALSE(m_Observer.exitCodes.empty());
+    EXPECT_EQ(m_Observer.exitCodes.back(), -3);
+    EXPECT_EQ(Bridge(1).ImageVersion(0), "240612000105");  // nothing was written
+    const std::string messages = emu::ReadBlob("ProgramMSG.txt");
+    EXPECT_NE(messages.find("Chip and FW don't match. Port:1 ."), std::string::npos) << messages;
+    std::filesystem::remove("ProgramMSG.txt");
+}
+
+TEST_F(MPRun, NothingToTestRefusesAndCommandLineFirmwareCheck)
+{
+    ASSERT_TRUE(m_Station.World().Init(2));
+    auto mp = MakeEngine(false);
+    mp->Settings().fw_enable = 0;  // no step at all
+    EXPECT_EQ(Start(*mp), engine::StartOutcome::kRefused);
+    EXPECT_EQ(m_Observer.exitCodes.back(), -3);
+
+    CmdLineInit check;
+    check.CommandIndex = kCmdCheckFirmware;
+    check.bInteractive = false;
+    check.CheckedFirmware = "240612000105";
+    auto checker = std::make_unique<engine::CMPEngine>(m_Observer, m_Station);
+    checker->SetCommandLine(check);
+    checker->TriggerScanThread();
+    checker->WaitForScan();
+    EXPECT_EQ(m_Observer.exitCodes.back(), 0);
+    check.CheckedFirmware = "24061200010A";
+    auto mismatch = std::make_unique<engine::CMPEngine>(m_Observer, m_Station);
+    mismatch->SetCommandLine(check);
+    mismatch->TriggerScanThread();
+    mismatch->WaitForScan();
+    EXPECT_EQ(m_Observer.exitCodes.back(), -2);
+}
+
+}  // namespace
