@@ -283,6 +283,16 @@ int RunEmu(const cli::Args& args)
     if (args[0] == "add") return Add(rest);
     if (args[0] == "remove") return Remove(rest);
     if (args[0] == "image") return Image(rest);
+    if (args[0] == "plug" || args[0] == "unplug") {
+        const auto id = rest.size() == 1 ? cli::ParseInteger(rest[0], 1, 1000) : std::nullopt;
+        if (!id) return cli::UsageError("usage: emu " + args[0] + " BRIDGE");
+        auto station = OpenEmulatedStation();
+        if (!station || !station->SetBridgePlugged(static_cast<int>(*id), args[0] == "plug")) {
+            std::fprintf(stderr, "devedactl: emu %s: no bridge %ld in this station\n", args[0].c_str(), *id);
+            return 1;
+        }
+        return 0;
+    }
     if (args[0] == "replug") {
         const auto id = rest.size() == 1 ? cli::ParseInteger(rest[0], 1, 1000) : std::nullopt;
         if (!id) return cli::UsageError("usage: emu replug BRIDGE");
@@ -308,6 +318,7 @@ DEVEDA_CLI_COMMAND("emu", RunEmu,
                    "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"
                    "  emu remove BRIDGE             unplug a bridge for good\n"
                    "  emu image FILE --version HEX12 [--size BYTES] [--signature HEX]   a bootable firmware image\n"
+                   "  emu plug BRIDGE | emu unplug BRIDGE   plug a bridge in (new disk number) or pull it out\n"
                    "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table\n"
                    "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
                    "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"

@@ -181,6 +181,24 @@ int World::TakeDiskNumber()
     return Store(station) ? disk : 0;
 }
 
+void World::PostEvent(const std::string& kind)
+{
+    KeyValueFile station = Load();
+    station.SetInt("event_count", station.GetInt("event_count", 0) + 1);
+    station.Set("event_last", kind);
+    Store(station);
+}
+
+int64_t World::EventCount() const
+{
+    return Load().GetInt("event_count", 0);
+}
+
+std::string World::LastEvent() const
+{
+    return Load().Get("event_last");
+}
+
 std::optional<UsbLocation> World::FreeRootPort() const
 {
     for (int controller = 0; controller < ControllerCount(); ++controller)

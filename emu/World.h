@@ -71,6 +71,11 @@ public:
     int AddDecoy(const Decoy& decoy);
     // The next free disk number (advances the counter).
     int TakeDiskNumber();
+    // Device events: every arrival or removal advances the counter; the last
+    // kind ("arrival" or "removal") is kept with it.
+    void PostEvent(const std::string& kind);
+    int64_t EventCount() const;
+    std::string LastEvent() const;
     // A free port of the root hubs, or nullopt.
     std::optional<UsbLocation> FreeRootPort() const;
 

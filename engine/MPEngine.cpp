@@ -57,10 +57,12 @@ CMPEngine::CMPEngine(RunObserver& observer, platform::IStation& station)
 {
     m_Dev.SetDeviceList(&m_DevList);
     m_Table.vSetMainResultItemTable();
+    station.RegisterDeviceNotification([this](platform::DeviceChange change) { OnUSBDeviceChange(change); });
 }
 
 CMPEngine::~CMPEngine()
 {
+    m_Dev.Station().UnregisterDeviceNotification();
     // Threads are asked to stop, never killed; each ends at its next step.
     std::lock_guard lock(m_ThreadLock);
     if (m_MainThread.joinable()) m_MainThread.request_stop();
@@ -116,6 +118,21 @@ void CMPEngine::TriggerScanThread()
     if (m_ScanThread.joinable()) m_ScanThread.join();
     m_bScanRunning = true;
     m_ScanThread = std::jthread([this] { ScanThreadFun(); });
+}
+
+void CMPEngine::OnUSBDeviceChange(platform::DeviceChange change)
+{
+    const bool arrival = change == platform::DeviceChange::kArrival;
+    // While a run goes on the list belongs to the workers: bridges leave and come
+    // back by design, and a newly plugged one waits for the next scan.
+    if (RunActive()) {
+        DBG_MSG("%s:%d: OnUSBDeviceChange: %s ignored, a run is active", arrival ? "DBT_DEVICEARRIVAL" : "DBT_DEVICEREMOVECOMPLETE");
+        return;
+    }
+    if (arrival) DBG_MSG("%s:%d: trigger scan thread, DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE");
+    else DBG_MSG("%s:%d: trigger scan thread, DBT_DEVICEREMOVECOMPLETE");
+    if (!arrival) m_Table.vHideResultIndicators();
+    TriggerScanThread();
 }
 
 void CMPEngine::WaitForScan()

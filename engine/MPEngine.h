@@ -93,6 +93,8 @@ public:
     // Starts a scan thread unless one is already waiting for the scan lock.
     void TriggerScanThread();
     bool ScanRunning() const { return m_bScanRunning.load(); }
+    // A device arrived or left: a new scan, unless a run is going on.
+    void OnUSBDeviceChange(platform::DeviceChange change);
     void WaitForScan();
 
     // --- run ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // and hardware. The emulated station (platform/emu/) and the Linux station each
 // implement it; nothing above platform/ calls the OS for these services.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -73,6 +74,9 @@ struct StorageDeviceProperty {
     std::string ProductRevision;
     std::string SerialNumber;
 };
+
+enum class DeviceChange { kArrival, kRemoveComplete };
+using DeviceChangeHandler = std::function<void(DeviceChange change)>;
 
 class IStation {
 public:
@@ -161,6 +165,13 @@ public:
     // The whole ACPI table with this signature ("MCFG"); false when the system
     // has none.
     virtual bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) = 0;
+
+    // --- device notifications ---
+    // Delivers device arrivals and removals (of USB devices, hubs, host
+    // controllers and disks) to `handler`, on a thread of the station, until
+    // unregistered. A new registration replaces the previous one.
+    virtual void RegisterDeviceNotification(DeviceChangeHandler handler) = 0;
+    virtual void UnregisterDeviceNotification() = 0;
 };
 
 // Last error of the calling thread, set by the station's calls.

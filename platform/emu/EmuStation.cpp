@@ -182,19 +182,28 @@ bool EmuStation::Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange)
         return true;
     }
     const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
-    FileLock lock(folder / "lock");
-    emu::Bridge bridge(folder);
-    // A handle opened before the bridge left the bus (or moved to another
-    // number) no longer reaches it.
-    const bool sameDevice = device.kind == OpenDevice::kCdrom
-                                ? bridge.CdromNumber() == device.number
-                                : bridge.CdromNumber() < 0 && bridge.DiskNumber() == device.number;
-    if (!bridge.Present() || !sameDevice) {
-        exchange.callFailed = true;
-        exchange.callError = ERROR_DEVICE_NOT_CONNECTED;
-        return false;
+    bool leftTheBus = false;
+    {
+        FileLock lock(folder / "lock");
+        emu::Bridge bridge(folder);
+        // A handle opened before the bridge left the bus (or moved to another
+        // number) no longer reaches it.
+        const bool sameDevice = device.kind == OpenDevice::kCdrom
+                                    ? bridge.CdromNumber() == device.number
+                                    : bridge.CdromNumber() < 0 && bridge.DiskNumber() == device.number;
+        if (!bridge.Present() || !sameDevice) {
+            exchange.callFailed = true;
+            exchange.callError = ERROR_DEVICE_NOT_CONNECTED;
+            return false;
+        }
+        bridge.Execute(exchange);
+        leftTheBus = !bridge.Present();
     }
-    bridge.Execute(exchange);
+    // A reset or disconnect is a removal the host hears about.
+    if (leftTheBus) ModifyWorld([](emu::World& world) {
+            world.PostEvent("removal");
+            return true;
+        });
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "emu/World.h"
@@ -63,6 +64,9 @@ public:
     // Runs `change` on a bridge under its lock and saves it; false when the
     // bridge does not exist or cannot be saved.
     bool ModifyBridge(int id, const std::function<void(emu::Bridge&)>& change);
+    // Plugs a bridge in (it boots on a free disk number) or pulls it out, and
+    // tells the registered handler; false when there is no such bridge.
+    bool SetBridgePlugged(int id, bool plugged);
     // Runs `change` on the world under the station lock.
     bool ModifyWorld(const std::function<bool(emu::World&)>& change);
     // The requests received so far (the last 4096), oldest first.
@@ -125,6 +129,9 @@ public:
     }
     EmuPcie& Pcie() { return *m_Pcie; }
 
+    void RegisterDeviceNotification(DeviceChangeHandler handler) override;
+    void UnregisterDeviceNotification() override;
+
 private:
     struct OpenDevice {
         enum Kind { kDisk, kCdrom, kController, kHub } kind = kDisk;
@@ -144,6 +151,8 @@ private:
         std::string friendlyName;
     };
     std::vector<StorageDevice> StorageDevices(uint32_t deviceType) const;
+    // The lowest free disk or CD-ROM number other than `avoid`.
+    int FreeNumber(uint32_t deviceType, int avoid) const;
     // Brings back every reset bridge whose time off the bus is over.
     void SettleWorld();
     // What a disk number is: a bridge, a decoy, or the system disk (0).
@@ -169,6 +178,10 @@ private:
     std::atomic<uint32_t> m_LastOpenFlags{0};
     std::map<int, uintptr_t> m_VolumeLocks;  // volume (bridge id, 0 for C:) -> locking handle
     std::unique_ptr<EmuPcie> m_Pcie = std::make_unique<EmuPcie>(*this);
+    // Device notifications: a watcher thread follows the world's event counter.
+    std::mutex m_NotifyLock;
+    DeviceChangeHandler m_Handler;
+    std::jthread m_Watcher;  // last member: stops before the rest is torn down
 };
 
 // Parses "\\.\PHYSICALDRIVE%d" (any case) or "\\.\CDROM%d".

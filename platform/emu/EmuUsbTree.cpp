@@ -22,6 +22,7 @@ constexpr const char* kUsbClass = "{36FC9E60-C465-11CF-8056-444553540000}";
 constexpr const char* kHubInterface = "{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
 constexpr uint16_t kEnglish = 0x0409;
 constexpr uint8_t kManufacturerIndex = 1, kProductIndex = 2, kSerialIndex = 3;
+constexpr int64_t kEventPollMs = 200;
 
 std::string DriverKey(int kind, int id)
 {
@@ -79,24 +80,80 @@ void EmuStation::SettleWorld()
     if (due.empty()) return;
     ModifyWorld([&](emu::World& world) {
         for (int id : due) {
-            // Windows gives a returning disk the lowest free number; the emulated
-            // station skips the number the bridge had, so that a relink search
-            // meets it under a new one.
-            std::set<int> disks, cdroms;
-            for (const auto& device : StorageDevices(FILE_DEVICE_DISK)) disks.insert(device.number);
-            for (const auto& device : StorageDevices(FILE_DEVICE_CD_ROM)) cdroms.insert(device.number);
             ModifyBridge(id, [&](emu::Bridge& bridge) {
                 if (bridge.ReturnDueMs() < 0 || bridge.ReturnDueMs() > now) return;  // another process was first
-                int disk = 1;
-                while (disks.count(disk) || disk == bridge.DiskNumber()) ++disk;
-                int cdrom = 0;
-                while (cdroms.count(cdrom)) ++cdrom;
-                bridge.ReturnToBus(disk, cdrom);
+                bridge.ReturnToBus(FreeNumber(FILE_DEVICE_DISK, bridge.DiskNumber()), FreeNumber(FILE_DEVICE_CD_ROM, -1));
             });
+            world.PostEvent("arrival");
         }
-        (void)world;
         return true;
     });
+}
+
+int EmuStation::FreeNumber(uint32_t deviceType, int avoid) const
+{
+    // Windows gives an arriving device the lowest free number; the emulated
+    // station skips the number the device had, so that a relink search meets it
+    // under a new one.
+    std::set<int> used;
+    for (const auto& device : StorageDevices(deviceType)) used.insert(device.number);
+    int number = deviceType == FILE_DEVICE_DISK ? 1 : 0;
+    while (used.count(number) || number == avoid) ++number;
+    return number;
+}
+
+bool EmuStation::SetBridgePlugged(int id, bool plugged)
+{
+    bool changed = false;
+    const bool known = ModifyWorld([&](emu::World& world) {
+        const auto ids = world.BridgeIds();
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) return false;
+        ModifyBridge(id, [&](emu::Bridge& bridge) {
+            if (bridge.Present() == plugged) return;
+            changed = true;
+            if (plugged) {
+                bridge.SetDiskNumber(FreeNumber(FILE_DEVICE_DISK, bridge.DiskNumber()));
+                bridge.Set("off_bus_reason", "");
+                bridge.SetPresent(true);
+                bridge.Boot();
+            } else {
+                bridge.SetPresent(false);
+                bridge.Set("off_bus_reason", "unplugged");
+            }
+        });
+        if (changed) world.PostEvent(plugged ? "arrival" : "removal");
+        return true;
+    });
+    return known;
+}
+
+void EmuStation::RegisterDeviceNotification(DeviceChangeHandler handler)
+{
+    {
+        std::lock_guard lock(m_NotifyLock);
+        m_Handler = std::move(handler);
+    }
+    if (m_Watcher.joinable()) return;
+    m_Watcher = std::jthread([this](std::stop_token stop) {
+        int64_t seen = m_World.EventCount();
+        while (!stop.stop_requested()) {
+            util::SleepMs(kEventPollMs);
+            SettleWorld();  // a reset bridge that is due comes back now
+            const int64_t count = m_World.EventCount();
+            if (count == seen) continue;
+            seen = count;
+            const DeviceChange change =
+                m_World.LastEvent() == "removal" ? DeviceChange::kRemoveComplete : DeviceChange::kArrival;
+            std::lock_guard lock(m_NotifyLock);
+            if (m_Handler) m_Handler(change);
+        }
+    });
+}
+
+void EmuStation::UnregisterDeviceNotification()
+{
+    std::lock_guard lock(m_NotifyLock);
+    m_Handler = nullptr;
 }
 
 uint32_t EmuStation::GetDiskCount()

@@ -63,6 +63,11 @@ public:
         return m_Inner.GetStorageDeviceProperty(h, p);
     }
     uint32_t GetDiskCount() override { return m_Inner.GetDiskCount(); }
+    void RegisterDeviceNotification(platform::DeviceChangeHandler h) override
+    {
+        m_Inner.RegisterDeviceNotification(std::move(h));
+    }
+    void UnregisterDeviceNotification() override { m_Inner.UnregisterDeviceNotification(); }
     // --- disks and volumes ---
     bool GetDriveGeometryEx(platform::HANDLE h, platform::DiskGeometryEx& g) override
     {

@@ -179,3 +179,41 @@ TEST_F(MPRun, NothingToTestRefusesAndCommandLineFirmwareCheck)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MPRun, ArrivalDuringARunIsIgnoredAndScannedAfterIt)
+{
+    ASSERT_TRUE(m_Station.World().Init(2));
+    m_Station.ModifyBridge(1, [](emu::Bridge& b) { b.Set("return_delay_ms", "60000"); });  // a long run
+    auto mp = MakeEngine();
+    mp->Settings().fw_reload = 1;
+    mp->Settings().USB4_U4Mode = 1;
+    std::string sn = mp->Settings().serial_number;
+    ASSERT_EQ(mp->OnBnClickedButtonStart(sn), engine::StartOutcome::kStarted);
+    int added = 0;
+    m_Station.ModifyWorld([&](emu::World& world) {
+        emu::BridgeSetup setup;
+        setup.diskNumber = world.TakeDiskNumber();
+        setup.location = *world.FreeRootPort();
+        added = world.AddBridge(setup);
+        world.PostEvent("arrival");
+        return added != 0;
+    });
+    mp->WaitForRun();
+    EXPECT_EQ(mp->Devices().DevNums, 2u);
+    EXPECT_EQ(mp->Table().TotalCount(), 2u);
+
+    // Pulled out and plugged in again with no run going on: a scan lists it.
+    ASSERT_TRUE(m_Station.SetBridgePlugged(added, false));
+    ASSERT_TRUE(m_Station.SetBridgePlugged(added, true));
+    bool listed = false;
+    for (int i = 0; i < 200 && !listed; ++i) {
+        util::SleepMs(1000);  // the station's watcher hears the events and scans
+        mp->WaitForScan();
+        listed = mp->Devices().DevNums == 3;
+    }
+    EXPECT_TRUE(listed);
+}
+
+}  // namespace
