@@ -3,23 +3,12 @@
 #include <cstdio>
 
 #include "device/BrvtUSBDev.h"
+#include "device/Registers.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 
 namespace {
-constexpr uint32_t kRegFirmwareVersion = 0x07F0;
-constexpr uint32_t kRegUsbMode = 0x9000;
-constexpr uint32_t kRegUsbConnection = 0x9100;
-constexpr uint32_t kRegUsb3Lanes = 0x92F8;
-constexpr uint32_t kRegCcOrientation = 0xC6DB;
-constexpr uint32_t kRegVariantRevision = 0xC8FF;
-constexpr uint32_t kRegU4Link = 0x20000;
-constexpr uint32_t kRegU4Tunnel = 0x22805;
-constexpr uint32_t kRegU4SpeedA = 0x22865;
-constexpr uint32_t kRegU4SpeedC = 0x22871;
-constexpr uint32_t kRegU4SpeedD = 0x228A0;
-constexpr uint32_t kRegU4SpeedE = 0x228A1;
-constexpr uint32_t kRegU4ErrorRecovery = 0x2601A;
+using namespace bridge_reg;
 constexpr int64_t kLanePauseMs = 500;
 constexpr uint8_t kDevType7951 = 8;
 constexpr uint8_t kUnknown = 255;

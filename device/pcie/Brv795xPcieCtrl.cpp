@@ -7,11 +7,13 @@
 #include <cstring>
 
 #include "device/BrvtUSBDev.h"
+#include "device/Registers.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
 
 namespace {
+using namespace bridge_reg;
 constexpr uint32_t kMcfgEntryOffset = 44;
 constexpr uint32_t kMcfgEntrySize = 16;
 constexpr uint32_t kMcfgMaxLength = 315;
@@ -55,16 +57,6 @@ constexpr uint8_t kBankLower = 0x50;
 constexpr uint8_t kBankUpper = 0x51;
 constexpr uint8_t kImageSelector = 0x50;
 
-constexpr uint32_t kRegFirmwareVersion = 0x07F0;
-constexpr uint32_t kRegCcOrientation = 0xC6DB;
-constexpr uint32_t kRegVariantRevision = 0xC8FF;
-constexpr uint32_t kRegU4Link = 0x20000;
-constexpr uint32_t kRegU4Tunnel = 0x22805;
-constexpr uint32_t kRegU4SpeedA = 0x22865;
-constexpr uint32_t kRegU4SpeedC = 0x22871;
-constexpr uint32_t kRegU4SpeedD = 0x228A0;
-constexpr uint32_t kRegU4SpeedE = 0x228A1;
-constexpr uint32_t kRegU4ErrorRecovery = 0x2601A;
 
 constexpr int64_t kResetSettleMs = 1500;
 constexpr int64_t kRelinkRetryMs = 1500;

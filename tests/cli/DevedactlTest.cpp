@@ -7,32 +7,14 @@
 #include <fstream>
 #include <vector>
 
-#include "../common/TestSupport.h"
+#include "CtlRunner.h"
 #include "cli/CliText.h"
 
 namespace {
 
-struct Result {
-    int status;
-    std::string output;
-};
-
-Result RunCtl(const std::string& arguments)
-{
-    const std::string command = std::string(DEVEDACTL_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    std::array<char, 4096> chunk;
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
-    const int status = ::pclose(pipe);
-    return {WEXITSTATUS(status), output};
-}
-
-class Devedactl : public ::testing::Test {
-protected:
-    std::string Station() const { return "--station=emu:" + m_Folder.Path().string() + "/st "; }
-    testsupport::TempFolder m_Folder;
-};
+using Result = clitest::CtlResult;
+using clitest::RunCtl;
+using Devedactl = clitest::StationTest;
 
 TEST_F(Devedactl, RawRegisterReadOfUpperBankPrintsTheByte)
 {
