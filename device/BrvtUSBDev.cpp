@@ -1,4 +1,5 @@
 #include "device/BrvtUSBDev.h"
+#include "device/Registers.h"
 #include "device/ScopedHandle.h"
 
 #include <cstdio>
@@ -351,7 +352,7 @@ uint8_t CBrvtUSBDev::vCheckSupportSHA256(uint8_t ucTargetNumber)
         return 0;
     }
     uint8_t value = 0;
-    const CommandResult iResult = SCSI8306_AccessRegister(handle.Get(), kReadFromDevice, 0xC8D1, &value, 1);
+    const CommandResult iResult = SCSI8306_AccessRegister(handle.Get(), kReadFromDevice, bridge_reg::kRegSha256Option, &value, 1);
     if (iResult != kCommandSuccess) {
         DBG_ERR("%s:%d: vCheckSupportSHA256: [%d] SCSI8306_AccessRegister Fail , iResult %d dwErrorCode %d",
                 ucTargetNumber, iResult, platform::GetLastError());
