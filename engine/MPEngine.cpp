@@ -125,14 +125,44 @@ void CMPEngine::OnUSBDeviceChange(platform::DeviceChange change)
     const bool arrival = change == platform::DeviceChange::kArrival;
     // While a run goes on the list belongs to the workers: bridges leave and come
     // back by design, and a newly plugged one waits for the next scan.
-    if (RunActive()) {
-        DBG_MSG("%s:%d: OnUSBDeviceChange: %s ignored, a run is active", arrival ? "DBT_DEVICEARRIVAL" : "DBT_DEVICEREMOVECOMPLETE");
+    if (RunActive() || m_bRemoving) {
+        DBG_MSG("%s:%d: OnUSBDeviceChange: %s ignored, a run or a removal is active", arrival ? "DBT_DEVICEARRIVAL" : "DBT_DEVICEREMOVECOMPLETE");
         return;
     }
     if (arrival) DBG_MSG("%s:%d: trigger scan thread, DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE");
     else DBG_MSG("%s:%d: trigger scan thread, DBT_DEVICEREMOVECOMPLETE");
     if (!arrival) m_Table.vHideResultIndicators();
     TriggerScanThread();
+}
+
+void CMPEngine::OnBnClickedButtonSafelyRemove()
+{
+    m_Observer.OnControlsEnabled(ControlSet::kDisabled);
+    std::lock_guard lock(m_ThreadLock);
+    if (m_RemoveThread.joinable()) m_RemoveThread.join();
+    m_bRemoving = true;
+    m_RemoveThread = std::jthread([this] { USBRemoveThreadFun(); });
+}
+
+void CMPEngine::USBRemoveThreadFun()
+{
+    try {
+        for (uint8_t i = 0; i < MAX_DEVICES; ++i) {
+            const DeviceInfo& device = m_DevList.Devs[i];
+            if (device.m_ucDevIdx == 255 || device.m_strFWVersion.empty() || device.IsPcie) continue;
+            if (!m_Dev.vDisconnectAllDevice(i)) DBG_ERR("%s:%d: USBRemoveThreadFun: vSafeRemoveUSB Fail , [%d] ", i);
+        }
+    } catch (...) {
+        DBG_ERR("%s:%d: USBRemoveThreadFun: dwErrorCode %d", 0);
+    }
+    m_bRemoving = false;
+    m_Observer.OnControlsEnabled(ControlSet::kNormal);
+}
+
+void CMPEngine::WaitForRemoval()
+{
+    std::lock_guard lock(m_ThreadLock);
+    if (m_RemoveThread.joinable()) m_RemoveThread.join();
 }
 
 void CMPEngine::WaitForScan()
@@ -413,6 +443,10 @@ void CMPEngine::MainThreadFun(std::stop_token stop, RunParam param)
     util::SleepMs(1000);
     m_Table.vShowRunResult(m_ucRunResult);
     m_bRunActive = false;
+    if (m_Flags.m_bAutoSafeRemove && m_bInteractive) {
+        util::SleepMs(static_cast<int64_t>(m_uRemoveSeconds) * 1000);
+        OnBnClickedButtonSafelyRemove();
+    }
     if (!m_bInteractive) Exit(m_ucRunResult == 2 ? -1 : 0);
 }
 

@@ -105,6 +105,12 @@ public:
     void WaitForRun();
     uint8_t RunResult() const { return m_ucRunResult.load(); }
     void OnBnClickedButtonClearcount() { m_Table.vClearCount(); }
+    // Safely removes every listed bridge (flush, standby, disconnect) in its own thread.
+    void OnBnClickedButtonSafelyRemove();
+    bool Removing() const { return m_bRemoving.load(); }
+    void WaitForRemoval();
+    // Seconds between the end of a run and the automatic safe removal.
+    void SetRemoveSeconds(uint32_t seconds) { m_uRemoveSeconds = seconds; }
 
     // --- command line ------------------------------------------------------------------
     void SetCommandLine(const CmdLineInit& commandLine);
@@ -121,6 +127,7 @@ public:
 
 private:
     void ScanThreadFun();
+    void USBRemoveThreadFun();
     bool vScanUSBPort();
     void vUpdatePcieInfoToDevList();
     void MainThreadFun(std::stop_token stop, RunParam param);
@@ -162,6 +169,7 @@ private:
 
     std::mutex m_ThreadLock;  // guards the thread objects below
     std::jthread m_ScanThread;
+    std::jthread m_RemoveThread;
     std::jthread m_MainThread;
     std::vector<std::jthread> m_WorkerThreads;
     std::atomic<bool> m_bScanWaiting{false};
@@ -169,6 +177,8 @@ private:
     std::atomic<bool> m_bRunActive{false};
     std::atomic<uint8_t> m_ucRunResult{0};
     std::atomic<bool> m_bExited{false};
+    std::atomic<bool> m_bRemoving{false};
+    uint32_t m_uRemoveSeconds = 0;
 };
 
 }  // namespace engine

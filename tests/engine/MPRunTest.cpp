@@ -217,3 +217,22 @@ TEST_F(MPRun, ArrivalDuringARunIsIgnoredAndScannedAfterIt)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MPRun, SafeRemovalTakesEveryListedBridgeOffTheBus)
+{
+    ASSERT_TRUE(m_Station.World().Init(3));
+    auto mp = MakeEngine();
+    mp->OnBnClickedButtonSafelyRemove();
+    mp->WaitForRemoval();
+    EXPECT_FALSE(mp->Removing());
+    for (int id = 1; id <= 3; ++id) EXPECT_FALSE(Bridge(id).Present()) << id;
+    // The journal shows flush, standby and disconnect for each bridge.
+    int disconnects = 0;
+    for (const auto& request : m_Station.Journal())
+        disconnects += request.cdbLength == 12 && request.cdb[0] == 0xE8 && request.cdb[1] == 0x01;
+    EXPECT_EQ(disconnects, 3);
+}
+
+}  // namespace
