@@ -1,0 +1,68 @@
+// DEVeda as an unattended station runs it: every exit code of the command line.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "CtlRunner.h"
+
+namespace {
+
+class DEVedaStation : public clitest::StationTest {
+protected:
+    void SetUp() override
+    {
+        ::setenv("DEVEDA_HOME", m_Folder.Path().c_str(), 1);
+        ASSERT_EQ(clitest::RunCtl(Station() + "emu init --bridges 2").status, 0);
+        m_Firmware = (m_Folder.Path() / "BR_USB4_25_0115_00_0207.bin").string();
+        ASSERT_EQ(clitest::RunCtl("emu image " + m_Firmware + " --version 250115000207 --size 70000").status, 0);
+    }
+    void TearDown() override { ::unsetenv("DEVEDA_HOME"); }
+    void Settings(const std::string& values)
+    {
+        ASSERT_EQ(clitest::RunCtl("ini write " + (m_Folder.Path() / "br_mp_Toolv0.6.ini").string() + " " + values).status, 0);
+    }
+    // Runs DEVeda in the test folder; the exit status as the shell sees it.
+    clitest::CtlResult Run(const std::string& options)
+    {
+        const std::string command = "cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " " + Station() + options +
+                                    " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        std::string output;
+        char chunk[4096];
+        while (size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+        return {WEXITSTATUS(::pclose(pipe)), output};
+    }
+    std::string m_Firmware;
+};
+
+TEST_F(DEVedaStation, FirmwareVersionCheck)
+{
+    EXPECT_EQ(Run("/C:240612000105").status, 0);
+    EXPECT_EQ(Run("/c:240612000105").status, 0);        // the line is upper-cased
+    EXPECT_EQ(Run("/C:240612000106").status, 256 - 2);  // -2
+    EXPECT_EQ(Run("'/C:            '").status, 256 - 10);
+    EXPECT_EQ(Run("/C:24061200010").status, 1);         // 11 characters: not the option, usage
+    EXPECT_EQ(Run("/?").status, 1);
+}
+
+TEST_F(DEVedaStation, MPRunPassesThenFailsWithAFailingBridge)
+{
+    Settings("fw_enable=1 fw_binary_name=" + m_Firmware);
+    const auto pass = Run("/S");
+    EXPECT_EQ(pass.status, 0) << pass.output;
+    EXPECT_NE(pass.output.find("result log: "), std::string::npos);
+    ASSERT_EQ(clitest::RunCtl(Station() + "emu fault 2 E3 check 50").status, 0);
+    const auto fail = Run("/S");
+    EXPECT_EQ(fail.status, 255) << fail.output;  // -1
+}
+
+TEST_F(DEVedaStation, RefusedSettingsAndNoBridgeInTime)
+{
+    Settings("fw_enable=1 fw_binary_name=" + (m_Folder.Path() / "missing.bin").string());
+    EXPECT_EQ(Run("/S").status, 256 - 3);
+    Settings("CmdLineTimeOut=1");
+    ASSERT_EQ(clitest::RunCtl(Station() + "emu init --bridges 0").status, 0);
+    EXPECT_EQ(Run("/S").status, 256 - 4);
+}
+
+}  // namespace
