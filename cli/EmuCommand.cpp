@@ -11,7 +11,7 @@ namespace {
 // The emulated station named by --station / DEVEDA_STATION, or null (reported).
 std::unique_ptr<platform::EmuStation> OpenEmulatedStation()
 {
-    const std::string folder = platform::EmulatedStationFolder(platform::StationSpec());
+    const std::string folder = platform::EmulatedStationFolder(platform::StationChoice());
     if (folder.empty()) {
         std::fprintf(stderr, "devedactl: emu commands need an emulated station (--station=emu:DIR)\n");
         return nullptr;
@@ -29,7 +29,7 @@ int Init(const cli::Args& args)
     } else if (!args.empty()) {
         return cli::UsageError("emu init: expected '--bridges N'");
     }
-    const std::string folder = platform::EmulatedStationFolder(platform::StationSpec());
+    const std::string folder = platform::EmulatedStationFolder(platform::StationChoice());
     if (folder.empty()) return cli::UsageError("emu init: needs --station=emu:DIR");
     if (!emu::World(folder).Init(static_cast<int>(bridges))) {
         std::fprintf(stderr, "devedactl: emu init: cannot write the station in %s\n", folder.c_str());

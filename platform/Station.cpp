@@ -24,25 +24,25 @@ std::mutex g_StationLock;
 uint32_t GetLastError() { return t_LastError; }
 void SetLastError(uint32_t error) { t_LastError = error; }
 
-std::string StationSpec()
+std::string StationChoice()
 {
-    if (const char* spec = std::getenv("DEVEDA_STATION"); spec && *spec) return spec;
+    if (const char* choice = std::getenv("DEVEDA_STATION"); choice && *choice) return choice;
     return "emu:" + CUSBUtility::Instance().GetProgramFolder() + "/station";
 }
 
-std::string EmulatedStationFolder(const std::string& spec)
+std::string EmulatedStationFolder(const std::string& choice)
 {
-    return spec.rfind("emu:", 0) == 0 ? spec.substr(4) : "";
+    return choice.rfind("emu:", 0) == 0 ? choice.substr(4) : "";
 }
 
-std::shared_ptr<IStation> MakeStation(const std::string& spec)
+std::shared_ptr<IStation> MakeStation(const std::string& choice)
 {
-    const std::string folder = EmulatedStationFolder(spec);
+    const std::string folder = EmulatedStationFolder(choice);
     if (!folder.empty()) return std::make_shared<EmuStation>(folder);
-    if (spec == "linux")
+    if (choice == "linux")
         std::fprintf(stderr, "station 'linux': real hardware is not supported by this build\n");
     else
-        std::fprintf(stderr, "station '%s': unknown (expected emu:DIR or linux)\n", spec.c_str());
+        std::fprintf(stderr, "station '%s': unknown (expected emu:DIR or linux)\n", choice.c_str());
     return nullptr;
 }
 
@@ -51,7 +51,7 @@ IStation& Station()
     std::lock_guard lock(g_StationLock);
     auto& station = StationSlot();
     if (!station) {
-        station = MakeStation(StationSpec());
+        station = MakeStation(StationChoice());
         if (!station) std::exit(2);
     }
     return *station;

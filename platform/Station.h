@@ -181,13 +181,13 @@ void SetLastError(uint32_t error);
 // The process station, chosen on first use from $DEVEDA_STATION ("emu:DIR" or
 // "linux"); without it, the emulated station in "<program folder>/station".
 IStation& Station();
-// Builds a station from a spec; nullptr (with a message on stderr) for a bad spec.
-std::shared_ptr<IStation> MakeStation(const std::string& spec);
+// Builds a station from a choice; nullptr (with a message on stderr) for a bad choice.
+std::shared_ptr<IStation> MakeStation(const std::string& choice);
 // Replaces the process station (start-up and tests).
 void SetStation(std::shared_ptr<IStation> station);
-// Folder of the emulated station named by a spec ("emu:DIR" -> DIR), empty otherwise.
-std::string EmulatedStationFolder(const std::string& spec);
-// The spec the process station is chosen from.
-std::string StationSpec();
+// Folder of the emulated station named by a choice ("emu:DIR" -> DIR), empty otherwise.
+std::string EmulatedStationFolder(const std::string& choice);
+// The choice the process station is chosen from.
+std::string StationChoice();
 
 }  // namespace platform
