@@ -57,6 +57,7 @@ CMPEngine::CMPEngine(RunObserver& observer, platform::IStation& station)
 {
     m_Dev.SetDeviceList(&m_DevList);
     m_Table.vSetMainResultItemTable();
+    m_Limitation.vLoadLimitationTableFromFolder(CUSBUtility::Instance().GetProgramFolder());
     station.RegisterDeviceNotification([this](platform::DeviceChange change) { OnUSBDeviceChange(change); });
 }
 
@@ -278,6 +279,15 @@ StartOutcome CMPEngine::OnBnClickedButtonStart(std::string& snText)
         if (!snText.empty() && snText.size() < 12) snText = std::string(12 - snText.size(), '0') + snText;
         SetIniString(m_Settings.serial_number, snText);
         if (!bCheckUSB4FieldLength(m_Settings, !m_bInteractive)) return Refuse(kExitPreCheckFail);
+        if (m_Limitation.bLoaded()) {
+            std::vector<LimitationDeviceTexts> devices;
+            const uint32_t attached = m_DevList.DevNums + static_cast<uint32_t>(std::max(m_iPcieCount, 0));
+            for (uint32_t i = 0; i < attached && i < MAX_DEVICES; ++i) {
+                const DeviceInfo& d = m_DevList.Devs[i];
+                devices.push_back({d.m_strFWVersion, d.m_strManufacturer, d.m_strProduct, d.m_strVID, d.m_strPID});
+            }
+            if (m_Limitation.iCheckLimitation(devices) != 0) return Refuse(kExitPreCheckFail);
+        }
 
         const RunFlags& f = m_Flags;
         RunParam param;

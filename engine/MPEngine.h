@@ -15,6 +15,7 @@
 
 #include "config/CmdLine.h"
 #include "config/IniSettings.h"
+#include "config/LimitationTable.h"
 #include "device/BrvtUSBDev.h"
 #include "device/pcie/Brv795xPcieCtrl.h"
 #include "engine/ResultTable.h"
@@ -166,6 +167,7 @@ private:
     std::array<WorkerParam, MAX_DEVICES> m_Workers;
     std::string m_strFWPath;
     CmdLineInit m_CommandLine;
+    CLimitationTable m_Limitation;  // "LimitationTable.ini" of the tool's folder, when there is one
 
     std::mutex m_ThreadLock;  // guards the thread objects below
     std::jthread m_ScanThread;

@@ -236,3 +236,21 @@ TEST_F(MPRun, SafeRemovalTakesEveryListedBridgeOffTheBus)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MPRun, LimitationTableStopsARunOnAnotherFirmwareVersion)
+{
+    ASSERT_TRUE(m_Station.World().Init(2));
+    std::ofstream(m_Folder.Path() / "LimitationTable.ini")
+        << "[chk_item]\r\ncheck_fw_version=1\r\n[chk_value]\r\nfw_version=240612000199\r\n";
+    auto mp = MakeEngine(false);
+    EXPECT_EQ(Start(*mp), engine::StartOutcome::kRefused);
+    EXPECT_EQ(m_Observer.exitCodes.back(), -3);
+    EXPECT_EQ(Bridge(1).ImageVersion(0), "240612000105");
+    std::filesystem::remove(m_Folder.Path() / "LimitationTable.ini");
+    auto again = MakeEngine(false);
+    EXPECT_EQ(Start(*again), engine::StartOutcome::kStarted);
+}
+
+}  // namespace
