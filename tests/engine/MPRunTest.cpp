@@ -21,12 +21,19 @@ protected:
     {
         util::SetClock(std::make_shared<util::ScaledClock>(1000.0));
         CUSBUtility::Instance().SetProgramFolder(m_Folder.Path().string());
+        // Operator messages of unattended runs land in the current folder.
+        m_OldFolder = std::filesystem::current_path();
+        std::filesystem::current_path(m_Folder.Path());
         m_Firmware = (m_Folder.Path() / "BR_USB4_25_0115_00_0207.bin").string();
         const auto image = emu::MakeFirmwareImage({0x25, 0x01, 0x15, 0x00, 0x02, 0x07}, 0x11000, 0x5A,
                                                   emu::StandardKey(), 7);
         emu::WriteBlob(m_Firmware, std::string(image.begin(), image.end()));
     }
-    void TearDown() override { util::SetClock(std::make_shared<util::RealClock>()); }
+    void TearDown() override
+    {
+        std::filesystem::current_path(m_OldFolder);
+        util::SetClock(std::make_shared<util::RealClock>());
+    }
 
     // An engine on the station with firmware update on, scanned.
     std::unique_ptr<engine::CMPEngine> MakeEngine(bool interactive = true)
@@ -63,6 +70,7 @@ protected:
     platform::EmuStation m_Station;
     enginetest::RecordingObserver m_Observer;
     std::string m_Firmware;
+    std::filesystem::path m_OldFolder;
 };
 
 TEST_F(MPRun, SixteenBridgesAllPass)
@@ -150,7 +158,6 @@ TEST_F(MPRun, ChipAndFirmwareMismatchRefusesTheRunNamingThePort)
     EXPECT_EQ(Bridge(1).ImageVersion(0), "240612000105");  // nothing was written
     const std::string messages = emu::ReadBlob("ProgramMSG.txt");
     EXPECT_NE(messages.find("Chip and FW don't match. Port:1 ."), std::string::npos) << messages;
-    std::filesystem::remove("ProgramMSG.txt");
 }
 
 TEST_F(MPRun, NothingToTestRefusesAndCommandLineFirmwareCheck)
