@@ -25,6 +25,7 @@ constexpr uint32_t kMaxTestFileSize = 188743680;  // 0xB400000
 constexpr uint8_t kRelinkResetCode = 0x50;
 constexpr int64_t kStepPauseMs = 500;
 constexpr uint8_t kBridgeFamily795x = 2;
+constexpr int64_t kScanActivityMs = 80;
 
 bool EqualNoCase(const std::string& a, const std::string& b)
 {
@@ -180,7 +181,16 @@ void CMPEngine::ScanThreadFun()
             std::lock_guard scanLock(CUSBUtility::Instance().m_ScanCriticalSection);
             m_bScanWaiting = false;
             DBG_MSG("%s:%d:  Start Scan USB Port , dwErrorCode= %d", 0);
-            vScanUSBPort();
+            {
+                // Timer 2: the bar moves every 80 ms while the scan works.
+                std::jthread activity([this](std::stop_token stop) {
+                    while (!stop.stop_requested()) {
+                        util::SleepMs(kScanActivityMs);
+                        m_Table.iAdvanceProgressActivity();
+                    }
+                });
+                vScanUSBPort();
+            }
             m_Table.vSetProgressPosition(100);
             m_Dev.m_ucScanInterrupt = 0;
         }
