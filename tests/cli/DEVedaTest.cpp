@@ -4,6 +4,10 @@
 #include <cstdlib>
 
 #include "CtlRunner.h"
+#include "emu/KeyValueFile.h"
+
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -63,6 +67,27 @@ TEST_F(DEVedaStation, RefusedSettingsAndNoBridgeInTime)
     Settings("CmdLineTimeOut=1");
     ASSERT_EQ(clitest::RunCtl(Station() + "emu init --bridges 0").status, 0);
     EXPECT_EQ(Run("/S").status, 256 - 4);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DEVedaStation, USB4ExportAndPowerConfiguration)
+{
+    const auto exported = Run("/O4");
+    EXPECT_EQ(exported.status, 0) << exported.output;
+    bool csv = false;
+    for (const auto& entry : std::filesystem::directory_iterator(m_Folder.Path()))
+        csv = csv || entry.path().filename().string().rfind("U4Data_", 0) == 0;
+    EXPECT_TRUE(csv);
+
+    EXPECT_EQ(Run("/PC").status, 255);  // no "PowerConfiguration.bin": the first write fails with -1
+    std::ofstream(m_Folder.Path() / "PowerConfiguration.bin") << "0x12,0x34,5,";
+    EXPECT_EQ(Run("/PC").status, 0);
+    const std::string stored = emu::ReadBlob(m_Folder.Path() / "st" / "bridge2" / "power.bin");
+    ASSERT_EQ(stored.size(), 304u);
+    EXPECT_EQ(static_cast<uint8_t>(stored[4]), 0x12);
 }
 
 }  // namespace
