@@ -124,6 +124,7 @@ void CMPEngine::TriggerScanThread()
 
 void CMPEngine::OnUSBDeviceChange(platform::DeviceChange change)
 {
+    if (m_bExited) return;  // the process is ending: no new scan, no new run
     const bool arrival = change == platform::DeviceChange::kArrival;
     // While a run goes on the list belongs to the workers: bridges leave and come
     // back by design, and a newly plugged one waits for the next scan.
@@ -774,6 +775,7 @@ void CMPEngine::SetCommandLine(const CmdLineInit& commandLine)
 
 void CMPEngine::vCmdLineHandler()
 {
+    if (m_bExited) return;
     DBG_MSG("%s:%d: cmd idx:%i", m_CommandLine.CommandIndex);
     const uint32_t count = m_DevList.DevNums + static_cast<uint32_t>(std::max(m_iPcieCount, 0));
     switch (m_CommandLine.CommandIndex) {
