@@ -1,4 +1,5 @@
 #include "config/Ini.h"
+#include "util/Text.h"
 
 #include <cctype>
 #include <cerrno>
@@ -73,18 +74,10 @@ const IniLine kIniLines[] = {
 };
 #undef NUM
 
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
 const IniLine* FindIniLine(std::string_view key)
 {
     for (const auto& line : kIniLines)
-        if (EqualNoCase(key, line.name)) return &line;
+        if (util::EqualNoCase(key, line.name)) return &line;
     return nullptr;
 }
 

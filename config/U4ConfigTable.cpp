@@ -1,4 +1,5 @@
 #include "config/U4ConfigTable.h"
+#include "util/Text.h"
 
 #include <atomic>
 #include <cerrno>
@@ -86,9 +87,7 @@ std::string FilterKeeping(const std::string& text, size_t maxLength, int* caret,
 
 LocalDate LocalDateNow()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = util::LocalTimeNow();
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 

@@ -16,6 +16,7 @@
 #include "engine/RunRules.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
+#include "util/Text.h"
 #include "util/USBUtility.h"
 
 namespace engine {
@@ -26,13 +27,6 @@ constexpr uint8_t kRelinkResetCode = 0x50;
 constexpr int64_t kStepPauseMs = 500;
 constexpr uint8_t kBridgeFamily795x = 2;
 constexpr int64_t kScanActivityMs = 80;
-
-bool EqualNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-           });
-}
 
 bool AllDigits(const std::string& text, bool hex)
 {
@@ -511,10 +505,7 @@ void CMPEngine::AdvanceSerialNumber(uint8_t count)
 
 std::string CMPEngine::MPResultLogPath() const
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return strMPResultLogPath(CUSBUtility::Instance().GetProgramFolder(), local);
+    return strMPResultLogPath(CUSBUtility::Instance().GetProgramFolder(), util::LocalTimeNow());
 }
 
 // --- the worker ----------------------------------------------------------------------
@@ -757,7 +748,7 @@ uint8_t CMPEngine::StepConfigCheck(DeviceInfo& device, StepResults& results, uin
         {&device.m_strProduct, m_Settings.product_string},
     };
     for (const auto& [reported, expected] : pairs)
-        if (!EqualNoCase(*reported, expected)) {
+        if (!util::EqualNoCase(*reported, expected)) {
             r = 0;
             break;
         }
@@ -781,7 +772,7 @@ void CMPEngine::vCmdLineHandler()
     switch (m_CommandLine.CommandIndex) {
     case kCmdCheckFirmware:
         for (uint32_t i = 0; i < count && i < MAX_DEVICES; ++i)
-            if (!EqualNoCase(m_DevList.Devs[i].m_strFWVersion, m_CommandLine.CheckedFirmware)) {
+            if (!util::EqualNoCase(m_DevList.Devs[i].m_strFWVersion, m_CommandLine.CheckedFirmware)) {
                 DBG_MSG("%s:%d: FW unmatch");
                 return Exit(kExitFirmwareMismatch);
             }

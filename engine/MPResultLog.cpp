@@ -1,4 +1,5 @@
 #include "engine/MPResultLog.h"
+#include "util/Text.h"
 
 #include <cctype>
 #include <cerrno>
@@ -199,10 +200,7 @@ bool vLogMPResult(const std::string& folder, const std::tm& localTime, int devic
 bool vLogMPResult(int deviceIndex, const DeviceInfo& device, const StepResults& results,
                   const IniSettings& settings)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm localTime{};
-    localtime_r(&now, &localTime);
-    return vLogMPResult(CUSBUtility::Instance().GetProgramFolder(), localTime, deviceIndex, device, results,
+    return vLogMPResult(CUSBUtility::Instance().GetProgramFolder(), util::LocalTimeNow(), deviceIndex, device, results,
                         settings);
 }
 

@@ -12,6 +12,7 @@
 
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
+#include "util/Text.h"
 
 namespace platform {
 
@@ -200,13 +201,6 @@ std::string VolumeName(const std::optional<int>& bridgeId)
     return name;
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
 // Drive letter of "X:\" (`withSlash`) or "\\.\X:"; 0 when the text is neither.
 char LetterOf(const std::string& text, bool rootPath)
 {
@@ -262,7 +256,7 @@ bool EmuStation::OpenVolume(const std::string& path, OpenDevice& device)
     for (const EmuVolume& volume : Volumes()) {
         const std::string name = VolumeName(volume.bridgeId);
         if (letter ? volume.letter == letter
-                   : EqualNoCase(path, name) || EqualNoCase(path, name.substr(0, name.size() - 1))) {
+                   : util::EqualNoCase(path, name) || util::EqualNoCase(path, name.substr(0, name.size() - 1))) {
             device.volume = volume.letter;
             device.number = volume.disk;
             device.bridgeId = volume.bridgeId;
