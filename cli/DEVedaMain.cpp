@@ -2,8 +2,6 @@
 // window: "/C:<version>" checks the attached bridges' firmware version, "/S" runs
 // a whole MP run, "/O4" exports the USB4 identities, "/PC" writes the power
 // configuration, "/?" shows the usage; the process ends with the run's exit code.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +20,7 @@ int main(int argc, char** argv)
 {
     int first = 1;
     if (argc > 1 && std::strncmp(argv[1], "--station=", 10) == 0) {
-        ::setenv("DEVEDA_STATION", argv[1] + 10, 1);
+        platform::SetStationChoice(argv[1] + 10);
         first = 2;
     }
     // The command line as one text, tabs and line feeds removed.
@@ -53,7 +51,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    cli::TerminalDisplay display(stdout, ::isatty(STDOUT_FILENO) != 0);
+    cli::TerminalDisplay display(stdout, platform::StandardOutputIsTerminal());
     engine::CMPEngine engine(display, platform::Station());
     engine.Settings() = ini.m_pINI;
     engine.SetCommandLine(init);

@@ -5,6 +5,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
 #include "log/DebugLog.h"
+#include "platform/Station.h"
 
 namespace cli {
 
@@ -34,7 +35,7 @@ int main(int argc, char** argv)
 {
     cli::Args args(argv + 1, argv + argc);
     if (!args.empty() && args[0].rfind("--station=", 0) == 0) {
-        ::setenv("DEVEDA_STATION", args[0].c_str() + std::strlen("--station="), 1);
+        platform::SetStationChoice(args[0].substr(std::strlen("--station=")));
         args.erase(args.begin());
     }
     // Trace options: --debug=LEVEL (1 errors, 2 warnings, 3 messages) and

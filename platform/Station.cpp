@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "platform/emu/EmuStation.h"
 #include "util/USBUtility.h"
 
@@ -24,8 +26,28 @@ std::mutex g_StationLock;
 uint32_t GetLastError() { return t_LastError; }
 void SetLastError(uint32_t error) { t_LastError = error; }
 
+namespace {
+std::mutex g_ChoiceLock;
+std::string g_Choice;  // set by --station=, else empty
+}  // namespace
+
+void SetStationChoice(const std::string& choice)
+{
+    std::lock_guard lock(g_ChoiceLock);
+    g_Choice = choice;
+}
+
+bool StandardOutputIsTerminal()
+{
+    return ::isatty(STDOUT_FILENO) != 0;
+}
+
 std::string StationChoice()
 {
+    {
+        std::lock_guard lock(g_ChoiceLock);
+        if (!g_Choice.empty()) return g_Choice;
+    }
     if (const char* choice = std::getenv("DEVEDA_STATION"); choice && *choice) return choice;
     return "emu:" + CUSBUtility::Instance().GetProgramFolder() + "/station";
 }

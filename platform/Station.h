@@ -189,5 +189,9 @@ void SetStation(std::shared_ptr<IStation> station);
 std::string EmulatedStationFolder(const std::string& choice);
 // The choice the process station is chosen from.
 std::string StationChoice();
+// The choice given with --station= (wins over $DEVEDA_STATION).
+void SetStationChoice(const std::string& choice);
+// Whether standard output is a terminal (the station display redraws in place).
+bool StandardOutputIsTerminal();
 
 }  // namespace platform
