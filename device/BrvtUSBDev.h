@@ -216,6 +216,8 @@ private:
     HubEntry* RegisterHub(const std::string& path, int portCount);
     void MarkHubPort(const std::string& path, uint32_t port);
     bool ChipFitsFamily(const char* chipId, int iBridgeType) const;
+    // USB4 mode, then the USB4 speed or the USB3 link text and speed code.
+    void ReadLinkState(HANDLE hDev, DeviceInfo& record);
     bool ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial, bool& onlyFillers);
 
     CPassThrough m_Transport;

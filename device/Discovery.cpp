@@ -297,6 +297,21 @@ uint16_t CBrvtUSBDev::GetDeviceDescriptor(HANDLE hub, uint32_t port, const platf
     return m_PortStrings.serial.empty() ? kNoSerialNumber : languageId;
 }
 
+void CBrvtUSBDev::ReadLinkState(HANDLE hDev, DeviceInfo& record)
+{
+    record.m_ucU4Mode = ucGet7951U4Mode(hDev);
+    DBG_MSG("%s:%d: U4 Mode:%d", record.m_ucU4Mode);
+    // A USB4 connection reports its USB4 speed; a plain USB one its USB3 link.
+    if (record.m_ucU4Mode != 0 && record.m_ucU4Mode != 255) {
+        record.m_ucLinkSpeed = ucGet7951U4Speed(hDev);
+        DBG_MSG("%s:%d: U4 Spd:%d", record.m_ucLinkSpeed);
+    } else {
+        record.m_strUsbConnectionStatus = vGet7951UsbConnectionStatus(hDev);
+        record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
+        DBG_MSG("%s:%d: U3 Spd:%d", record.m_ucLinkSpeed);
+    }
+}
+
 bool CBrvtUSBDev::ChipFitsFamily(const char* chipId, int iBridgeType) const
 {
     const std::string id(chipId);
@@ -441,16 +456,7 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
         record.m_ucChipVariant = ucGet7951ChipVariant(h);
         DBG_MSG(std::string(chipId) == "7956" ? "%s:%d: 795x USB Mode: Tunnel" : "%s:%d: 795x USB Mode: Legacy");
         SCSI7951_AccessConfigEEPROM(h, kReadFromDevice, record.U4ConfigImage.data(), CONFIG_BIN_SIZE, 0, 1);
-        record.m_ucU4Mode = ucGet7951U4Mode(h);
-        DBG_MSG("%s:%d: U4 Mode:%d", record.m_ucU4Mode);
-        if (record.m_ucU4Mode != 0 && record.m_ucU4Mode != 255) {
-            record.m_ucLinkSpeed = ucGet7951U4Speed(h);
-            DBG_MSG("%s:%d: U4 Spd:%d", record.m_ucLinkSpeed);
-        } else {
-            record.m_strUsbConnectionStatus = vGet7951UsbConnectionStatus(h);
-            record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
-            DBG_MSG("%s:%d: U3 Spd:%d", record.m_ucLinkSpeed);
-        }
+        ReadLinkState(h, record);
     }
     if (chipTypeFilter != "0" && (chipType == "0" || chipType != chipTypeFilter)) {
         DBG_MSG("%s:%d: ct0[%s],ct1[%s]", chipTypeFilter.c_str(), chipType.c_str());

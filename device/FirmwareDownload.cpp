@@ -255,13 +255,7 @@ uint8_t CBrvtUSBDev::bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t reli
             if (iBridgeType == 2) {
                 record.m_strFWVersion = strGet7951FWVersion(handle.Get());
                 bUpdateDeviceInfo(record);
-                record.m_ucU4Mode = ucGet7951U4Mode(handle.Get());
-                if (record.m_ucU4Mode != 0 && record.m_ucU4Mode != 255) {
-                    record.m_ucLinkSpeed = ucGet7951U4Speed(handle.Get());
-                } else {
-                    record.m_strUsbConnectionStatus = vGet7951UsbConnectionStatus(handle.Get());
-                    record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
-                }
+                ReadLinkState(handle.Get(), record);
                 DBG_MSG(std::string(chipId) == "7956" ? "%s:%d: 795x USB Mode: Tunnel" : "%s:%d: 795x USB Mode: Legacy");
             }
             DBG_MSG("%s:%d: ucTargetNum [%d] Found device!!!", ucTargetNumber);

@@ -212,7 +212,6 @@ bool CMPEngine::vScanUSBPort()
 {
     try {
         m_Dev.Open(m_DevList, strChipTypeFilterFromTargetChip(m_Settings.target_chip), kBridgeFamily795x);
-        m_Dev.SetDeviceList(&m_DevList);
         for (uint32_t i = 0; i < m_DevList.DevNums; ++i) {
             char path[32];
             std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", m_DevList.Devs[i].m_ucPhysicalAddress);
