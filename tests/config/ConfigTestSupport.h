@@ -3,6 +3,8 @@
 // test (ctest runs tests in parallel processes) and a message sink that keeps
 // every operator message.
 #include <gtest/gtest.h>
+
+#include "../common/TestSupport.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -35,17 +37,11 @@ class TempFolderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_Dir = std::filesystem::temp_directory_path() /
-                ("deveda_config_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(m_Dir);
-        std::filesystem::create_directories(m_Dir);
         CUSBUtility::Instance().SetMessageSink(&m_Sink);
     }
     void TearDown() override
     {
         CUSBUtility::Instance().SetMessageSink(nullptr);
-        std::filesystem::remove_all(m_Dir);
     }
     std::string Path(const std::string& name) const { return (m_Dir / name).string(); }
     void Write(const std::string& name, const std::string& text) const
@@ -57,7 +53,8 @@ protected:
         std::ifstream in(Path(name), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    std::filesystem::path m_Dir;
+    testsupport::TempFolder m_Folder;
+    const std::filesystem::path& m_Dir = m_Folder.Path();
     CollectingSink m_Sink;
 };
 

@@ -2,6 +2,8 @@
 // Test helpers of the table and firmware-check tests: a temporary folder unique to
 // the running test and process, and capture of the debug trace.
 #include <gtest/gtest.h>
+
+#include "../common/TestSupport.h"
 #include <unistd.h>
 
 #include <cstdint>
@@ -21,11 +23,6 @@ class TempFolderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_Dir = fs::temp_directory_path() / ("deveda_tables_" + std::to_string(::getpid()) + "_" +
-                                             info->test_suite_name() + "_" + info->name());
-        fs::remove_all(m_Dir);
-        fs::create_directories(m_Dir);
         m_TracePath = (m_Dir / "trace.txt").string();
         devlog::SetTraceFile(m_TracePath);
         devlog::SetDebugLevel(3);
@@ -34,7 +31,6 @@ protected:
     {
         devlog::SetTraceFile("");
         devlog::SetDebugLevel(0);
-        fs::remove_all(m_Dir);
     }
     std::string Path(const std::string& name) const { return (m_Dir / name).string(); }
     static std::string Slurp(const std::string& path)
@@ -62,7 +58,8 @@ protected:
     }
     bool TraceHas(const std::string& piece) { return Trace().find(piece) != std::string::npos; }
 
-    fs::path m_Dir;
+    testsupport::TempFolder m_Folder;
+    const fs::path& m_Dir = m_Folder.Path();
     std::string m_TracePath;
 };
 
