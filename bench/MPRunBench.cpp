@@ -65,22 +65,22 @@ int main(int argc, char** argv)
 
     QuietObserver observer;
     engine::CMPEngine mp(observer, station);
-    mp.Settings() = DefaultIniSettings();
-    mp.Settings().fw_enable = 1;
-    mp.Settings().fw_reload = reload ? 1 : 0;
-    mp.Settings().USB4_U4Mode = 1;
-    SetIniString(mp.Settings().fw_binary_name, firmware);
+    IniSettings settings = DefaultIniSettings();
+    settings.fw_enable = 1;
+    settings.fw_reload = reload ? 1 : 0;
+    settings.USB4_U4Mode = 1;
+    SetIniString(settings.fw_binary_name, firmware);
+    mp.SetSettings(settings);
     mp.TriggerScanThread();
-    mp.WaitForScan();
+    mp.WaitUntilIdle();
 
     const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    std::string sn = mp.Settings().serial_number;
-    if (mp.OnBnClickedButtonStart(sn) != engine::StartOutcome::kStarted) {
+    if (mp.OnBnClickedButtonStart(settings.serial_number).get().outcome != engine::StartOutcome::kStarted) {
         std::fprintf(stderr, "the run did not start\n");
         return 1;
     }
-    mp.WaitForRun();
+    mp.WaitUntilIdle();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
 
@@ -95,12 +95,13 @@ int main(int argc, char** argv)
     double imposed = 2 * 1.0 + 1.0 + 2 * 1.0 + 0.5 + 1.0 + 0.5;
     if (reload) imposed += bridges * (1.5 + emu::kDefaultReturnDelayMs / 1000.0 + 0.5) + 0.5 + 1.0;
     std::printf("bridges              %d%s\n", bridges, reload ? " (with reload)" : "");
-    std::printf("result               %s, %u pass, %u fail\n", mp.RunResult() == 1 ? "PASS" : "FAIL",
-                mp.Table().PassCount(), mp.Table().FailCount());
+    const auto state = mp.Snapshot();
+    std::printf("result               %s, %u pass, %u fail\n", state->runResult == 1 ? "PASS" : "FAIL",
+                state->table.passCount, state->table.failCount);
     std::printf("wall time            %.2f s\n", wall);
     std::printf("imposed waits        %.2f s on the critical path\n", imposed);
     std::printf("wall / imposed       %.2f\n", wall / imposed);
     std::printf("tool CPU time        %.2f s\n", cpu);
     std::filesystem::remove_all(folder);
-    return mp.RunResult() == 1 ? 0 : 1;
+    return state->runResult == 1 ? 0 : 1;
 }

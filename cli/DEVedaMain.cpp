@@ -53,22 +53,25 @@ int main(int argc, char** argv)
 
     cli::TerminalDisplay display(stdout, platform::StandardOutputIsTerminal());
     engine::CMPEngine engine(display, platform::Station());
-    engine.Settings() = ini.m_pINI;
+    engine.SetSettings(ini.m_pINI);
     engine.SetCommandLine(init);
     engine.TriggerScanThread();
 
-    // Plug-in time-out: with no scan and no run going on when it fires, no bridge
-    // arrived in time.
+    // Plug-in time-out: when it fires during a scan, the scan's outcome decides;
+    // with no run going on then, no bridge arrived in time.
     std::optional<int> code = display.WaitForExit(init.llPlugInTimerStartMs + init.llPlugInTimerPeriodMs);
     if (!code) {
-        DBG_MSG("%s:%d: chk auto:%d,scan:%d,main:%d", 0, engine.ScanRunning(), engine.RunActive());
-        if (bPlugInTimeOut(false, engine.ScanRunning(), engine.RunActive(), ini.m_pINI.CmdLineTimeOut))
+        engine.WaitUntil([](const engine::EngineSnapshot& s) { return !s.activity.scanning || s.exitCode; },
+                         INT64_MAX);
+        const auto state = engine.Snapshot();
+        if (!state->exitCode &&
+            bPlugInTimeOut(false, state->activity.scanning, state->activity.running, ini.m_pINI.CmdLineTimeOut))
             code = kExitPlugInTimeOut;
         else
             code = display.WaitForExit(INT64_MAX);
     }
-    engine.WaitForRun();
-    if (engine.RunResult() != 0) std::printf("result log: %s\n", engine.MPResultLogPath().c_str());
+    if (engine.Snapshot()->runResult != engine::kRunNone)
+        std::printf("result log: %s\n", engine.MPResultLogPath().c_str());
     std::printf("%s", display.TableText().c_str());
     std::printf("exit code %d\n", *code);
     return *code;

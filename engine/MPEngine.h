@@ -1,14 +1,33 @@
 #pragma once
-// The MP engine of the main window without the window: settings and device list,
-// the scan thread, Start with its checks, the supervising thread and one worker
-// per bridge, the evaluation, counters, serial-number advance, result log, and
-// the command-line actions of unattended stations. Everything the operator sees
-// goes through the RunObserver.
-#include <array>
-#include <atomic>
+// The MP engine of the main window without the window.
+//
+// Threads and what each owns:
+// - the engine thread (started by the constructor, joined by the destructor) does
+//   what the window thread did: it handles every request (device arrival and
+//   removal, Start, Safely Remove, Clear Count, settings changes, the command
+//   line's action) one at a time and in order, calls the front end's observer,
+//   and publishes snapshots. It owns the settings, the device list between scans
+//   and runs, and the thread objects below; it alone starts and joins them.
+// - a scan thread, while a scan runs, owns the device list and the PCIe count.
+// - the supervisor of a run owns the run's results and, through its workers, the
+//   device list; each worker writes only its own position. The run reads a copy
+//   of the settings taken at Start.
+// - the safe-removal thread reads the device list while it runs (no scan and no
+//   run are started meanwhile).
+// Every other thread reports to the engine thread only by posting to its queue.
+// Front ends read EngineSnapshot and change state only through the requests; the
+// observer is called on the engine thread, never while an engine lock is held.
+//
+// Shutdown (destructor): device notifications are unregistered; the engine thread
+// is told to stop; it asks the scan, the supervisor (which asks its workers) and
+// the removal to stop and joins each of them, never killing one; then the
+// destructor joins the engine thread, and only then do the members go.
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,60 +37,21 @@
 #include "config/LimitationTable.h"
 #include "device/BrvtUSBDev.h"
 #include "device/pcie/Brv795xPcieCtrl.h"
+#include "engine/EngineSnapshot.h"
+#include "engine/ObserverQueue.h"
 #include "engine/ResultTable.h"
+#include "engine/RunContext.h"
 #include "engine/RunObserver.h"
-#include "engine/StepResults.h"
+#include "engine/StartChecks.h"
+#include "platform/Station.h"
+#include "util/ThreadAnnotations.h"
 
 namespace engine {
 
-// States of a worker.
-enum WorkerState : uint8_t {
-    kWorkerIdle = 0,
-    kWorkerRunning = 1,
-    kWorkerReloadDone = 5,
-    kWorkerPastReload = 6,  // will not reach the reload barrier (reload off or failed)
-    kWorkerFinished = 8,
+struct StartResult {
+    StartOutcome outcome = StartOutcome::kRefused;
+    std::string snText;  // the serial-number edit after Start (padded, or cleared by a refusal)
 };
-
-// Step switches of one run, one byte each (1 = on).
-struct RunFlags {
-    uint8_t m_bUpdateConfig = 0;
-    uint8_t m_bUpdateFW = 0;
-    uint8_t m_bReloadFW = 0;
-    uint8_t m_bPartitionFormat = 0;
-    uint8_t m_bUsbStatusCheck = 0;
-    uint8_t m_bWrRdTest = 0;
-    uint8_t m_bSpeedTest = 0;
-    uint8_t m_bPreload = 0;
-    uint8_t m_bAutoSafeRemove = 0;
-    uint8_t m_bConfigCheck = 0;
-    uint8_t m_bSendSHA256Key = 0;
-    uint8_t m_bVerifyConfig = 0;
-    uint8_t m_bSupportSHA256 = 0;
-};
-
-struct RunParam {
-    std::array<uint8_t, MAX_DEVICES> ucPort{};  // 1: the device at that position takes part
-    uint8_t ucThreadCount = 0;
-    uint8_t ucCountedDevices = 0;
-    uint8_t ucTestItemCount = 0;
-};
-
-struct WorkerParam {
-    uint8_t ucPort = 0;
-    uint8_t ucWorkerCount = 0;
-    uint8_t ucTestItems = 0;
-    std::atomic<float> fProgress{0.0f};
-    std::atomic<uint8_t> ucState{kWorkerIdle};
-};
-
-// Outcome of pressing Start.
-enum class StartOutcome { kStarted, kRefused, kNothingToRun };
-
-// Supervision of a run: poll period and the number of polls before the run is
-// ended (about nine hours).
-constexpr int64_t kSupervisionPollMs = 500;
-constexpr int kSupervisionPolls = 65536;
 
 class CMPEngine {
 public:
@@ -80,107 +60,124 @@ public:
     CMPEngine(const CMPEngine&) = delete;
     CMPEngine& operator=(const CMPEngine&) = delete;
 
-    // --- settings, as the window's controls hold them ------------------------------
-    IniSettings& Settings() { return m_Settings; }
-    // The run's step switches, taken from the settings at Start (the window's
-    // check boxes in interactive use).
-    void SetStepSwitches(const IniSettings& settings);
-    RunFlags& Flags() { return m_Flags; }
+    // --- requests: from any thread, handled on the engine thread in order ----------
+    // Replaces the settings the next Start takes (the window's controls).
+    void SetSettings(const IniSettings& settings) EXCLUDES(m_QueueLock);
+    // Changes some settings in place, on the engine thread.
+    void UpdateSettings(std::function<void(IniSettings&)> change) EXCLUDES(m_QueueLock);
     // False: command-line mode (messages to "ProgramMSG.txt", exit codes).
-    void SetInteractive(bool interactive) { m_bInteractive = interactive; }
-    bool Interactive() const { return m_bInteractive; }
-
-    // --- scan ------------------------------------------------------------------------
-    // Starts a scan thread unless one is already waiting for the scan lock.
-    void TriggerScanThread();
-    bool ScanRunning() const { return m_bScanRunning.load(); }
-    // A device arrived or left: a new scan, unless a run is going on.
-    void OnUSBDeviceChange(platform::DeviceChange change);
-    void WaitForScan();
-
-    // --- run ---------------------------------------------------------------------------
-    // The Start button: checks, device selection, table composition, then the
-    // supervising thread. `snText` is the serial-number edit's text.
-    StartOutcome OnBnClickedButtonStart(std::string& snText);
-    bool RunActive() const { return m_bRunActive.load(); }
-    void WaitForRun();
-    uint8_t RunResult() const { return m_ucRunResult.load(); }
-    void OnBnClickedButtonClearcount() { m_Table.vClearCount(); }
-    // Safely removes every listed bridge (flush, standby, disconnect) in its own thread.
-    void OnBnClickedButtonSafelyRemove();
-    bool Removing() const { return m_bRemoving.load(); }
-    void WaitForRemoval();
+    void SetInteractive(bool interactive) EXCLUDES(m_QueueLock);
+    // The key dialog's choice: the workers send the key first.
+    void SetSendSHA256Key(bool send) EXCLUDES(m_QueueLock);
     // Seconds between the end of a run and the automatic safe removal.
-    void SetRemoveSeconds(uint32_t seconds) { m_uRemoveSeconds = seconds; }
+    void SetRemoveSeconds(uint32_t seconds) EXCLUDES(m_QueueLock);
+    // The command line's action, run after a scan that found devices.
+    void SetCommandLine(const CmdLineInit& commandLine) EXCLUDES(m_QueueLock);
+    // A scan, as after a device change (the first scan of the program included).
+    void TriggerScanThread() EXCLUDES(m_QueueLock);
+    // A device arrived or left (the station's notification): a new scan, unless a
+    // run or a removal is going on.
+    void OnUSBDeviceChange(platform::DeviceChange change) EXCLUDES(m_QueueLock);
+    // The Start button with the serial-number edit's text. A Start while a scan
+    // runs waits for the scan; one during a run or a removal is refused; one during
+    // the delay before an automatic safe removal cancels that removal. The future
+    // is ready once the checks are done; do not wait for it on a thread that must
+    // answer the observer.
+    std::future<StartResult> OnBnClickedButtonStart(std::string snText) EXCLUDES(m_QueueLock);
+    void OnBnClickedButtonClearcount() EXCLUDES(m_QueueLock);
+    // Safely removes every listed bridge (flush, standby, disconnect) in its own thread.
+    void OnBnClickedButtonSafelyRemove() EXCLUDES(m_QueueLock);
+    // Asks a running run to stop: its workers end at their next step and fail.
+    void StopRun() EXCLUDES(m_QueueLock);
 
-    // --- command line ------------------------------------------------------------------
-    void SetCommandLine(const CmdLineInit& commandLine);
-    // Runs the pending command-line action (called after a scan that found devices).
-    void vCmdLineHandler();
-
-    // State for front ends and tests.
-    DeviceList& Devices() { return m_DevList; }
-    const RunResults& Results() const { return m_Results; }
-    CResultTable& Table() { return m_Table; }
-    CBrvtUSBDev& Device() { return m_Dev; }
-    int PcieCount() const { return m_iPcieCount; }
+    // --- state ----------------------------------------------------------------------
+    // The engine's state as last published; never null.
+    std::shared_ptr<const EngineSnapshot> Snapshot() const EXCLUDES(m_SnapshotLock);
+    // Waits until every request posted so far is handled and no scan, run or
+    // removal is going on (a run still waiting for its automatic removal counts as
+    // going on).
+    void WaitUntilIdle() EXCLUDES(m_QueueLock);
+    // Waits like WaitUntilIdle for at most `realMs` real milliseconds; false at the time-out.
+    bool WaitUntilIdleFor(int64_t realMs) EXCLUDES(m_QueueLock);
+    // Waits until a published snapshot satisfies `ready`, for at most `realMs` real
+    // milliseconds; false at the time-out.
+    bool WaitUntil(const std::function<bool(const EngineSnapshot&)>& ready, int64_t realMs) EXCLUDES(m_QueueLock);
     std::string MPResultLogPath() const;
 
+    // Lowers the supervision time-out (number of 500 ms polls), for tests of slow workers.
+    void SetSupervisionPolls(int polls) EXCLUDES(m_QueueLock);
+
 private:
-    void ScanThreadFun();
-    void USBRemoveThreadFun();
-    bool vScanUSBPort();
-    void vUpdatePcieInfoToDevList();
-    void MainThreadFun(std::stop_token stop, RunParam param);
-    void ChildThreadFun(std::stop_token stop, uint8_t port);
-    // The worker's steps; each returns the running result.
-    uint8_t StepUsbStatus(DeviceInfo& device, StepResults& results, uint8_t r);
-    uint8_t StepUpdate(uint8_t port, DeviceInfo& device, StepResults& results, uint8_t r);
-    uint8_t StepReload(uint8_t port, DeviceInfo& device, StepResults& results, uint8_t r, WorkerParam& worker,
-                       const std::stop_token& stop);
-    uint8_t StepConfigCheck(DeviceInfo& device, StepResults& results, uint8_t r);
-    bool WriteConfiguration(uint8_t port, DeviceInfo& device, uint8_t workerCount);
-    bool WriteFirmware(uint8_t port, DeviceInfo& device);
-    bool VerifyConfiguration(uint8_t port, DeviceInfo& device);
-    void ShowStep(uint8_t port, int column, bool enabled, uint8_t result);
-    void AddIncrement(WorkerParam& worker, float increment);
-    bool IsPcie(uint8_t port) const { return m_DevList.Devs[port].IsPcie != 0; }
-    uint8_t PcieIndex(uint8_t port) const { return static_cast<uint8_t>(port - m_DevList.DevNums); }
-    // Operator message (message box, or "ProgramMSG.txt" in command-line mode).
+    using Request = std::function<void()>;
+    void Post(Request request) EXCLUDES(m_QueueLock);
+    void PostObserverCall(ObserverCall call) EXCLUDES(m_QueueLock);
+    void EngineThreadFun() EXCLUDES(m_QueueLock);
+    void Publish() EXCLUDES(m_SnapshotLock);
+    bool IdleLocked() const REQUIRES(m_QueueLock);
+    // The observer, called on the engine thread.
+    void Notify(const ObserverCall& call) { call(m_Observer); }
     void Message(const std::string& text);
-    // Start refused: in command-line mode the process ends with `exitCode`.
-    StartOutcome Refuse(int exitCode);
-    void Evaluate(const RunParam& param);
-    void AdvanceSerialNumber(uint8_t count);
     void Exit(int code);
+    void ShutDownThreads();
+
+    // Handlers, engine thread only.
+    void HandleDeviceChange(platform::DeviceChange change);
+    void HandleScanRequest();
+    void StartScan();
+    void HandleScanFinished();
+    void HandleStart(std::string snText, std::promise<StartResult>& done);
+    void HandleRunEvaluated(uint8_t runResult);
+    void HandleStoreAdvancedSerial(const std::string& serialNumber, const std::string& componentId);
+    void HandleSafelyRemove();
+    void HandleRemovalFinished();
+    void JoinEndedRun();
+    bool RunActivity() const { return m_Activity.running; }
+    // The command-line actions (CommandLineActions.cpp).
+    void vCmdLineHandler();
 
     RunObserver& m_Observer;
+    platform::IStation& m_Station;
+
+    // --- engine thread's state (and lent to the scan, run or removal it started) ---
+    QueuedObserver m_QueuedObserver;  // for the other threads and the result table
     CBrvtUSBDev m_Dev;
     CBrv795xPcieCtrl m_Pcie;
     CResultTable m_Table;
     IniSettings m_Settings{};
-    RunFlags m_Flags;
     bool m_bInteractive = true;
+    bool m_bSendSHA256Key = false;
+    uint32_t m_uRemoveSeconds = 0;
+    int m_iSupervisionPolls = kSupervisionPolls;
+    CmdLineInit m_CommandLine;
+    CLimitationTable m_Limitation;  // "LimitationTable.ini" of the tool's folder, when there is one
     DeviceList m_DevList;
     int m_iPcieCount = 0;
     RunResults m_Results{};
     std::array<WorkerParam, MAX_DEVICES> m_Workers;
-    std::string m_strFWPath;
-    CmdLineInit m_CommandLine;
-    CLimitationTable m_Limitation;  // "LimitationTable.ini" of the tool's folder, when there is one
-
-    std::mutex m_ThreadLock;  // guards the thread objects below
+    EngineActivity m_Activity;
+    uint8_t m_ucRunResult = kRunNone;
+    std::optional<int> m_ExitCode;
+    bool m_bRescanPending = false;
+    std::optional<std::pair<std::string, std::shared_ptr<std::promise<StartResult>>>> m_DeferredStart;
+    std::unique_ptr<RunContext> m_Run;  // of the run whose supervisor is alive
+    uint64_t m_uRunGeneration = 0;      // counts the runs started
     std::jthread m_ScanThread;
-    std::jthread m_RemoveThread;
     std::jthread m_MainThread;
-    std::vector<std::jthread> m_WorkerThreads;
-    std::atomic<bool> m_bScanWaiting{false};
-    std::atomic<bool> m_bScanRunning{false};
-    std::atomic<bool> m_bRunActive{false};
-    std::atomic<uint8_t> m_ucRunResult{0};
-    std::atomic<bool> m_bExited{false};
-    std::atomic<bool> m_bRemoving{false};
-    uint32_t m_uRemoveSeconds = 0;
+    std::jthread m_RemoveThread;
+
+    // --- the engine thread's queue --------------------------------------------------
+    mutable util::Mutex m_QueueLock;
+    std::condition_variable m_QueueWake;  // new work, or the engine became idle
+    std::deque<Request> m_Requests GUARDED_BY(m_QueueLock);
+    std::vector<ObserverCall> m_ObserverCalls GUARDED_BY(m_QueueLock);
+    bool m_bStopping GUARDED_BY(m_QueueLock) = false;
+    bool m_bHandling GUARDED_BY(m_QueueLock) = false;  // the engine thread is handling a batch
+    bool m_bThreadsAlive GUARDED_BY(m_QueueLock) = false;  // a scan, run or removal thread is alive
+
+    mutable util::Mutex m_SnapshotLock;
+    std::shared_ptr<const EngineSnapshot> m_Snapshot GUARDED_BY(m_SnapshotLock);
+
+    std::jthread m_EngineThread;  // last: started when everything above exists
 };
 
 }  // namespace engine

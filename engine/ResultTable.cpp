@@ -112,14 +112,14 @@ CResultTable::CResultTable(RunObserver* observer) : m_pObserver(observer) {}
 
 void CResultTable::SetObserver(RunObserver* observer)
 {
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     m_pObserver = observer;
 }
 
 void CResultTable::SetCellLocked(int row, int column, const std::string& text, int colourMode)
 {
     if (!InRange(row, column)) return;
-    ResultCell& cell = m_Cells[row][column];
+    ResultCell& cell = m_View.cells[row][column];
     cell.text = text;
     cell.colourMode = colourMode;
     if (m_pObserver) m_pObserver->OnCellChanged(row, column, text, colourMode, CellColoursFor(colourMode, text));
@@ -127,7 +127,7 @@ void CResultTable::SetCellLocked(int row, int column, const std::string& text, i
 
 void CResultTable::vSetMainResultItemTable()
 {
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     for (int row = 0; row < kResultRows; ++row) {
         for (int column = 1; column < kResultColumnCount; ++column) SetCellLocked(row, column, "", kModePlain);
         SetCellLocked(row, kColPort, std::to_string(row), kModePlain);
@@ -137,7 +137,7 @@ void CResultTable::vSetMainResultItemTable()
 void CResultTable::vUpdateMainResultItemTable(int row, int column, const std::string& text, int colourMode)
 {
     try {
-        std::lock_guard lock(m_Lock);
+        util::MutexLock lock(m_Lock);
         SetCellLocked(row, column, text, colourMode);
     } catch (...) {
         DBG_ERR("%s:%d: vUpdateResultItemTable: dwErrorCode : %d ", errno);
@@ -153,7 +153,7 @@ void CResultTable::ClearColumnsLocked(std::initializer_list<int> columns)
 void CResultTable::vClearMainResultSubItemTable()
 {
     try {
-        std::lock_guard lock(m_Lock);
+        util::MutexLock lock(m_Lock);
         ClearColumnsLocked({kColStatus, kColVID, kColPID, kColSerialNumber, kColFWVersion, kColCapacity, kColCC,
                             kColU4Mode, kColPD});
     } catch (...) {
@@ -164,11 +164,54 @@ void CResultTable::vClearMainResultSubItemTable()
 void CResultTable::vClearMainResultSubItemStatusTable()
 {
     try {
-        std::lock_guard lock(m_Lock);
+        util::MutexLock lock(m_Lock);
         ClearColumnsLocked({kColUpdate, kColReLink, kColPartition, kColRWTest, kColPreload});
     } catch (...) {
         DBG_ERR("%s:%d: vClearMainResultSubItemStatusTable: dwErrorCode : %d", errno);
     }
+}
+
+bool CResultTable::UpdateRowLocked(int row, DeviceInfo& device)
+{
+    if (device.m_ucDevIdx == kNoDevice || row < 0 || row >= kResultRows) return false;
+    const int mode = iIdentityColourMode(device);
+    SetCellLocked(row, kColStatus, device.m_strUsbConnectionStatus, mode);
+    SetCellLocked(row, kColVID, device.m_strVID, mode);
+    SetCellLocked(row, kColPID, device.m_strPID, mode);
+    SetCellLocked(row, kColSerialNumber, device.m_strSerialNumber, mode);
+    SetCellLocked(row, kColFWVersion, device.m_strFWVersion, mode);
+
+    const uint64_t bytes = CapacityBytes(device.m_iDiskSizeLow, device.m_iDiskSizeHigh);
+    const uint64_t sizeMB = bytes == UINT64_MAX ? 0 : bytes >> 20;
+    SetCellLocked(row, kColCapacity, strCapacityText(device.m_iDiskSizeLow, device.m_iDiskSizeHigh),
+                  kModePlain);
+    SetCellLocked(row, kColCC, strCCText(device.m_ucCCOrientation), mode);
+
+    const char* u4ModeText = U4ModeText(device.m_ucU4Mode);
+    if (device.m_ucU4Mode != 255) {
+        SetCellLocked(row, kColU4Mode, u4ModeText, mode);
+        DBG_MSG("%s:%d: u4 mode:%d, str:%s", device.m_ucU4Mode, u4ModeText);
+        if (device.m_ucU4Mode != 0) {
+            // On a USB4 link the USB3 status text means nothing; the link
+            // is named by its USB4 speed instead.
+            device.m_strUsbConnectionStatus = U4SpeedText(device.m_ucLinkSpeed);
+            DBG_MSG("%s:%d: u4 spd : %d, s:%s", device.m_ucLinkSpeed,
+                    device.m_strUsbConnectionStatus.c_str());
+            SetCellLocked(row, kColStatus, device.m_strUsbConnectionStatus, mode);
+        }
+    }
+    DBG_MSG("%s:%d: #port[%d], Status[%s], VID[%s], PID[%s], SN[%s], FW[%s], Capacity[%u], U4 Mode[%s], "
+            "EXT FW[%s] ",
+            device.m_ucDevIdx, device.m_strUsbConnectionStatus.c_str(), device.m_strVID.c_str(),
+            device.m_strPID.c_str(), device.m_strSerialNumber.c_str(), device.m_strFWVersion.c_str(),
+            static_cast<unsigned>(sizeMB), u4ModeText, device.m_strPDVersion.c_str());
+    return true;
+}
+
+void CResultTable::vUpdateMainResultSubItemRow(int row, DeviceInfo& device)
+{
+    util::MutexLock lock(m_Lock);
+    UpdateRowLocked(row, device);
 }
 
 void CResultTable::vUpdateMainResultSubItemTable(DeviceList& list, uint8_t clear)
@@ -179,43 +222,8 @@ void CResultTable::vUpdateMainResultSubItemTable(DeviceList& list, uint8_t clear
     }
     bool anyPresent = false;
     {
-        std::lock_guard lock(m_Lock);
-        for (int i = 0; i < kResultRows; ++i) {
-            DeviceInfo& device = list.Devs[i];
-            if (device.m_ucDevIdx == kNoDevice) continue;
-            anyPresent = true;
-            const int mode = iIdentityColourMode(device);
-            SetCellLocked(i, kColStatus, device.m_strUsbConnectionStatus, mode);
-            SetCellLocked(i, kColVID, device.m_strVID, mode);
-            SetCellLocked(i, kColPID, device.m_strPID, mode);
-            SetCellLocked(i, kColSerialNumber, device.m_strSerialNumber, mode);
-            SetCellLocked(i, kColFWVersion, device.m_strFWVersion, mode);
-
-            const uint64_t bytes = CapacityBytes(device.m_iDiskSizeLow, device.m_iDiskSizeHigh);
-            const uint64_t sizeMB = bytes == UINT64_MAX ? 0 : bytes >> 20;
-            SetCellLocked(i, kColCapacity, strCapacityText(device.m_iDiskSizeLow, device.m_iDiskSizeHigh),
-                          kModePlain);
-            SetCellLocked(i, kColCC, strCCText(device.m_ucCCOrientation), mode);
-
-            const char* u4ModeText = U4ModeText(device.m_ucU4Mode);
-            if (device.m_ucU4Mode != 255) {
-                SetCellLocked(i, kColU4Mode, u4ModeText, mode);
-                DBG_MSG("%s:%d: u4 mode:%d, str:%s", device.m_ucU4Mode, u4ModeText);
-                if (device.m_ucU4Mode != 0) {
-                    // On a USB4 link the USB3 status text means nothing; the link
-                    // is named by its USB4 speed instead.
-                    device.m_strUsbConnectionStatus = U4SpeedText(device.m_ucLinkSpeed);
-                    DBG_MSG("%s:%d: u4 spd : %d, s:%s", device.m_ucLinkSpeed,
-                            device.m_strUsbConnectionStatus.c_str());
-                    SetCellLocked(i, kColStatus, device.m_strUsbConnectionStatus, mode);
-                }
-            }
-            DBG_MSG("%s:%d: #port[%d], Status[%s], VID[%s], PID[%s], SN[%s], FW[%s], Capacity[%u], U4 Mode[%s], "
-                    "EXT FW[%s] ",
-                    device.m_ucDevIdx, device.m_strUsbConnectionStatus.c_str(), device.m_strVID.c_str(),
-                    device.m_strPID.c_str(), device.m_strSerialNumber.c_str(), device.m_strFWVersion.c_str(),
-                    static_cast<unsigned>(sizeMB), u4ModeText, device.m_strPDVersion.c_str());
-        }
+        util::MutexLock lock(m_Lock);
+        for (int i = 0; i < kResultRows; ++i) anyPresent = UpdateRowLocked(i, list.Devs[i]) || anyPresent;
     }
     // Emptying the step columns once after the rows is the same as after each row:
     // they are not identity columns.
@@ -224,130 +232,140 @@ void CResultTable::vUpdateMainResultSubItemTable(DeviceList& list, uint8_t clear
 
 ResultCell CResultTable::GetCell(int row, int column) const
 {
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     if (!InRange(row, column)) return {};
-    return m_Cells[row][column];
+    return m_View.cells[row][column];
+}
+
+TableView CResultTable::View() const
+{
+    util::MutexLock lock(m_Lock);
+    return m_View;
 }
 
 void CResultTable::ResetProgressLocked()
 {
-    m_strProgressText = "0%";
-    m_iProgressPosition = 0;
+    m_View.progressText = "0%";
+    m_View.progressPosition = 0;
     if (m_pObserver) {
-        m_pObserver->OnProgressText(m_strProgressText);
+        m_pObserver->OnProgressText(m_View.progressText);
         m_pObserver->OnProgressPosition(0);
     }
 }
 
 void CResultTable::vResetProgress()
 {
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     ResetProgressLocked();
 }
 
 void CResultTable::vSetProgressPosition(int position)
 {
-    std::lock_guard lock(m_Lock);
-    m_iProgressPosition = position < 0 ? 0 : (position > 100 ? 100 : position);
-    if (m_pObserver) m_pObserver->OnProgressPosition(m_iProgressPosition);
+    util::MutexLock lock(m_Lock);
+    m_View.progressPosition = position < 0 ? 0 : (position > 100 ? 100 : position);
+    if (m_pObserver) m_pObserver->OnProgressPosition(m_View.progressPosition);
 }
 
 int CResultTable::iGetProgressPosition() const
 {
-    std::lock_guard lock(m_Lock);
-    return m_iProgressPosition;
+    util::MutexLock lock(m_Lock);
+    return m_View.progressPosition;
 }
 
 int CResultTable::iAdvanceProgressActivity()
 {
-    std::lock_guard lock(m_Lock);
-    m_iProgressPosition = m_iProgressPosition >= 100 ? 0 : m_iProgressPosition + 1;
-    if (m_pObserver) m_pObserver->OnProgressPosition(m_iProgressPosition);
-    return m_iProgressPosition;
+    util::MutexLock lock(m_Lock);
+    m_View.progressPosition = m_View.progressPosition >= 100 ? 0 : m_View.progressPosition + 1;
+    if (m_pObserver) m_pObserver->OnProgressPosition(m_View.progressPosition);
+    return m_View.progressPosition;
 }
 
 void CResultTable::vShowAverageProgress(int percent)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%3d %%", percent);
-    std::lock_guard lock(m_Lock);
-    m_strProgressText = text;
-    if (m_pObserver) m_pObserver->OnProgressText(m_strProgressText);
+    util::MutexLock lock(m_Lock);
+    m_View.progressText = text;
+    if (m_pObserver) m_pObserver->OnProgressText(m_View.progressText);
 }
 
 std::string CResultTable::strProgressText() const
 {
-    std::lock_guard lock(m_Lock);
-    return m_strProgressText;
+    util::MutexLock lock(m_Lock);
+    return m_View.progressText;
+}
+
+void CResultTable::SetIndicatorsLocked(bool showPass, bool showFail)
+{
+    m_View.showPass = showPass;
+    m_View.showFail = showFail;
+    if (m_pObserver) m_pObserver->OnResultIndicators(showPass, showFail);
+}
+
+void CResultTable::SetBarColourLocked(Rgb colour)
+{
+    m_View.barColour = colour;
+    if (m_pObserver) m_pObserver->OnProgressBarColour(colour);
 }
 
 void CResultTable::vSetRunStartBarColour(std::string_view firstDeviceSpeedText)
 {
-    std::lock_guard lock(m_Lock);
-    if (!m_pObserver) return;
-    m_pObserver->OnProgressBarColour(bIsUsb3SpeedText(firstDeviceSpeedText) ? kBarRunningUsb3 : kBarRunning);
+    util::MutexLock lock(m_Lock);
+    SetBarColourLocked(bIsUsb3SpeedText(firstDeviceSpeedText) ? kBarRunningUsb3 : kBarRunning);
 }
 
 void CResultTable::vHideResultIndicators()
 {
-    std::lock_guard lock(m_Lock);
-    if (m_pObserver) m_pObserver->OnResultIndicators(false, false);
+    util::MutexLock lock(m_Lock);
+    SetIndicatorsLocked(false, false);
 }
 
 void CResultTable::vShowRunResult(uint8_t runResult)
 {
-    std::lock_guard lock(m_Lock);
-    if (!m_pObserver) return;
-    if (runResult == kRunFail) {
-        m_pObserver->OnResultIndicators(false, true);
-        m_pObserver->OnProgressBarColour(kBarFail);
-    } else if (runResult == kRunPass) {
-        m_pObserver->OnResultIndicators(true, false);
-        m_pObserver->OnProgressBarColour(kBarPass);
-    } else {
-        m_pObserver->OnResultIndicators(false, false);
-    }
+    util::MutexLock lock(m_Lock);
+    SetIndicatorsLocked(runResult == kRunPass, runResult == kRunFail);
+    if (runResult == kRunFail || runResult == kRunPass) SetBarColourLocked(runResult == kRunFail ? kBarFail : kBarPass);
 }
 
 void CResultTable::NotifyCountersLocked()
 {
-    if (m_pObserver) m_pObserver->OnCountersChanged(m_ulPassCount, m_ulFailCount, m_ulTotalCount);
+    if (m_pObserver) m_pObserver->OnCountersChanged(m_View.passCount, m_View.failCount, m_View.totalCount);
 }
 
 void CResultTable::vCountDevice(bool passed)
 {
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     if (passed)
-        ++m_ulPassCount;
+        ++m_View.passCount;
     else
-        ++m_ulFailCount;
-    ++m_ulTotalCount;
+        ++m_View.failCount;
+    ++m_View.totalCount;
     NotifyCountersLocked();
 }
 
 void CResultTable::vClearCount()
 {
-    std::lock_guard lock(m_Lock);
-    m_ulPassCount = m_ulFailCount = m_ulTotalCount = 0;
+    util::MutexLock lock(m_Lock);
+    m_View.passCount = m_View.failCount = m_View.totalCount = 0;
     NotifyCountersLocked();
 }
 
 uint32_t CResultTable::PassCount() const
 {
-    std::lock_guard lock(m_Lock);
-    return m_ulPassCount;
+    util::MutexLock lock(m_Lock);
+    return m_View.passCount;
 }
 
 uint32_t CResultTable::FailCount() const
 {
-    std::lock_guard lock(m_Lock);
-    return m_ulFailCount;
+    util::MutexLock lock(m_Lock);
+    return m_View.failCount;
 }
 
 uint32_t CResultTable::TotalCount() const
 {
-    std::lock_guard lock(m_Lock);
-    return m_ulTotalCount;
+    util::MutexLock lock(m_Lock);
+    return m_View.totalCount;
 }
 
 }  // namespace engine

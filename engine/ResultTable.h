@@ -7,16 +7,20 @@
 //
 // Thread use: the scan thread, the supervisor and the workers all call it (each
 // worker writes its own row only); one lock serialises the stored state and the
-// observer calls.
+// observer calls, so the observer sees the changes in the order they were made.
+// Because it is called under that lock, the observer given to the table must
+// never block or call back: the engine gives it a forwarder into the engine
+// thread's queue (engine/ObserverQueue.h), and only the engine thread calls the
+// front end's observer.
 #include <array>
 #include <cstdint>
 #include <initializer_list>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "device/DeviceList.h"
 #include "engine/RunObserver.h"
+#include "util/ThreadAnnotations.h"
 
 namespace engine {
 
@@ -87,6 +91,20 @@ bool bIsUsb3SpeedText(std::string_view speedText);
 struct ResultCell {
     std::string text;
     int colourMode = kModePlain;
+    friend bool operator==(const ResultCell&, const ResultCell&) = default;
+};
+
+// Everything the table shows, as one value.
+struct TableView {
+    std::array<std::array<ResultCell, kResultColumnCount>, kResultRows> cells{};
+    int progressPosition = 0;
+    std::string progressText = "0%";
+    Rgb barColour = kBarRunning;
+    bool showPass = false;
+    bool showFail = false;
+    uint32_t passCount = 0;
+    uint32_t failCount = 0;
+    uint32_t totalCount = 0;
 };
 
 class CResultTable {
@@ -108,11 +126,15 @@ public:
     // emptied as well. A device on a USB4 link gets its U4 speed text as its USB
     // speed text (written back into the list).
     void vUpdateMainResultSubItemTable(DeviceList& list, uint8_t clear);
+    // Refreshes the identity columns of one row from its device (a worker after
+    // its bridge came back); the same rules as above, for that row alone.
+    void vUpdateMainResultSubItemRow(int row, DeviceInfo& device);
     // Empties the identity columns 1..8 and 14 of all rows.
     void vClearMainResultSubItemTable();
     // Empties the step columns 9..13 of all rows.
     void vClearMainResultSubItemStatusTable();
     ResultCell GetCell(int row, int column) const;
+    TableView View() const;
 
     // --- progress --------------------------------------------------------------------
     // Text "0%", position 0.
@@ -145,19 +167,17 @@ public:
     uint32_t TotalCount() const;
 
 private:
-    void SetCellLocked(int row, int column, const std::string& text, int colourMode);
-    void ClearColumnsLocked(std::initializer_list<int> columns);
-    void ResetProgressLocked();
-    void NotifyCountersLocked();
+    void SetCellLocked(int row, int column, const std::string& text, int colourMode) REQUIRES(m_Lock);
+    void ClearColumnsLocked(std::initializer_list<int> columns) REQUIRES(m_Lock);
+    void ResetProgressLocked() REQUIRES(m_Lock);
+    void NotifyCountersLocked() REQUIRES(m_Lock);
+    void SetIndicatorsLocked(bool showPass, bool showFail) REQUIRES(m_Lock);
+    void SetBarColourLocked(Rgb colour) REQUIRES(m_Lock);
+    bool UpdateRowLocked(int row, DeviceInfo& device) REQUIRES(m_Lock);
 
-    mutable std::mutex m_Lock;
-    RunObserver* m_pObserver = nullptr;
-    std::array<std::array<ResultCell, kResultColumnCount>, kResultRows> m_Cells{};
-    int m_iProgressPosition = 0;
-    std::string m_strProgressText = "0%";
-    uint32_t m_ulPassCount = 0;
-    uint32_t m_ulFailCount = 0;
-    uint32_t m_ulTotalCount = 0;
+    mutable util::Mutex m_Lock;
+    RunObserver* m_pObserver GUARDED_BY(m_Lock) = nullptr;
+    TableView m_View GUARDED_BY(m_Lock);
 };
 
 }  // namespace engine

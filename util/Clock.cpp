@@ -45,6 +45,17 @@ void ScaledClock::SleepMs(int64_t ms) const
     if (ms > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(static_cast<double>(ms) / m_dFactor));
 }
 
+bool SleepMs(int64_t ms, const std::stop_token& stop)
+{
+    constexpr int64_t kSliceMs = 20;
+    const auto clock = GetClock();
+    for (int64_t left = ms; left > 0; left -= kSliceMs) {
+        if (stop.stop_requested()) return false;
+        clock->SleepMs(left < kSliceMs ? left : kSliceMs);
+    }
+    return !stop.stop_requested();
+}
+
 std::shared_ptr<const Clock> GetClock()
 {
     return std::atomic_load(&ClockSlot());

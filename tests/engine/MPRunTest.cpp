@@ -39,21 +39,26 @@ protected:
     std::unique_ptr<engine::CMPEngine> MakeEngine(bool interactive = true)
     {
         auto mp = std::make_unique<engine::CMPEngine>(m_Observer, m_Station);
-        mp->Settings() = DefaultIniSettings();
-        mp->Settings().fw_enable = 1;
-        mp->Settings().fw_reload = 0;
-        SetIniString(mp->Settings().fw_binary_name, m_Firmware);
+        IniSettings settings = DefaultIniSettings();
+        settings.fw_enable = 1;
+        settings.fw_reload = 0;
+        SetIniString(settings.fw_binary_name, m_Firmware);
+        mp->SetSettings(settings);
         mp->SetInteractive(interactive);
         mp->TriggerScanThread();
-        mp->WaitForScan();
+        mp->WaitUntilIdle();
         return mp;
     }
+    // Presses Start with the serial number of the settings and waits for the run.
     engine::StartOutcome Start(engine::CMPEngine& mp)
     {
-        std::string sn = mp.Settings().serial_number;
-        const auto outcome = mp.OnBnClickedButtonStart(sn);
-        mp.WaitForRun();
+        const auto outcome = mp.OnBnClickedButtonStart(mp.Snapshot()->settings.serial_number).get().outcome;
+        mp.WaitUntilIdle();
         return outcome;
+    }
+    static engine::ResultCell Cell(engine::CMPEngine& mp, int row, int column)
+    {
+        return mp.Snapshot()->table.cells[row][column];
     }
     void Fault(int bridge, uint8_t opcode, int count)
     {
@@ -77,20 +82,20 @@ TEST_F(MPRun, SixteenBridgesAllPass)
 {
     ASSERT_TRUE(m_Station.World().Init(16));
     auto mp = MakeEngine();
-    mp->Settings().config_format = 4;  // tables composed from the settings
-    ASSERT_EQ(mp->Devices().DevNums, 16u);
+    mp->UpdateSettings([](IniSettings& s) { s.config_format = 4; });  // tables composed from the settings
+    ASSERT_EQ(mp->Snapshot()->devices.DevNums, 16u);
     ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted);
-    EXPECT_EQ(mp->RunResult(), 1);
-    EXPECT_EQ(mp->Table().PassCount(), 16u);
-    EXPECT_EQ(mp->Table().FailCount(), 0u);
+    EXPECT_EQ(mp->Snapshot()->runResult, 1);
+    EXPECT_EQ(mp->Snapshot()->table.passCount, 16u);
+    EXPECT_EQ(mp->Snapshot()->table.failCount, 0u);
     for (int id = 1; id <= 16; ++id) {
         EXPECT_EQ(Bridge(id).ImageVersion(0), "250115000207") << id;
-        EXPECT_EQ(mp->Table().GetCell(id - 1, engine::kColUpdate).text, engine::PassText);
+        EXPECT_EQ(Cell(*mp, id - 1, engine::kColUpdate).text, engine::PassText);
     }
     // Every bridge got its own serial number, and the setting moved on by 16.
     EXPECT_EQ(Bridge(1).TableIdentity().serial, "AAAABBBB0001");
     EXPECT_EQ(Bridge(16).TableIdentity().serial, "AAAABBBB0010");
-    EXPECT_STREQ(mp->Settings().serial_number, "AAAABBBB0011");
+    EXPECT_STREQ(mp->Snapshot()->settings.serial_number, "AAAABBBB0011");
     Ini stored;
     ASSERT_TRUE(stored.vLoadINIFile((m_Folder.Path() / "br_mp_Toolv0.6.ini").string()));
     EXPECT_STREQ(stored.m_pINI.serial_number, "AAAABBBB0011");
@@ -111,15 +116,15 @@ TEST_F(MPRun, OneBridgeFailingEachUpdateStepFailsAloneWithCountersAndLog)
         ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted)
             << std::hex << int(opcode) << " " << (m_Observer.messages.empty() ? "" : m_Observer.messages.back().first);
         ++expectedFails;
-        EXPECT_EQ(mp->RunResult(), 2);
-        EXPECT_EQ(mp->Table().GetCell(1, engine::kColUpdate).text, engine::FailText) << std::hex << int(opcode);
-        EXPECT_EQ(mp->Table().GetCell(0, engine::kColUpdate).text, engine::PassText);
-        EXPECT_EQ(mp->Table().GetCell(2, engine::kColUpdate).text, engine::PassText);
-        EXPECT_EQ(mp->Table().FailCount(), expectedFails);
-        EXPECT_EQ(mp->Table().PassCount(), 2 * expectedFails);
+        EXPECT_EQ(mp->Snapshot()->runResult, 2);
+        EXPECT_EQ(Cell(*mp, 1, engine::kColUpdate).text, engine::FailText) << std::hex << int(opcode);
+        EXPECT_EQ(Cell(*mp, 0, engine::kColUpdate).text, engine::PassText);
+        EXPECT_EQ(Cell(*mp, 2, engine::kColUpdate).text, engine::PassText);
+        EXPECT_EQ(mp->Snapshot()->table.failCount, expectedFails);
+        EXPECT_EQ(mp->Snapshot()->table.passCount, 2 * expectedFails);
         m_Station.ModifyBridge(2, [](emu::Bridge& b) { b.ClearFaults(); });
     }
-    EXPECT_EQ(mp->Table().TotalCount(), 12u);
+    EXPECT_EQ(mp->Snapshot()->table.totalCount, 12u);
     const std::string log = ResultLog(*mp);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 12);
 }
@@ -129,20 +134,22 @@ TEST_F(MPRun, ReloadFindsEveryBridgeAgainAndABridgeThatNeverReturnsFailsAlone)
     ASSERT_TRUE(m_Station.World().Init(4));
     m_Station.ModifyBridge(3, [](emu::Bridge& b) { b.Set("reset_fault", "never"); });
     auto mp = MakeEngine();
-    mp->Settings().fw_reload = 1;
-    mp->Settings().USB4_U4Mode = 1;  // a mode that lets USB bridges reload
-    mp->Settings().check_config = 0;
+    mp->UpdateSettings([](IniSettings& s) {
+        s.fw_reload = 1;
+        s.USB4_U4Mode = 1;  // a mode that lets USB bridges reload
+        s.check_config = 0;
+    });
     ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted);
-    EXPECT_EQ(mp->RunResult(), 2);
-    EXPECT_EQ(mp->Results()[2].ReloadFWResult, 0);
+    EXPECT_EQ(mp->Snapshot()->runResult, 2);
+    EXPECT_EQ(mp->Snapshot()->results[2].ReloadFWResult, 0);
     for (int port : {0, 1, 3}) {
-        EXPECT_EQ(mp->Results()[port].ReloadFWResult, 1) << port;
-        EXPECT_EQ(mp->Table().GetCell(port, engine::kColReLink).text, engine::PassText);
+        EXPECT_EQ(mp->Snapshot()->results[port].ReloadFWResult, 1) << port;
+        EXPECT_EQ(Cell(*mp, port, engine::kColReLink).text, engine::PassText);
         // Found again under a new number, running the new firmware.
-        EXPECT_EQ(mp->Devices().Devs[port].m_strFWVersion, "250115000207");
+        EXPECT_EQ(mp->Snapshot()->devices.Devs[port].m_strFWVersion, "250115000207");
     }
-    EXPECT_EQ(mp->Table().PassCount(), 3u);
-    EXPECT_EQ(mp->Table().FailCount(), 1u);
+    EXPECT_EQ(mp->Snapshot()->table.passCount, 3u);
+    EXPECT_EQ(mp->Snapshot()->table.failCount, 1u);
 }
 
 TEST_F(MPRun, ChipAndFirmwareMismatchRefusesTheRunNamingThePort)
@@ -164,7 +171,7 @@ TEST_F(MPRun, NothingToTestRefusesAndCommandLineFirmwareCheck)
 {
     ASSERT_TRUE(m_Station.World().Init(2));
     auto mp = MakeEngine(false);
-    mp->Settings().fw_enable = 0;  // no step at all
+    mp->UpdateSettings([](IniSettings& s) { s.fw_enable = 0; });  // no step at all
     EXPECT_EQ(Start(*mp), engine::StartOutcome::kRefused);
     EXPECT_EQ(m_Observer.exitCodes.back(), -3);
 
@@ -175,13 +182,13 @@ TEST_F(MPRun, NothingToTestRefusesAndCommandLineFirmwareCheck)
     auto checker = std::make_unique<engine::CMPEngine>(m_Observer, m_Station);
     checker->SetCommandLine(check);
     checker->TriggerScanThread();
-    checker->WaitForScan();
+    checker->WaitUntilIdle();
     EXPECT_EQ(m_Observer.exitCodes.back(), 0);
     check.CheckedFirmware = "24061200010A";
     auto mismatch = std::make_unique<engine::CMPEngine>(m_Observer, m_Station);
     mismatch->SetCommandLine(check);
     mismatch->TriggerScanThread();
-    mismatch->WaitForScan();
+    mismatch->WaitUntilIdle();
     EXPECT_EQ(m_Observer.exitCodes.back(), -2);
 }
 
@@ -194,10 +201,12 @@ TEST_F(MPRun, ArrivalDuringARunIsIgnoredAndScannedAfterIt)
     ASSERT_TRUE(m_Station.World().Init(2));
     m_Station.ModifyBridge(1, [](emu::Bridge& b) { b.Set("return_delay_ms", "60000"); });  // a long run
     auto mp = MakeEngine();
-    mp->Settings().fw_reload = 1;
-    mp->Settings().USB4_U4Mode = 1;
-    std::string sn = mp->Settings().serial_number;
-    ASSERT_EQ(mp->OnBnClickedButtonStart(sn), engine::StartOutcome::kStarted);
+    mp->UpdateSettings([](IniSettings& s) {
+        s.fw_reload = 1;
+        s.USB4_U4Mode = 1;
+    });
+    ASSERT_EQ(mp->OnBnClickedButtonStart(mp->Snapshot()->settings.serial_number).get().outcome,
+              engine::StartOutcome::kStarted);
     int added = 0;
     m_Station.ModifyWorld([&](emu::World& world) {
         emu::BridgeSetup setup;
@@ -207,20 +216,15 @@ TEST_F(MPRun, ArrivalDuringARunIsIgnoredAndScannedAfterIt)
         world.PostEvent("arrival");
         return added != 0;
     });
-    mp->WaitForRun();
-    EXPECT_EQ(mp->Devices().DevNums, 2u);
-    EXPECT_EQ(mp->Table().TotalCount(), 2u);
+    mp->WaitUntilIdle();
+    EXPECT_EQ(mp->Snapshot()->devices.DevNums, 2u);
+    EXPECT_EQ(mp->Snapshot()->table.totalCount, 2u);
 
-    // Pulled out and plugged in again with no run going on: a scan lists it.
+    // Pulled out and plugged in again with no run going on: the station's watcher
+    // tells the engine, whose scan lists it.
     ASSERT_TRUE(m_Station.SetBridgePlugged(added, false));
     ASSERT_TRUE(m_Station.SetBridgePlugged(added, true));
-    bool listed = false;
-    for (int i = 0; i < 200 && !listed; ++i) {
-        util::SleepMs(1000);  // the station's watcher hears the events and scans
-        mp->WaitForScan();
-        listed = mp->Devices().DevNums == 3;
-    }
-    EXPECT_TRUE(listed);
+    EXPECT_TRUE(mp->WaitUntil([](const engine::EngineSnapshot& s) { return s.devices.DevNums == 3; }, 120000));
 }
 
 }  // namespace
@@ -232,8 +236,8 @@ TEST_F(MPRun, SafeRemovalTakesEveryListedBridgeOffTheBus)
     ASSERT_TRUE(m_Station.World().Init(3));
     auto mp = MakeEngine();
     mp->OnBnClickedButtonSafelyRemove();
-    mp->WaitForRemoval();
-    EXPECT_FALSE(mp->Removing());
+    mp->WaitUntilIdle();
+    EXPECT_FALSE(mp->Snapshot()->activity.removing);
     for (int id = 1; id <= 3; ++id) EXPECT_FALSE(Bridge(id).Present()) << id;
     // The journal shows flush, standby and disconnect for each bridge.
     int disconnects = 0;

@@ -1,0 +1,44 @@
+#pragma once
+// One worker of a run: the steps of one device position (USB status, key,
+// configuration and firmware update, reload with the barrier of all workers,
+// configuration check), each shown in its column of the result table.
+#include <cstdint>
+#include <stop_token>
+
+#include "engine/RunContext.h"
+
+namespace engine {
+
+class CDeviceWorker {
+public:
+    CDeviceWorker(const RunContext& run, RunResources& resources, uint8_t port);
+    // ChildThreadFun: runs the steps; a stop request ends the worker at its next step.
+    void Run(const std::stop_token& stop);
+
+private:
+    // Each step returns the running result.
+    uint8_t StepUsbStatus(uint8_t r);
+    uint8_t StepUpdate(uint8_t r);
+    uint8_t StepReload(uint8_t r, const std::stop_token& stop);
+    uint8_t StepConfigCheck(uint8_t r);
+    bool WriteConfiguration();
+    bool WriteFirmware();
+    bool VerifyConfiguration();
+    // Reads or writes one 128-byte table of one image, over USB or PCIe.
+    bool TransferConfig(uint8_t readWrite, uint8_t* table, uint8_t image, uint8_t type);
+    bool ImageOn(uint8_t image) const { return image == 0 ? m_Run.settings.image0 : m_Run.settings.image1; }
+    void ShowStep(int column, bool enabled, uint8_t result);
+    void AddIncrement();
+    bool IsPcie() const { return m_Device.IsPcie != 0; }
+    uint8_t PcieIndex() const { return static_cast<uint8_t>(m_Port - m_Resources.devices.DevNums); }
+
+    const RunContext& m_Run;
+    RunResources& m_Resources;
+    const uint8_t m_Port;
+    WorkerParam& m_Worker;
+    DeviceInfo& m_Device;
+    StepResults& m_Results;
+    const float m_fIncrement;
+};
+
+}  // namespace engine

@@ -1,0 +1,36 @@
+#pragma once
+// What a front end may read of the engine: one immutable picture of the engine's
+// state, published whole by the engine thread after every change it handled.
+// Front ends hold a shared pointer to it for as long as they like; they change the
+// engine's state only through the engine's requests.
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "config/IniSettings.h"
+#include "device/DeviceList.h"
+#include "engine/ResultTable.h"
+#include "engine/StepResults.h"
+
+namespace engine {
+
+// What the engine is doing besides waiting for requests.
+struct EngineActivity {
+    bool scanning = false;  // a scan thread runs or is due
+    bool running = false;   // a run has started and is not evaluated yet
+    bool removing = false;  // the safe removal runs
+    friend bool operator==(const EngineActivity&, const EngineActivity&) = default;
+};
+
+struct EngineSnapshot {
+    EngineActivity activity;
+    uint8_t runResult = kRunNone;         // of the last evaluated run
+    DeviceList devices;                   // as the last scan or run left it
+    int pcieCount = 0;
+    RunResults results{};                 // of the last run, per position
+    TableView table;                      // cells, progress, indicators, counters
+    IniSettings settings{};               // the settings the next Start takes
+    std::optional<int> exitCode;          // once the engine asked the program to end
+};
+
+}  // namespace engine

@@ -1,0 +1,106 @@
+#pragma once
+// What one MP run works with. Start fills a RunContext (a copy of the settings,
+// the step switches and the taking-part ports) before the supervisor starts; from
+// then on it is read-only and shared by the supervisor and the workers, so a
+// settings change the operator makes during a run never reaches a running worker.
+// RunResources are the engine's objects lent to the run: each worker writes only
+// its own position of the device list, the results and the worker states.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "config/IniSettings.h"
+#include "device/BrvtUSBDev.h"
+#include "device/pcie/Brv795xPcieCtrl.h"
+#include "engine/ResultTable.h"
+#include "engine/StepResults.h"
+
+namespace engine {
+
+// States of a worker.
+enum WorkerState : uint8_t {
+    kWorkerIdle = 0,
+    kWorkerRunning = 1,
+    kWorkerReloadDone = 5,
+    kWorkerPastReload = 6,  // will not reach the reload barrier (reload off or failed)
+    kWorkerFinished = 8,
+};
+
+// Step switches of one run, one byte each (1 = on).
+struct RunFlags {
+    uint8_t m_bUpdateConfig = 0;
+    uint8_t m_bUpdateFW = 0;
+    uint8_t m_bReloadFW = 0;
+    uint8_t m_bPartitionFormat = 0;
+    uint8_t m_bUsbStatusCheck = 0;
+    uint8_t m_bWrRdTest = 0;
+    uint8_t m_bSpeedTest = 0;
+    uint8_t m_bPreload = 0;
+    uint8_t m_bAutoSafeRemove = 0;
+    uint8_t m_bConfigCheck = 0;
+    uint8_t m_bSendSHA256Key = 0;
+    uint8_t m_bVerifyConfig = 0;
+    uint8_t m_bSupportSHA256 = 0;
+};
+
+// The run's step switches as the settings hold them.
+RunFlags RunFlagsFromSettings(const IniSettings& settings);
+
+struct RunParam {
+    std::array<uint8_t, MAX_DEVICES> ucPort{};  // 1: the device at that position takes part
+    uint8_t ucThreadCount = 0;
+    uint8_t ucCountedDevices = 0;
+    uint8_t ucTestItemCount = 0;
+};
+
+// Written by the supervisor before the worker starts, then progress and state by
+// the worker alone; the supervisor and the other workers (reload barrier) read them.
+struct WorkerParam {
+    uint8_t ucPort = 0;
+    uint8_t ucWorkerCount = 0;
+    uint8_t ucTestItems = 0;
+    std::atomic<float> fProgress{0.0f};
+    std::atomic<uint8_t> ucState{kWorkerIdle};
+};
+
+// Supervision of a run: poll period and the number of polls before the run is
+// ended (about nine hours).
+constexpr int64_t kSupervisionPollMs = 500;
+constexpr int kSupervisionPolls = 65536;
+// Family code of the 795x bridges in discovery and relink.
+constexpr uint8_t kBridgeFamily795x = 2;
+
+struct RunContext {
+    IniSettings settings{};
+    RunFlags flags;
+    RunParam param;
+    std::string strFWPath;
+    bool interactive = true;
+    uint32_t removeSeconds = 0;
+    int supervisionPolls = kSupervisionPolls;
+};
+
+struct RunResources {
+    CBrvtUSBDev& dev;
+    CBrv795xPcieCtrl& pcie;
+    CResultTable& table;
+    RunObserver& observer;  // the engine's queued observer: never blocks
+    DeviceList& devices;
+    RunResults& results;
+    std::array<WorkerParam, MAX_DEVICES>& workers;
+};
+
+// How the run reports back to the engine thread. Each callback only posts a
+// request to the engine thread and returns at once.
+struct RunCallbacks {
+    // The advanced serial-number and USB4 component ID settings, to be stored.
+    std::function<void(const std::string& serialNumber, const std::string& componentId)> storeAdvancedSerial;
+    // The run is evaluated; the engine may take its device list back.
+    std::function<void(uint8_t runResult)> evaluated;
+    // The automatic safe removal is due.
+    std::function<void()> safelyRemove;
+};
+
+}  // namespace engine
