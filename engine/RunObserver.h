@@ -5,9 +5,12 @@
 // call on this interface. The Qt main window and the headless terminal display
 // both implement it.
 //
-// Calls may come from any engine thread (scan, supervisor, workers); the engine
-// serialises them, so an implementation sees one call at a time, but it must not
-// call back into the engine object that is notifying it.
+// Every call comes from the engine's own thread (CMPEngine), one at a time, in the
+// order the changes were made, and never while an engine lock is held. An
+// implementation may read the engine's snapshot or post requests from inside a
+// call, but must not wait for the engine thread there (it is the caller):
+// a window forwards the calls to its own thread without blocking, except for
+// OnOperatorMessage, whose answer the engine thread waits for.
 #include <cstdint>
 #include <string>
 

@@ -1,7 +1,10 @@
 #pragma once
 // A RunObserver that records every call, for the engine's tests.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,25 +31,28 @@ public:
     void OnCellChanged(int row, int column, const std::string& text, int colourMode,
                        engine::CellColours colours) override
     {
+        const Track track(*this);
         std::lock_guard lock(m_Lock);
         cells.push_back({row, column, text, colourMode, colours});
     }
-    void OnProgressPosition(int position) override { Add(positions, position); }
-    void OnProgressBarColour(engine::Rgb colour) override { Add(barColours, colour); }
-    void OnProgressText(const std::string& text) override { Add(progressTexts, text); }
-    void OnResultIndicators(bool showPass, bool showFail) override { Add(indicators, std::pair{showPass, showFail}); }
+    void OnProgressPosition(int position) override { const Track track(*this); Add(positions, position); }
+    void OnProgressBarColour(engine::Rgb colour) override { const Track track(*this); Add(barColours, colour); }
+    void OnProgressText(const std::string& text) override { const Track track(*this); Add(progressTexts, text); }
+    void OnResultIndicators(bool showPass, bool showFail) override { const Track track(*this); Add(indicators, std::pair{showPass, showFail}); }
     void OnCountersChanged(uint32_t pass, uint32_t fail, uint32_t total) override
     {
+        const Track track(*this);
         Add(counters, Counters{pass, fail, total});
     }
-    void OnControlsEnabled(engine::ControlSet set) override { Add(controlSets, set); }
-    void OnStartEnabled(bool enabled) override { Add(startEnabled, enabled); }
+    void OnControlsEnabled(engine::ControlSet set) override { const Track track(*this); Add(controlSets, set); }
+    void OnStartEnabled(bool enabled) override { const Track track(*this); Add(startEnabled, enabled); }
     int OnOperatorMessage(const std::string& text, int kind) override
     {
+        const Track track(*this);
         Add(messages, std::pair{text, kind});
         return 1;
     }
-    void OnExitRequest(int exitCode) override { Add(exitCodes, exitCode); }
+    void OnExitRequest(int exitCode) override { const Track track(*this); Add(exitCodes, exitCode); }
 
     // The last call for one cell, if any.
     std::optional<CellCall> LastCell(int row, int column) const
@@ -82,7 +88,25 @@ public:
     std::vector<std::pair<std::string, int>> messages;
     std::vector<int> exitCodes;
 
+    // The observer's contract: every call on one thread, never two at once.
+    size_t CallingThreads() const
+    {
+        std::lock_guard lock(m_Lock);
+        return m_Threads.size();
+    }
+    bool CallsOverlapped() const { return m_bOverlapped.load(); }
+
 private:
+    struct Track {
+        explicit Track(RecordingObserver& o) : owner(o)
+        {
+            if (owner.m_InFlight.fetch_add(1) != 0) owner.m_bOverlapped = true;
+            std::lock_guard lock(owner.m_Lock);
+            owner.m_Threads.insert(std::this_thread::get_id());
+        }
+        ~Track() { owner.m_InFlight.fetch_sub(1); }
+        RecordingObserver& owner;
+    };
     template <typename T, typename V>
     void Add(std::vector<T>& calls, V value)
     {
@@ -90,6 +114,9 @@ private:
         calls.push_back(std::move(value));
     }
     mutable std::mutex m_Lock;
+    std::set<std::thread::id> m_Threads;
+    std::atomic<int> m_InFlight{0};
+    std::atomic<bool> m_bOverlapped{false};
 
 };
 
