@@ -28,8 +28,8 @@ std::optional<TableBytes> ReadTableFile(const std::string& path)
         return std::nullopt;
     }
     if (data->size() != CONFIG_BIN_SIZE) {
-        std::fprintf(stderr, "devedactl: %s holds %zu bytes, a table holds %zu\n", path.c_str(), data->size(),
-                     CONFIG_BIN_SIZE);
+        std::fprintf(stderr, "devedactl: %s holds %zu bytes, a table holds %u\n", path.c_str(), data->size(),
+                     static_cast<unsigned>(CONFIG_BIN_SIZE));
         return std::nullopt;
     }
     TableBytes table;

@@ -39,6 +39,18 @@ private:
     std::mutex m_Mutex;
 };
 
+// A recursive mutex, for the process-wide critical sections that model
+// re-entrant critical sections; the analysis treats it as a plain capability.
+class CAPABILITY("mutex") RecursiveMutex {
+public:
+    void lock() ACQUIRE() { m_Mutex.lock(); }
+    void unlock() RELEASE() { m_Mutex.unlock(); }
+    bool try_lock() TRY_ACQUIRE(true) { return m_Mutex.try_lock(); }
+
+private:
+    std::recursive_mutex m_Mutex;
+};
+
 // Holds a Mutex for its scope.
 class SCOPED_CAPABILITY MutexLock {
 public:

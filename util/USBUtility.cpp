@@ -41,19 +41,19 @@ CUSBUtility::CUSBUtility()
 
 std::string CUSBUtility::GetProgramFolder() const
 {
-    std::lock_guard lock(m_FolderLock);
+    util::MutexLock lock(m_FolderLock);
     return m_strProgramFolder;
 }
 
 void CUSBUtility::SetProgramFolder(const std::string& folder)
 {
-    std::lock_guard lock(m_FolderLock);
+    util::MutexLock lock(m_FolderLock);
     m_strProgramFolder = folder;
 }
 
 void CUSBUtility::SetMessageSink(IProgramMessageSink* sink)
 {
-    std::lock_guard lock(m_FolderLock);
+    util::MutexLock lock(m_FolderLock);
     m_pMessageSink = sink;
 }
 
@@ -67,7 +67,7 @@ int CUSBUtility::ShowProgramMessage(const std::string& text, int kind, unsigned 
     }
     IProgramMessageSink* sink;
     {
-        std::lock_guard lock(m_FolderLock);
+        util::MutexLock lock(m_FolderLock);
         sink = m_pMessageSink;
     }
     if (sink) return sink->ShowMessageBox(text, ProgramMessageCaption(kind), kind, flags);

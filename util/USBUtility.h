@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "util/ThreadAnnotations.h"
+
 // Kinds of operator message.
 enum ProgramMessageKind : int {
     kMsgError = 1,
@@ -31,12 +33,14 @@ public:
 
     // Process-wide critical sections. Recursive like the critical sections they
     // model: a thread that holds one may enter it again.
-    std::recursive_mutex m_PrintCriticalSection;
-    std::recursive_mutex m_PartitionCriticalSection;
-    std::recursive_mutex m_ChildThreadFormatUtilityCriticalSection;
-    std::recursive_mutex m_ReloadFWCriticalSection;
-    std::recursive_mutex m_ChildThreadPreloadCriticalSection;
-    std::recursive_mutex m_ScanCriticalSection;
+    // They guard operations on shared hardware and files (the trace, partition
+    // scripts, formatting, the reload window, preload copies, scans), not fields.
+    util::RecursiveMutex m_PrintCriticalSection;
+    util::RecursiveMutex m_PartitionCriticalSection;
+    util::RecursiveMutex m_ChildThreadFormatUtilityCriticalSection;
+    util::RecursiveMutex m_ReloadFWCriticalSection;
+    util::RecursiveMutex m_ChildThreadPreloadCriticalSection;
+    util::RecursiveMutex m_ScanCriticalSection;
 
     // Folder of the program file, or $DEVEDA_HOME when set: where the settings
     // file, the result logs and the test file live.
@@ -59,9 +63,9 @@ public:
 
 private:
     CUSBUtility();
-    mutable std::mutex m_FolderLock;
-    std::string m_strProgramFolder;
-    IProgramMessageSink* m_pMessageSink = nullptr;
+    mutable util::Mutex m_FolderLock;
+    std::string m_strProgramFolder GUARDED_BY(m_FolderLock);
+    IProgramMessageSink* m_pMessageSink GUARDED_BY(m_FolderLock) = nullptr;
 };
 
 // Appends one whole record to a text file (created when missing, never truncated).

@@ -311,7 +311,7 @@ bool EmuStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
     geometry = {};
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if ((device.kind == OpenDevice::kCdrom)) {
+    if (device.kind == OpenDevice::kCdrom) {
         // The bridge's CD-ROM presentation: 2048-byte sectors, no capacity reported.
         geometry.MediaType = MEDIA_TYPE_REMOVABLE;
         geometry.BytesPerSector = kCdromSectorSize;
@@ -466,7 +466,7 @@ bool EmuStation::UpdateDiskProperties(HANDLE handle)
 {
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if ((device.kind == OpenDevice::kCdrom)) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.kind == OpenDevice::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
     SetLastError(ERROR_SUCCESS);  // volumes are found afresh on every call
     return true;
 }
@@ -476,7 +476,7 @@ bool EmuStation::ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t l
     if (transferred) *transferred = 0;
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if ((device.kind == OpenDevice::kCdrom)) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.kind == OpenDevice::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
     if (!buffer || offset % kSector != 0 || length % kSector != 0) return Fail(ERROR_INVALID_PARAMETER), false;
     if (!device.volume) return DiskTransfer(device, offset, static_cast<uint8_t*>(buffer), length, false, transferred);
     EmuVolume volume;
@@ -491,7 +491,7 @@ bool EmuStation::WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uin
     if (transferred) *transferred = 0;
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if ((device.kind == OpenDevice::kCdrom)) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.kind == OpenDevice::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
     if (!device.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // the system disk and C:
     if (!buffer || offset % kSector != 0 || length % kSector != 0) return Fail(ERROR_INVALID_PARAMETER), false;
     auto* data = const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer));  // only read by a write
