@@ -18,4 +18,28 @@ std::string HexBytes(const uint8_t* data, size_t size);
 // its offset ("0000: ") when `offsets` is set.
 std::string HexDump(const uint8_t* data, size_t size, bool offsets);
 
+// The options of devedactl that come before the command, in any order:
+// --station=SPEC (or --station SPEC), --debug=LEVEL, --trace=FILE, --help/-h,
+// --version. Parsing stops at the first word that is not one of them.
+struct GlobalOptions {
+    std::optional<std::string> station;
+    std::optional<int> debugLevel;
+    std::optional<std::string> traceFile;
+    bool help = false;
+    bool version = false;
+    std::string error;               // non-empty: the options are wrong, say this
+    std::vector<std::string> rest;   // the command and its words
+};
+GlobalOptions ParseGlobalOptions(const std::vector<std::string>& args);
+
+// The name of `names` closest to `word` (edit distance, ties to the first),
+// or empty when none is within half the word's length.
+std::string NearestName(const std::string& word, const std::vector<std::string>& names);
+
+// An error number in the words of the C library ("No such file or directory").
+std::string SystemErrorText(int error);
+
+// Whether the words after a command ask for its help ("--help" or "-h").
+bool AsksForHelp(const std::vector<std::string>& words);
+
 }  // namespace cli
