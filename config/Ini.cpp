@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config/DeviceOptions.h"
+#include "config/FirmwareCheck.h"
 #include "log/DebugLog.h"
 #include "platform/FileStore.h"
 #include "util/USBUtility.h"
@@ -517,6 +518,7 @@ bool Ini::vLoadINIAtStartup(const std::string& path)
     if (!loaded) vSetDefaultINI();
     vClearStepSwitchesAfterLoad(m_pINI);
     vApplyDeviceOptionsFile(strDeviceOptionsPath(path));
+    bSyncUSB4BcdProductFWRevision(m_pINI);
     return loaded;
 }
 

@@ -67,7 +67,8 @@ public:
 
     // Start-up load: `path` (the default settings file), the built-in defaults
     // when it does not load, then the step switches cleared, then the device
-    // options of "DeviceOptions.ini" beside it. Returns whether the file loaded.
+    // options of "DeviceOptions.ini" beside it, then (with `USB4_BcdSync` 1) the
+    // USB4 BCD revision from the firmware file name. Returns whether the file loaded.
     bool vLoadINIAtStartup(const std::string& path);
 
     // Applies the device options file `path` to the record; a missing file
