@@ -144,3 +144,70 @@ bool AsksForHelp(const std::vector<std::string>& words)
 }
 
 }  // namespace cli
+
+namespace cli {
+
+namespace {
+// Length of the UTF-8 sequence at `at`, 0 when the bytes there are none.
+size_t Utf8SequenceLength(std::string_view text, size_t at)
+{
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || (length == 2 && lead < 0xC2) || at + length > text.size()) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+bool IsUtf8(std::string_view text)
+{
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = Utf8SequenceLength(text, at);
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+}  // namespace
+
+std::string JsonString(std::string_view text)
+{
+    const bool utf8 = IsUtf8(text);
+    std::string json = "\"";
+    char escape[8];
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8)) {
+            std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+            json += escape;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
+JsonObject& JsonObject::Member(const char* key, const std::string& json)
+{
+    if (!m_Members.empty()) m_Members += ",";
+    m_Members += JsonString(key) + ":" + json;
+    return *this;
+}
+
+JsonObject& JsonObject::Text(const char* key, std::string_view value) { return Member(key, JsonString(value)); }
+JsonObject& JsonObject::Number(const char* key, long long value) { return Member(key, std::to_string(value)); }
+JsonObject& JsonObject::Bool(const char* key, bool value) { return Member(key, value ? "true" : "false"); }
+JsonObject& JsonObject::Null(const char* key) { return Member(key, "null"); }
+JsonObject& JsonObject::Raw(const char* key, const std::string& json) { return Member(key, json); }
+
+std::string JsonArray(const std::vector<std::string>& values)
+{
+    std::string json = "[";
+    for (size_t i = 0; i < values.size(); ++i) json += (i ? "," : "") + values[i];
+    return json + "]";
+}
+
+}  // namespace cli

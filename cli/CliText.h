@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -41,5 +42,29 @@ std::string SystemErrorText(int error);
 
 // Whether the words after a command ask for its help ("--help" or "-h").
 bool AsksForHelp(const std::vector<std::string>& words);
+
+// A JSON string literal of `text`: quotes, backslashes and control characters
+// escaped; a text that is not valid UTF-8 has each byte above 0x7F written as
+// the code point of the same number, so the output is always valid JSON.
+std::string JsonString(std::string_view text);
+
+// A JSON object built member by member, in the order added.
+class JsonObject {
+public:
+    JsonObject& Text(const char* key, std::string_view value);
+    JsonObject& Number(const char* key, long long value);
+    JsonObject& Bool(const char* key, bool value);
+    JsonObject& Null(const char* key);
+    // `json` is already a JSON value (an object, an array).
+    JsonObject& Raw(const char* key, const std::string& json);
+    std::string Json() const { return "{" + m_Members + "}"; }
+
+private:
+    JsonObject& Member(const char* key, const std::string& json);
+    std::string m_Members;
+};
+
+// A JSON array of JSON values.
+std::string JsonArray(const std::vector<std::string>& values);
 
 }  // namespace cli
