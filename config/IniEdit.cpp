@@ -181,7 +181,9 @@ std::optional<std::string> strIniValueOf(std::string_view text, std::string_view
 std::string strSetIniValues(std::string text, const std::vector<std::pair<std::string, std::string>>& values)
 {
     const std::vector<IniFileKey> order = IniFileKeys();
-    for (const auto& [key, value] : values) {
+    for (const auto& assignment : values) {
+        const std::string& key = assignment.first;
+        const std::string& value = assignment.second;
         const std::string name = [&] {
             for (const auto& k : order)
                 if (util::EqualNoCase(key, k.name)) return std::string(k.name);
