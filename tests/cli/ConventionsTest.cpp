@@ -2,6 +2,7 @@
 // command, and no exception reaching the user.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "CtlRunner.h"
@@ -38,6 +39,18 @@ TEST(Conventions, VersionIsTheToolsVersionLine)
     const auto version = RunCtlStdout("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output, "devedactl DEVeda MP Tool Ver 1, 0, 3, 4 (1.0.0.8) (1.0.0.5)\n");
+}
+
+TEST(Conventions, StationVersionComesBeforeAnythingElse)
+{
+    // No settings, no station, no trace file is touched for it.
+    testsupport::TempFolder folder;
+    const auto version = clitest::RunProgram("cd " + folder.Path().string() + " && DEVEDA_HOME=" +
+                                                 folder.Path().string() + " " + DEVEDA_PATH,
+                                             "--version", "2>&1");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "DEVeda DEVeda MP Tool Ver 1, 0, 3, 4 (1.0.0.8) (1.0.0.5)\n");
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 
 TEST(Conventions, UnknownCommandIsNamedWithTheNearestMatch)
