@@ -194,8 +194,12 @@ int Write(const cli::Args& args)
     if (args.empty()) return cli::UsageError("usage: ini write FILE [KEY=VALUE...]");
     const auto pairs = Assignments(cli::Args(args.begin() + 1, args.end()), "ini write");
     if (!pairs) return 2;
-    for (const auto& [key, value] : *pairs)
-        if (strIniKeyRule(key).empty()) return cli::UsageError("ini write: no key '" + key + "'");
+    for (const auto& [key, value] : *pairs) {
+        if (const auto why = strRefuseIniValue(key, value)) {
+            std::fprintf(stderr, "devedactl: ini write: %s\n", why->c_str());
+            return 1;
+        }
+    }
     // The text, not a loaded record: a load forces some fields that the file keeps.
     const std::string text = strSetIniValues(strComposeINIText(DefaultIniSettings()), *pairs);
     if (!LoadsAsSettings(args[0], text)) {

@@ -1,5 +1,6 @@
 // devedactl: the engineering console.
 // Usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -70,7 +71,7 @@ int Run(const cli::Args& words)
     // (append the trace to FILE instead of standard error).
     if (options.debugLevel) devlog::SetDebugLevel(*options.debugLevel);
     if (options.traceFile && !devlog::SetTraceFile(*options.traceFile))
-        return cli::UsageError("--trace: cannot open " + *options.traceFile);
+        return cli::UsageError("--trace: cannot open " + *options.traceFile + ": " + cli::SystemErrorText(errno));
 
     const auto group = cli::CommandGroups().find(options.rest[0]);
     if (group == cli::CommandGroups().end()) return UnknownCommand(options.rest[0]);

@@ -55,6 +55,9 @@ TEST_F(IniCommand, RefusedValueNamesKeyAndRuleAndChangesNothing)
     EXPECT_NE(label.output.find("Invalid DiskLabel Size"), std::string::npos) << label.output;
     EXPECT_EQ(Read("a.ini"), before);
     EXPECT_EQ(RunCtl("ini set " + File("a.ini") + " CmdLineTimeOut").status, 2);
+    // A new file is held to the same rules.
+    EXPECT_EQ(RunCtl("ini write " + File("b.ini") + " fw_enable=yes").status, 1);
+    EXPECT_FALSE(std::filesystem::exists(File("b.ini")));
 }
 
 TEST_F(IniCommand, DeviceOptionsAreSetBesideTheFileAndShown)
