@@ -18,6 +18,10 @@
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s\n", strVersionLine("DEVeda").c_str());
+        return 0;
+    }
     int first = 1;
     if (argc > 1 && std::strncmp(argv[1], "--station=", 10) == 0) {
         platform::SetStationChoice(argv[1] + 10);

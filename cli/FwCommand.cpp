@@ -1,5 +1,8 @@
 // devedactl fw: what the firmware checks make of a bridge firmware file.
+#include <cerrno>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
@@ -9,37 +12,73 @@
 namespace {
 
 constexpr const char* kUsage =
-    "  fw inspect FILE   (exit 0 when the name check passes, 1 when not)\n"
+    "  fw inspect FILE [--json]   (exit 0 when the name check passes, 1 when not)\n"
     "  fw write --disk N --image 0|1 FILE [--verify]   write a firmware image into the bridge on disk N";
 
-int Inspect(const std::string& file)
+// What the checks make of a firmware file; printed as text or as JSON.
+struct Inspection {
+    size_t size = 0;
+    std::string fromName;
+    std::optional<std::string> fromImage;
+    uint8_t signature = 0;
+    std::string meaning;
+    std::optional<std::string> bcd;
+    bool pass = false;
+};
+
+Inspection InspectFile(const std::string& file, const std::vector<uint8_t>& image)
+{
+    Inspection in;
+    in.size = image.size();
+    in.fromName = strFWVersionFromFileName(file);
+    in.fromImage = strFWVersionFromImage(image);
+    in.signature = uGet7951FWSignatureFromeBin(file);
+    in.meaning = "matches no chip revision";
+    for (unsigned rev = 0; rev < 8; ++rev) {
+        const auto row = FWSignatureForRevision(rev);
+        if (in.signature == row->ucCheckSum) in.meaning = "checksum image, chip major revision " + std::to_string(rev);
+        if (in.signature == row->ucCRC32) in.meaning = "CRC32 image, chip major revision " + std::to_string(rev);
+    }
+    if (image.size() < kFWSignatureFromEnd) in.meaning = "image shorter than 6 bytes";
+    in.bcd = strBcdRevisionFromFWFile(file);
+    in.pass = bCheckFWFile(file);
+    return in;
+}
+
+std::string InspectionJson(const std::string& file, const Inspection& in)
+{
+    cli::JsonObject o;
+    o.Text("file", file).Number("size", static_cast<long long>(in.size));
+    if (in.fromName.empty()) o.Null("versionFromName");
+    else o.Text("versionFromName", in.fromName);
+    if (in.fromImage) o.Text("versionFromImage", *in.fromImage);
+    else o.Null("versionFromImage");
+    o.Number("signature", in.signature).Text("signatureMeaning", in.meaning);
+    if (in.bcd) o.Text("usb4BcdRevision", *in.bcd);
+    else o.Null("usb4BcdRevision");
+    o.Bool("nameCheck", in.pass);
+    return o.Json();
+}
+
+int Inspect(const std::string& file, bool json)
 {
     const auto image = ReadWholeFile(file);
     if (!image) {
-        std::fprintf(stderr, "devedactl: cannot read %s\n", file.c_str());
+        std::fprintf(stderr, "devedactl: cannot read %s: %s\n", file.c_str(), cli::SystemErrorText(errno).c_str());
         return 1;
     }
-    const std::string fromName = strFWVersionFromFileName(file);
-    const auto fromImage = strFWVersionFromImage(*image);
-    std::printf("file                %s (%zu bytes)\n", file.c_str(), image->size());
-    std::printf("version from name   %s\n", fromName.empty() ? "(none)" : fromName.c_str());
-    std::printf("version from image  %s\n", fromImage ? fromImage->c_str() : "(image shorter than 0x20A bytes)");
-
-    const uint8_t signature = uGet7951FWSignatureFromeBin(file);
-    std::string meaning = "matches no chip revision";
-    for (unsigned rev = 0; rev < 8; ++rev) {
-        const auto row = FWSignatureForRevision(rev);
-        if (signature == row->ucCheckSum) meaning = "checksum image, chip major revision " + std::to_string(rev);
-        if (signature == row->ucCRC32) meaning = "CRC32 image, chip major revision " + std::to_string(rev);
+    const Inspection in = InspectFile(file, *image);
+    if (json) {
+        std::printf("%s\n", InspectionJson(file, in).c_str());
+        return in.pass ? 0 : 1;
     }
-    if (image->size() < kFWSignatureFromEnd) meaning = "image shorter than 6 bytes";
-    std::printf("signature byte      0x%02X (%s)\n", signature, meaning.c_str());
-    const auto bcd = strBcdRevisionFromFWFile(file);
-    std::printf("USB4 BCD revision   %s\n", bcd ? bcd->c_str() : "(no date in the name)");
-
-    const bool pass = bCheckFWFile(file);
-    std::printf("name check          %s\n", pass ? "PASS" : "FAIL");
-    return pass ? 0 : 1;
+    std::printf("file                %s (%zu bytes)\n", file.c_str(), in.size);
+    std::printf("version from name   %s\n", in.fromName.empty() ? "(none)" : in.fromName.c_str());
+    std::printf("version from image  %s\n", in.fromImage ? in.fromImage->c_str() : "(image shorter than 0x20A bytes)");
+    std::printf("signature byte      0x%02X (%s)\n", in.signature, in.meaning.c_str());
+    std::printf("USB4 BCD revision   %s\n", in.bcd ? in.bcd->c_str() : "(no date in the name)");
+    std::printf("name check          %s\n", in.pass ? "PASS" : "FAIL");
+    return in.pass ? 0 : 1;
 }
 
 int Write(const cli::Args& args)
@@ -70,8 +109,9 @@ int Fw(const cli::Args& args)
     if (args.empty()) return cli::UsageError("fw: inspect or write expected");
     if (args[0] == "write") return Write(cli::Args(args.begin() + 1, args.end()));
     if (args[0] != "inspect") return cli::UsageError("fw: unknown subcommand '" + args[0] + "'");
-    if (args.size() != 2) return cli::UsageError("fw inspect: exactly one FILE expected");
-    return Inspect(args[1]);
+    const bool json = args.size() == 3 && (args[1] == "--json" || args[2] == "--json");
+    if (args.size() != 2 && !json) return cli::UsageError("fw inspect: exactly one FILE expected (and --json)");
+    return Inspect(args[1] == "--json" && json ? args[2] : args[1], json);
 }
 
 }  // namespace

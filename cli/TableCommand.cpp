@@ -1,11 +1,13 @@
 // devedactl table: composes the configuration table and USB4 block of one device
 // from a settings file, and decodes a 128-byte table file.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 
 #include "cli/CliCommand.h"
+#include "cli/CliText.h"
 #include "config/ConfigTable.h"
 #include "config/FirmwareCheck.h"
 #include "config/Ini.h"
@@ -16,7 +18,7 @@ namespace {
 
 constexpr const char* kUsage =
     "  table compose --ini FILE --index N [--disk-sn SN] [--u4-from FILE]\n"
-    "  table decode FILE [--as config1|config4|u4]";
+    "  table decode FILE [--as config1|config4|u4] [--json]";
 
 // A 128-byte table file; nullopt (with a message) when it is missing or has
 // another size.
@@ -24,12 +26,12 @@ std::optional<TableBytes> ReadTableFile(const std::string& path)
 {
     const auto data = ReadWholeFile(path);
     if (!data) {
-        std::fprintf(stderr, "devedactl: cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "devedactl: cannot read %s: %s\n", path.c_str(), cli::SystemErrorText(errno).c_str());
         return std::nullopt;
     }
     if (data->size() != CONFIG_BIN_SIZE) {
-        std::fprintf(stderr, "devedactl: %s holds %zu bytes, a table holds %u\n", path.c_str(), data->size(),
-                     static_cast<unsigned>(CONFIG_BIN_SIZE));
+        std::fprintf(stderr, "devedactl: %s holds %zu bytes, a table holds %zu\n", path.c_str(), data->size(),
+                     static_cast<size_t>(CONFIG_BIN_SIZE));
         return std::nullopt;
     }
     TableBytes table;
@@ -128,8 +130,11 @@ int Compose(const cli::Args& args)
 int Decode(const cli::Args& args)
 {
     std::string file, as;
+    bool json = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--as") {
+        if (args[i] == "--json") {
+            json = true;
+        } else if (args[i] == "--as") {
             if (i + 1 >= args.size()) return cli::UsageError("table decode: --as needs a value");
             as = args[++i];
             if (as != "config1" && as != "config4" && as != "u4")
@@ -153,6 +158,22 @@ int Decode(const cli::Args& args)
                      "choose with --as\n",
                      file.c_str(), (*table)[126]);
         return 1;
+    }
+    if (json) {
+        const auto fields = kind == TableKind::kU4Config
+                                ? DecodeU4ConfigTableFields(*table)
+                                : DecodeConfigTableFields(*table, kind == TableKind::kConfigFormat4 ? 4 : 1);
+        std::vector<std::string> items;
+        for (const auto& f : fields) {
+            cli::JsonObject item;
+            item.Text("name", f.name).Number("first", static_cast<long long>(f.first));
+            item.Number("last", static_cast<long long>(f.last)).Text("value", f.value);
+            items.push_back(item.Json());
+        }
+        cli::JsonObject o;
+        o.Text("file", file).Text("kind", TableKindName(kind)).Raw("fields", cli::JsonArray(items));
+        std::printf("%s\n", o.Json().c_str());
+        return 0;
     }
     const std::string text = kind == TableKind::kU4Config
                                  ? strDecodeU4ConfigTable(*table)

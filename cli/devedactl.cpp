@@ -1,9 +1,13 @@
-// devedactl: the engineering console. Usage: devedactl [--station=emu:DIR|linux] GROUP ...
+// devedactl: the engineering console.
+// Usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <exception>
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
+#include "config/CmdLine.h"
 #include "log/DebugLog.h"
 #include "platform/Station.h"
 
@@ -24,41 +28,90 @@ int UsageError(const std::string& text)
 }  // namespace cli
 
 namespace {
-void PrintUsage()
+
+// Exit code of a command that failed, also when it failed by an exception.
+constexpr int kExitFailure = 1;
+
+void PrintUsage(std::FILE* out)
 {
-    std::fprintf(stderr, "usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...\n");
-    for (const auto& [name, group] : cli::CommandGroups()) std::fprintf(stderr, "%s\n", group.usage.c_str());
+    std::fprintf(out,
+                 "usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...\n"
+                 "       devedactl --help | --version | COMMAND --help\n");
+    for (const auto& [name, group] : cli::CommandGroups()) std::fprintf(out, "%s\n", group.usage.c_str());
 }
+
+int UnknownCommand(const std::string& word)
+{
+    std::vector<std::string> names;
+    for (const auto& [name, group] : cli::CommandGroups()) names.push_back(name);
+    const std::string nearest = cli::NearestName(word, names);
+    std::string text = "unknown command '" + word + "'";
+    if (!nearest.empty()) text += "; did you mean '" + nearest + "'?";
+    return cli::UsageError(text + " (devedactl --help lists the commands)");
+}
+
+int Run(const cli::Args& words)
+{
+    const cli::GlobalOptions options = cli::ParseGlobalOptions(words);
+    if (!options.error.empty()) return cli::UsageError(options.error);
+    if (options.version) {
+        std::printf("%s\n", strVersionLine("devedactl").c_str());
+        return 0;
+    }
+    if (options.help) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (options.rest.empty()) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    if (options.station) platform::SetStationChoice(*options.station);
+    // Trace: --debug=LEVEL (1 errors, 2 warnings, 3 messages) and --trace=FILE
+    // (append the trace to FILE instead of standard error).
+    if (options.debugLevel) devlog::SetDebugLevel(*options.debugLevel);
+    if (options.traceFile && !devlog::SetTraceFile(*options.traceFile))
+        return cli::UsageError("--trace: cannot open " + *options.traceFile + ": " + cli::SystemErrorText(errno));
+
+    const auto group = cli::CommandGroups().find(options.rest[0]);
+    if (group == cli::CommandGroups().end()) return UnknownCommand(options.rest[0]);
+    const cli::Args commandWords(options.rest.begin() + 1, options.rest.end());
+    if (cli::AsksForHelp(commandWords)) {
+        std::printf("%s\n", group->second.usage.c_str());
+        return 0;
+    }
+    return group->second.run(commandWords);
+}
+
+// Last resort for an exception that escaped a thread: name it and end with the
+// failure code instead of the runtime's bare "terminate called".
+[[noreturn]] void OnTerminate()
+{
+    std::string cause = "unknown cause";
+    if (const std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& e) {
+            cause = e.what();
+        } catch (...) {
+        }
+    }
+    std::fprintf(stderr, "devedactl: internal error: %s\n", cause.c_str());
+    std::fflush(stdout);
+    std::_Exit(kExitFailure);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    cli::Args args(argv + 1, argv + argc);
-    if (!args.empty() && args[0].rfind("--station=", 0) == 0) {
-        platform::SetStationChoice(args[0].substr(std::strlen("--station=")));
-        args.erase(args.begin());
+    std::set_terminate(OnTerminate);
+    try {
+        return Run(cli::Args(argv + 1, argv + argc));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "devedactl: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "devedactl: internal error: unknown cause\n");
     }
-    // Trace options: --debug=LEVEL (1 errors, 2 warnings, 3 messages) and
-    // --trace=FILE (append the trace to FILE instead of standard error).
-    while (!args.empty() && (args[0].rfind("--debug=", 0) == 0 || args[0].rfind("--trace=", 0) == 0)) {
-        const std::string value = args[0].substr(8);
-        if (args[0][2] == 'd') {
-            const auto level = cli::ParseInteger(value, 0, 255);
-            if (!level) return cli::UsageError("--debug takes a level from 0 to 255");
-            devlog::SetDebugLevel(static_cast<int>(*level));
-        } else if (!devlog::SetTraceFile(value)) {
-            return cli::UsageError("--trace: cannot open " + value);
-        }
-        args.erase(args.begin());
-    }
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        PrintUsage();
-        return args.empty() ? 2 : 0;
-    }
-    const auto group = cli::CommandGroups().find(args[0]);
-    if (group == cli::CommandGroups().end()) {
-        PrintUsage();
-        return cli::UsageError("unknown command '" + args[0] + "'");
-    }
-    return group->second.run(cli::Args(args.begin() + 1, args.end()));
+    return kExitFailure;
 }

@@ -28,10 +28,15 @@ int HexDigit(char c)
 
 }  // namespace
 
+std::string strVersionLine(const std::string& exeName)
+{
+    return exeName + kProductTitle + kVersionText;
+}
+
 std::string strCmdLineUsageText(const std::string& exeName)
 {
     std::string text;
-    text += exeName + kProductTitle + kVersionText + "\r\n";
+    text += strVersionLine(exeName) + "\r\n";
     text += "Usage: " + exeName + "  [/? | | /L] \r\n";
     text += "OPTIONS\r\n";
     text += " /DBG\tSet Debug Message Level (0-9)\r\n";

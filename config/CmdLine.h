@@ -55,6 +55,9 @@ struct CmdLineInit {
     std::string strCmdLine;        // the upper-cased line after the options were removed
 };
 
+// The title-and-version line of `exeName` ("DEVeda DEVeda MP Tool Ver 1, ...").
+std::string strVersionLine(const std::string& exeName);
+
 // The usage text ("/?"): title-and-version line, usage line and options.
 std::string strCmdLineUsageText(const std::string& exeName);
 

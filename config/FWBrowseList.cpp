@@ -1,4 +1,5 @@
 #include "config/FWBrowseList.h"
+#include "config/FirmwareCheck.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,5 +53,6 @@ bool CFWBrowseList::vBrowseFirmware(const std::string& path, IniSettings& settin
     m_Entries.insert(m_Entries.begin(), path);
     if (m_Entries.size() > kMaxBrowsedBINPaths) m_Entries.resize(kMaxBrowsedBINPaths);
     SetIniString(settings.fw_binary_name, path);
+    bSyncUSB4BcdProductFWRevision(settings);
     return vSaveBINBrowseList(listFile);
 }

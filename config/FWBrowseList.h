@@ -19,7 +19,8 @@ public:
 
     // The operator browsed `path`: when the file exists it goes to the top (an
     // equal entry further down is removed), the sixth entry is dropped, the path
-    // becomes `fw_binary_name` and the list is saved to `listFile`. Returns false
+    // becomes `fw_binary_name` (and, with `USB4_BcdSync` 1, the USB4 BCD revision
+    // follows its name) and the list is saved to `listFile`. Returns false
     // when the file does not exist (nothing changes) or the list was not saved.
     bool vBrowseFirmware(const std::string& path, IniSettings& settings, const std::string& listFile);
 

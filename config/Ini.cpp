@@ -7,11 +7,17 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <variant>
+#include <vector>
 
+#include "config/DeviceOptions.h"
+#include "config/FirmwareCheck.h"
 #include "log/DebugLog.h"
+#include "platform/FileStore.h"
 #include "util/USBUtility.h"
 
 namespace fs = std::filesystem;
@@ -120,7 +126,39 @@ bool bGetConfigTypeLimits(uint8_t /*configFormat*/, ConfigLimits& limits)
     return true;
 }
 
+// The first control character of a text (anything below a blank but the tab,
+// and DEL).
+std::optional<unsigned char> FirstControlCharacter(std::string_view text)
+{
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return byte;
+    }
+    return std::nullopt;
+}
+
+// A raw file line without its line end (the CR of a CR LF).
+std::string_view WithoutLineEnd(std::string_view raw)
+{
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    return raw;
+}
+
 }  // namespace
+
+std::vector<IniFileKey> IniFileKeys()
+{
+    std::vector<IniFileKey> keys;
+    for (const auto& line : kIniLines) {
+        if (std::holds_alternative<IniString IniSettings::*>(line.field)) keys.push_back({line.name, true, 0});
+        else if (std::holds_alternative<uint8_t IniSettings::*>(line.field)) keys.push_back({line.name, false, 0xFF});
+        else if (std::holds_alternative<uint32_t IniSettings::*>(line.field))
+            keys.push_back({line.name, false, 0xFFFFFFFFu});
+        else if (std::holds_alternative<int32_t IniSettings::*>(line.field))
+            keys.push_back({line.name, false, 0x7FFFFFFF});
+    }
+    return keys;
+}
 
 Ini& Ini::Global()
 {
@@ -157,6 +195,13 @@ bool Ini::vLoadINIFile(const std::string& path)
         m_uTotalINICountLine = 0;
         m_iLastCheckResult = -1;
 
+        if (platform::RemoveLeftoverStore(path)) {
+            // A store was cut short before its rename: the file itself is the
+            // last complete store, the temporary file is of no use.
+            DBG_WRN("%s:%d: vLoadINIFile: removed %s left by an interrupted store", platform::StoreTempPath(path).c_str());
+            vShowMessage("Removed " + platform::StoreTempPath(path) + " left by an interrupted store of the settings",
+                         kMsgWarning);
+        }
         std::ifstream file(path, std::ios::binary);
         std::error_code ec;
         if (!fs::is_regular_file(path, ec) || !file) {
@@ -179,7 +224,23 @@ bool Ini::vLoadINIFile(const std::string& path)
         };
 
         std::string raw;
+        unsigned fileLine = 0;
         while (std::getline(file, raw)) {
+            ++fileLine;
+            if (const auto control = FirstControlCharacter(WithoutLineEnd(raw))) {
+                // A NUL or other control byte is no text anybody typed: the file
+                // is damaged or not a settings file, and the value would be cut
+                // or carry the byte into the tables.
+                char line[160];
+                std::snprintf(line, sizeof line, "Line %u of the INI file holds the control character 0x%02X !\r\n",
+                              fileLine, static_cast<unsigned>(*control));
+                pending += line;
+                bError = true;
+                bValueRejected = true;
+                DBG_ERR("%s:%d: vLoadINIFile: strINIFilePath : %s line %u holds control character 0x%02X", path.c_str(),
+                        fileLine, static_cast<unsigned>(*control));
+                continue;
+            }
             const std::string_view text = Trim(raw);
             if (text.empty()) continue;
 
@@ -336,23 +397,26 @@ bool Ini::vStoreINIFile(const std::string& path)
             return false;
         }
         // A line break inside a text would split it into lines that load as
-        // other keys; such a record is not written.
+        // other keys, and the load refuses any other control byte: such a
+        // record is not written.
         for (const auto& line : kIniLines) {
             if (auto* str = std::get_if<IniString IniSettings::*>(&line.field)) {
                 const std::string_view v(m_pINI.*(*str), IniStringLength(m_pINI.*(*str)));
-                if (v.find_first_of("\r\n") != std::string_view::npos) {
-                    DBG_ERR("%s:%d: vStoreINIFile: %s holds a line break , strINIFilePath : %s , dwErrorCode %d",
+                if (FirstControlCharacter(v)) {
+                    DBG_ERR("%s:%d: vStoreINIFile: %s holds a control character , strINIFilePath : %s , dwErrorCode %d",
                             line.name, path.c_str(), 0);
                     return false;
                 }
             }
         }
         const std::string text = strComposeINIText(m_pINI);
-        if (!CUSBUtility::Instance().vWriteFile(path, reinterpret_cast<const uint8_t*>(text.data()),
-                                                static_cast<uint32_t>(text.size()))) {
-            DBG_ERR("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", path.c_str(), errno);
+        std::string error;
+        if (!platform::StoreFileDurably(path, text, error)) {
+            DBG_ERR("%s:%d: vStoreINIFile: strINIFilePath : %s , %s", path.c_str(), error.c_str());
+            m_strLastStoreError = error;
             return false;
         }
+        m_strLastStoreError.clear();
         return true;
     } catch (...) {
         DBG_ERR("%s:%d: vStoreINIFile: strINIFilePath : %s , dwErrorCode %d", path.c_str(), errno);
@@ -453,7 +517,21 @@ bool Ini::vLoadINIAtStartup(const std::string& path)
     const bool loaded = vLoadINIFile(path);
     if (!loaded) vSetDefaultINI();
     vClearStepSwitchesAfterLoad(m_pINI);
+    vApplyDeviceOptionsFile(strDeviceOptionsPath(path));
+    bSyncUSB4BcdProductFWRevision(m_pINI);
     return loaded;
+}
+
+bool Ini::vApplyDeviceOptionsFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return true;  // no companion file: the dialogs' defaults stay
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string error;
+    if (bApplyDeviceOptionsText(text, m_pINI, error)) return true;
+    DBG_ERR("%s:%d: vApplyDeviceOptionsFile: %s %s", path.c_str(), error.c_str());
+    vShowMessage(path + " " + error + "; the device options keep their defaults", kMsgWarning);
+    return false;
 }
 
 void vClearStepSwitchesAfterLoad(IniSettings& s)

@@ -3,6 +3,7 @@
 // settings record the whole tool reads.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/IniSettings.h"
 
@@ -50,9 +51,12 @@ public:
     bool vLoadINIFile(const std::string& path);
 
     // Checks the record and, when it is valid, writes it to `path` as one whole
-    // file (a temporary file renamed over the target, so a crash never leaves a
-    // missing or half-written settings file). Returns true when written.
+    // file (a temporary file forced to disk and renamed over the target, the
+    // folder forced to disk after), so a crash never leaves a missing or
+    // half-written settings file. Returns true when written; otherwise
+    // `m_strLastStoreError` says why when the write itself failed.
     bool vStoreINIFile(const std::string& path);
+    std::string m_strLastStoreError;
 
     // Checks the record's texts; clears every offending text and shows its
     // message. Returns the last IniCheckResult set, 0 when all pass.
@@ -62,9 +66,14 @@ public:
     int vSetDefaultINI();
 
     // Start-up load: `path` (the default settings file), the built-in defaults
-    // when it does not load, then the step switches cleared. Returns whether the
-    // file loaded.
+    // when it does not load, then the step switches cleared, then the device
+    // options of "DeviceOptions.ini" beside it, then (with `USB4_BcdSync` 1) the
+    // USB4 BCD revision from the firmware file name. Returns whether the file loaded.
     bool vLoadINIAtStartup(const std::string& path);
+
+    // Applies the device options file `path` to the record; a missing file
+    // changes nothing. A damaged one is shown and changes nothing; false then.
+    bool vApplyDeviceOptionsFile(const std::string& path);
 
     // Lines counted by the last load (every recognised key, the counted section
     // lines, the "[Target_Chip]" comment and every unrecognised line).
@@ -89,6 +98,16 @@ void vClearStepSwitchesAfterLoad(IniSettings& settings);
 // 0/1/2, "USB 2.0"/"USB 3.0"/"USB 3.1" give 0/1/2; -1 for any other text.
 int iDriveTypeFromText(const std::string& text);
 int iUSBStatusFromText(const std::string& text);
+
+// One key of the settings file: its name as stored, whether it holds text, and
+// for numbers the largest value its record field holds.
+struct IniFileKey {
+    const char* name;
+    bool text;
+    uint64_t fieldMax;
+};
+// Every key of the settings file, in the order the store writes them.
+std::vector<IniFileKey> IniFileKeys();
 
 // Default settings file path: the tool's folder and "br_mp_Toolv0.6.ini".
 std::string strDefaultINIFilePath();

@@ -39,10 +39,19 @@ uint32_t LE(const TableBytes& t, size_t offset, size_t width)
     return value;
 }
 
-std::string Line(const char* name, size_t first, size_t last, const std::string& value)
+TableField Field(const char* name, size_t first, size_t last, const std::string& value)
 {
-    const std::string range = first == last ? Format("[%zu]", first) : Format("[%zu..%zu]", first, last);
-    return Format("%-24s %-11s %s\n", name, range.c_str(), value.c_str());
+    return {name, first, last, value};
+}
+
+std::string Lines(const std::string& title, const std::vector<TableField>& fields)
+{
+    std::string text = title + "\n";
+    for (const auto& f : fields) {
+        const std::string range = f.first == f.last ? Format("[%zu]", f.first) : Format("[%zu..%zu]", f.first, f.last);
+        text += Format("%-24s %-11s %s\n", f.name.c_str(), range.c_str(), f.value.c_str());
+    }
+    return text;
 }
 
 std::string Hex16(const TableBytes& t, size_t offset)
@@ -92,83 +101,94 @@ const char* TableKindName(TableKind kind)
     }
 }
 
-std::string strDecodeConfigTable(const TableBytes& t, uint8_t ucConfigFormat)
+std::vector<TableField> DecodeConfigTableFields(const TableBytes& t, uint8_t ucConfigFormat)
 {
     using namespace config_table;
     const bool format4 = ucConfigFormat == kConfigFormat4;
-    std::string text = Format("ConfigTable (format %d)\n", format4 ? 4 : 1);
-    text += Line("(not used)", 0, 3, Format("%02X %02X %02X %02X", t[0], t[1], t[2], t[3]));
-    text += Line("serial number", 4, 23, Text(t, kSerialNumber, 20));
-    text += Line("manufacturer string", 24, 59, Text(t, kManufacturer, 36));
-    if (format4) text += Line("SCSI vendor id", 60, 67, Text(t, kManufacturerT10, 8));
-    text += Line("product string", 68, 99, Text(t, kProduct, 32));
-    if (format4) text += Line("SCSI product id", 100, 115, Text(t, kProductT10, 16));
-    text += Line("idVendor", 116, 117, Hex16(t, kVendorId));
-    text += Line("idProduct", 118, 119, Hex16(t, kProductId));
-    text += Line("bcdDevice", 120, 121, Hex16(t, kDeviceRevision));
+    std::vector<TableField> fields;
+    fields.push_back(Field("(not used)", 0, 3, Format("%02X %02X %02X %02X", t[0], t[1], t[2], t[3])));
+    fields.push_back(Field("serial number", 4, 23, Text(t, kSerialNumber, 20)));
+    fields.push_back(Field("manufacturer string", 24, 59, Text(t, kManufacturer, 36)));
+    if (format4) fields.push_back(Field("SCSI vendor id", 60, 67, Text(t, kManufacturerT10, 8)));
+    fields.push_back(Field("product string", 68, 99, Text(t, kProduct, 32)));
+    if (format4) fields.push_back(Field("SCSI product id", 100, 115, Text(t, kProductT10, 16)));
+    fields.push_back(Field("idVendor", 116, 117, Hex16(t, kVendorId)));
+    fields.push_back(Field("idProduct", 118, 119, Hex16(t, kProductId)));
+    fields.push_back(Field("bcdDevice", 120, 121, Hex16(t, kDeviceRevision)));
     const uint8_t b122 = t[kPowerOrStandby];
     const unsigned standby = (b122 & 0x0F) >= 1 && (b122 & 0x0F) <= 11 ? b122 & 0x0Fu : 0u;
     if (format4) {
-        text += Line("power byte", 122, 122,
+        fields.push_back(Field("power byte", 122, 122,
                      Format("0x%02X standby_timer %u, LP if Idle %u, LP if U3 %u", b122, standby, (b122 >> 4) & 3u,
-                            (b122 >> 6) & 3u));
+                            (b122 >> 6) & 3u)));
         const uint8_t b123 = t[kPcie];
-        text += Line("PCIe byte", 123, 123,
+        fields.push_back(Field("PCIe byte", 123, 123,
                      Format("0x%02X PCIE ASPM %u, Force PCIE Speed %u, Force PCIE Lane %u", b123, b123 & 3u,
-                            (b123 >> 2) & 3u, (b123 >> 4) & 3u));
+                            (b123 >> 2) & 3u, (b123 >> 4) & 3u)));
     } else {
-        text += Line("standby byte", 122, 122,
-                     Format("0x%02X standby_timer %u, WTG %s", b122, standby, OnOff(!(b122 & 0x10))));
+        fields.push_back(Field("standby byte", 122, 122,
+                     Format("0x%02X standby_timer %u, WTG %s", b122, standby, OnOff(!(b122 & 0x10)))));
     }
-    text += Line("fixed", 124, 124, Format("0x%02X (expected 0x02)", t[kFixed02]));
+    fields.push_back(Field("fixed", 124, 124, Format("0x%02X (expected 0x02)", t[kFixed02])));
     static const char* const names4[8] = {"USB removable", "Eup", "Two LEDS", "WTG",
                                           "U1/U2", "Low Power Mode", "2TB", "Slow Enumeration"};
     static const char* const names1[8] = {"reserved", "Eup", "Two LEDS", "hdd_standby",
                                           "U1/U2", "Low Power Mode", "2TB", "Slow Enumeration"};
-    text += Line("option bits", 125, 125, OptionBits(t[kOptions], format4 ? names4 : names1));
-    text += Line("signature", 126, 126,
-                 Format("0x%02X (%s)", t[kSignature], t[kSignature] == kSignatureValue ? "ok" : "expected 0x5A"));
+    fields.push_back(Field("option bits", 125, 125, OptionBits(t[kOptions], format4 ? names4 : names1)));
+    fields.push_back(Field("signature", 126, 126,
+                 Format("0x%02X (%s)", t[kSignature], t[kSignature] == kSignatureValue ? "ok" : "expected 0x5A")));
     ConfigTable table;
     std::copy(t.begin(), t.end(), table.begin());
     const uint8_t sum = ucConfigTableChecksum(table);
-    text += Line("checksum", 127, 127,
+    fields.push_back(Field("checksum", 127, 127,
                  Format("0x%02X (%s, sum of bytes 4..126 is 0x%02X)", t[kChecksum], sum == t[kChecksum] ? "ok" : "BAD",
-                        sum));
-    return text;
+                        sum)));
+    return fields;
 }
 
-std::string strDecodeU4ConfigTable(const TableBytes& t)
+std::vector<TableField> DecodeU4ConfigTableFields(const TableBytes& t)
 {
     using namespace u4_table;
     U4ConfigTable block;
     std::copy(t.begin(), t.end(), block.begin());
-    std::string text = "U4ConfigTable\n";
-    text += Line("(not used)", 0, 3, Format("%02X %02X %02X %02X", t[0], t[1], t[2], t[3]));
-    text += Line("vendor name", 4, 43, Text(t, kVendorName, kNameCapacity));
-    text += Line("model name", 44, 83, Text(t, kModelName, kNameCapacity));
-    text += Line("component ID", 84, 89, strComponentIdFromU4Config(block));
+    std::vector<TableField> fields;
+    fields.push_back(Field("(not used)", 0, 3, Format("%02X %02X %02X %02X", t[0], t[1], t[2], t[3])));
+    fields.push_back(Field("vendor name", 4, 43, Text(t, kVendorName, kNameCapacity)));
+    fields.push_back(Field("model name", 44, 83, Text(t, kModelName, kNameCapacity)));
+    fields.push_back(Field("component ID", 84, 89, strComponentIdFromU4Config(block)));
     const uint8_t b89 = t[kComponentIdHigh];
-    text += Line("U4 mode / 20G / x2", 89, 89,
-                 Format("U4 mode %u, 20G %s, x2 %s", (b89 >> 4) & 3u, OnOff(b89 & 0x40), OnOff(b89 & 0x80)));
-    text += Line("CL mode", 90, 90, Format("0x%02X CL mode %u", t[kCLMode], t[kCLMode] & 3u));
-    text += Line("USB4 vendor ID", 92, 93, Hex16(t, kVendorId));
-    text += Line("USB4 product ID", 94, 95, Hex16(t, kProductId));
-    text += Line("USB4 test ID", 96, 99, Format("%08X", LE(t, kTestId, 4)));
-    text += Line("BCD product FW", 100, 101, Hex16(t, kBcdProductFW));
-    text += Line("product HW", 102, 102, Format("%02X", t[kProductHW]));
-    text += Line("MinFW", 103, 103, Format("%02X", t[kMinFW]));
-    text += Line("TBT3 vendor ID", 108, 109, Hex16(t, kTBT3VendorId));
-    text += Line("TBT3 model ID", 110, 111, Hex16(t, kTBT3ModelId));
-    text += Line("TBT3 model revision", 112, 112, Format("%02X", t[kTBT3ModelRevision]));
-    text += Line("PCI vendor ID", 116, 117, Hex16(t, kPciVendorId));
-    text += Line("PCI device ID", 118, 119, Hex16(t, kPciDeviceId));
-    text += Line("relink signature", 124, 125,
-                 Format("worker count %u, device index %u", t[kRelinkWorkerCount], t[kRelinkDeviceIndex]));
-    text += Line("signature", 126, 126,
-                 Format("0x%02X (%s)", t[kSignature], t[kSignature] == kSignatureValue ? "ok" : "expected 0xA5"));
+    fields.push_back(Field("U4 mode / 20G / x2", 89, 89,
+                 Format("U4 mode %u, 20G %s, x2 %s", (b89 >> 4) & 3u, OnOff(b89 & 0x40), OnOff(b89 & 0x80))));
+    fields.push_back(Field("CL mode", 90, 90, Format("0x%02X CL mode %u", t[kCLMode], t[kCLMode] & 3u)));
+    fields.push_back(Field("USB4 vendor ID", 92, 93, Hex16(t, kVendorId)));
+    fields.push_back(Field("USB4 product ID", 94, 95, Hex16(t, kProductId)));
+    fields.push_back(Field("USB4 test ID", 96, 99, Format("%08X", LE(t, kTestId, 4))));
+    fields.push_back(Field("BCD product FW", 100, 101, Hex16(t, kBcdProductFW)));
+    fields.push_back(Field("product HW", 102, 102, Format("%02X", t[kProductHW])));
+    fields.push_back(Field("MinFW", 103, 103, Format("%02X", t[kMinFW])));
+    fields.push_back(Field("TBT3 vendor ID", 108, 109, Hex16(t, kTBT3VendorId)));
+    fields.push_back(Field("TBT3 model ID", 110, 111, Hex16(t, kTBT3ModelId)));
+    fields.push_back(Field("TBT3 model revision", 112, 112, Format("%02X", t[kTBT3ModelRevision])));
+    fields.push_back(Field("PCI vendor ID", 116, 117, Hex16(t, kPciVendorId)));
+    fields.push_back(Field("PCI device ID", 118, 119, Hex16(t, kPciDeviceId)));
+    fields.push_back(Field("relink signature", 124, 125,
+                 Format("worker count %u, device index %u", t[kRelinkWorkerCount], t[kRelinkDeviceIndex])));
+    fields.push_back(Field("signature", 126, 126,
+                 Format("0x%02X (%s)", t[kSignature], t[kSignature] == kSignatureValue ? "ok" : "expected 0xA5")));
     const uint8_t sum = ucU4ConfigChecksum(block);
-    text += Line("checksum", 127, 127,
+    fields.push_back(Field("checksum", 127, 127,
                  Format("0x%02X (%s, sum of bytes 0..122 is 0x%02X)", t[kChecksum], sum == t[kChecksum] ? "ok" : "BAD",
-                        sum));
-    return text;
+                        sum)));
+    return fields;
+}
+
+std::string strDecodeConfigTable(const TableBytes& table, uint8_t ucConfigFormat)
+{
+    const int format = ucConfigFormat == kConfigFormat4 ? 4 : 1;
+    return Lines(Format("ConfigTable (format %d)", format), DecodeConfigTableFields(table, ucConfigFormat));
+}
+
+std::string strDecodeU4ConfigTable(const TableBytes& table)
+{
+    return Lines("U4ConfigTable", DecodeU4ConfigTableFields(table));
 }

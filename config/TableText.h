@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/ConfigTable.h"
 
@@ -21,7 +22,18 @@ enum class TableKind { kConfigFormat1, kConfigFormat4, kU4Config, kUnknown };
 TableKind GuessTableKind(const TableBytes& table);
 const char* TableKindName(TableKind kind);
 
-// One line per field: name, byte range, value and its meaning; signature and
-// checksum with the expected values.
+// One field of a decoded table: its name, first and last byte, and its value
+// with its meaning.
+struct TableField {
+    std::string name;
+    size_t first, last;
+    std::string value;
+};
+// Every field of the table in byte order; signature and checksum with the
+// expected values.
+std::vector<TableField> DecodeConfigTableFields(const TableBytes& table, uint8_t ucConfigFormat);
+std::vector<TableField> DecodeU4ConfigTableFields(const TableBytes& table);
+
+// The fields under a title line, one line each: name, byte range, value.
 std::string strDecodeConfigTable(const TableBytes& table, uint8_t ucConfigFormat);
 std::string strDecodeU4ConfigTable(const TableBytes& table);

@@ -333,6 +333,7 @@ bool bBuildPowerConfigBlock(const std::string& source, std::array<uint8_t, kPowe
     block[2] = 0x00;
     block[3] = 0x00;
     size_t field = 0;
+    size_t values = 0;
     size_t start = 0;
     while (start <= text.size() && !text.empty()) {
         const size_t comma = text.find(',', start);
@@ -348,10 +349,16 @@ bool bBuildPowerConfigBlock(const std::string& source, std::array<uint8_t, kPowe
                 return false;
             }
             block[4 + field] = static_cast<uint8_t>(std::stoul(value, nullptr, 16));
+            ++values;
         }
         ++field;
         if (comma == std::string::npos) break;
         start = comma + 1;
+    }
+    if (values == 0) {
+        // An empty list would write a block of nothing but 0xFF to the bridge.
+        error = "the file holds no values";
+        return false;
     }
     return true;
 }

@@ -1,0 +1,25 @@
+# Writes one manual page from pages.in: cmake -DSOURCE=pages.in -DPAGE=NAME
+# -DOUTPUT=NAME.1 -DVERSION=... -P GeneratePages.cmake. Lines between "@page
+# NAME" and "@end" go only into NAME's page; other pages' blocks are left out.
+cmake_policy(VERSION 3.25)
+file(READ "${SOURCE}" source)
+# Semicolons of the text would split the list of lines: hold them aside.
+string(REPLACE ";" "@SEMICOLON@" source "${source}")
+string(REPLACE "\n" ";" lines "${source}")
+set(text "")
+set(current "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^@page (.+)$")
+    set(current "${CMAKE_MATCH_1}")
+  elseif(line STREQUAL "@end")
+    set(current "")
+  elseif(current STREQUAL "" OR current STREQUAL PAGE)
+    string(APPEND text "${line}\n")
+  endif()
+endforeach()
+string(REPLACE "@SEMICOLON@" ";" text "${text}")
+string(STRIP "${text}" text)
+string(TIMESTAMP date "%Y-%m-%d" UTC)
+string(REPLACE "@DATE@" "${date}" text "${text}")
+string(REPLACE "@VERSION@" "${VERSION}" text "${text}")
+file(WRITE "${OUTPUT}" "${text}\n")
