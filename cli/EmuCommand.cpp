@@ -4,6 +4,7 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
+#include "emu/PdTunnel.h"
 #include "platform/emu/EmuStation.h"
 
 namespace {
@@ -121,7 +122,8 @@ int Fault(const cli::Args& args)
 
 // Applies "key=value" settings to a bridge: hub=H port=P controller=C, cdrom=N|off,
 // u4mode=legacy|tbt3|pcie|usb3, link=full|high|super|superx2|plus|plusx2,
-// serial=on|off, disk_size_mib=N, present=0|1, and any other state key as is.
+// serial=on|off, disk_size_mib=N, present=0|1, pd.KEY=VALUE for the PD controller
+// and MCU behind the bridge (unknown pd. keys are refused), and any other state key as is.
 bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::string& value, std::string& error)
 {
     if (key == "hub" || key == "port" || key == "controller") {
@@ -143,6 +145,8 @@ bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::
     } else if (key == "serial") {
         if (value != "on" && value != "off") return error = "serial is on or off", false;
         bridge.SetSerialStringOff(value == "off");
+    } else if (key.rfind("pd.", 0) == 0) {
+        return emu::PdTunnel::ApplySetting(bridge.Folder(), key.substr(3), value, error);
     } else {
         bridge.Set(key, value);
     }
@@ -322,5 +326,8 @@ DEVEDA_CLI_COMMAND("emu", RunEmu,
                    "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table\n"
                    "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
                    "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
+                   "                                pd.vendor=none|richtek|cypress|ccg3 pd.mcu=none|stm pd.mode=1|2\n"
+                   "                                pd.fail=SUB [pd.fail_count=N] pd.no_answer=1 pd.corrupt_row=N\n"
+                   "                                pd.replug=never pd.replug_ms=MS pd.version_row=N\n"
                    "  emu hub add controller=C [hub=H] port=P [ports=N]      an external hub\n"
                    "  emu decoy add kind=stick|sata disk=D serial=S [controller=C hub=H port=P]");

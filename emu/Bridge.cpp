@@ -6,6 +6,7 @@
 #include <random>
 
 #include "emu/NvmeDisk.h"
+#include "emu/PdTunnel.h"
 #include "emu/Sha256.h"
 #include "util/Clock.h"
 
@@ -479,6 +480,7 @@ void Bridge::Execute(ScsiExchange& exchange)
     case kOpKey: KeyCommand(exchange); break;
     case kOpAtaPassThrough12: AtaPassThrough(exchange); break;
     case kOpNvmePassThrough: NvmeDisk(m_Folder).NvmePassThrough(exchange); break;
+    case kOpPdTunnel: PdTunnel(m_Folder).Execute(exchange); break;
     default: exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode); break;
     }
 }
