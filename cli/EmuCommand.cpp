@@ -304,6 +304,7 @@ int RunEmu(const cli::Args& args)
         if (!station || !station->ModifyBridge(static_cast<int>(*id), [](emu::Bridge& bridge) {
                 bridge.SetPresent(true);
                 bridge.Boot();
+                emu::PdTunnel::PowerCycle(bridge.Folder());
             }))
             return 1;
         return 0;
@@ -323,7 +324,7 @@ DEVEDA_CLI_COMMAND("emu", RunEmu,
                    "  emu remove BRIDGE             unplug a bridge for good\n"
                    "  emu image FILE --version HEX12 [--size BYTES] [--signature HEX]   a bootable firmware image\n"
                    "  emu plug BRIDGE | emu unplug BRIDGE   plug a bridge in (new disk number) or pull it out\n"
-                   "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table\n"
+                   "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table, its PD chips restart\n"
                    "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
                    "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
                    "                                pd.vendor=none|richtek|cypress|ccg3 pd.mcu=none|stm pd.mode=1|2\n"
