@@ -8,6 +8,7 @@
 #include "pd/PDFirmwareFile.h"
 #include "pd/PDPorts.h"
 #include "pd/PowerDelivery.h"
+#include "pd/TIUpdate.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ constexpr const char* kUsage =
     "                    (exit 0 when the file may be programmed, 1 when not)\n"
     "  pd info --disk N [--pd FILE]... [--mcu FILE]   PD chip, MCU, device mode, device and file versions\n"
     "  pd update --disk N|--all [--pd FILE]... [--mcu FILE]   update every chosen port (exit 0 when all PASS);\n"
-    "                    each port takes the --pd file that fits its chip";
+    "                    each port takes the --pd file that fits its chip\n"
+    "  pd ti --disk N FILE   the TI PD controller update of the bridge on disk N, every step shown";
 
 void PrintCypress(const pd::CypressFile& file)
 {
@@ -197,12 +199,24 @@ int Update(const cli::Args& args)
     return passed == static_cast<int>(outcomes.size()) ? 0 : 1;
 }
 
+int Ti(const cli::Args& args)
+{
+    const auto disk = args.size() == 3 && args[0] == "--disk" ? cli::ParseInteger(args[1], 1, 255) : std::nullopt;
+    if (!disk) return cli::UsageError("usage: pd ti --disk N FILE");
+    pd::CTIPDUpdate ti;
+    const int result = ti.iTI_PD_FWUpdate(static_cast<int>(*disk), args[2],
+                                          [](const std::string& text) { std::printf("%s\n", text.c_str()); });
+    std::printf("TI PD update of disk %ld: %s (code %d)\n", *disk, result == 0 ? "PASS" : "FAIL", result);
+    return result == 0 ? 0 : 1;
+}
+
 int Pd(const cli::Args& args)
 {
     if (args.empty()) return cli::UsageError("pd: inspect, info or update expected");
     const cli::Args rest(args.begin() + 1, args.end());
     if (args[0] == "info") return Info(rest);
     if (args[0] == "update") return Update(rest);
+    if (args[0] == "ti") return Ti(rest);
     if (args[0] != "inspect") return cli::UsageError("pd: unknown subcommand '" + args[0] + "'");
     if (args.size() != 2) return cli::UsageError("pd inspect: exactly one FILE expected");
     return Inspect(args[1]);

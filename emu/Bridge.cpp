@@ -7,6 +7,7 @@
 
 #include "emu/NvmeDisk.h"
 #include "emu/PdTunnel.h"
+#include "emu/TiPdController.h"
 #include "emu/Sha256.h"
 #include "util/Clock.h"
 
@@ -481,6 +482,7 @@ void Bridge::Execute(ScsiExchange& exchange)
     case kOpAtaPassThrough12: AtaPassThrough(exchange); break;
     case kOpNvmePassThrough: NvmeDisk(m_Folder).NvmePassThrough(exchange); break;
     case kOpPdTunnel: PdTunnel(m_Folder).Execute(exchange); break;
+    case kOpTiPd: TiPdController(m_Folder).Execute(exchange); break;
     default: exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode); break;
     }
 }
