@@ -194,7 +194,10 @@ int Update(const cli::Args& args)
     for (const auto& port : ports) std::printf("port %d: disk %d, USB serial %s\n", port.port, port.drive, port.serial.c_str());
     const auto outcomes = dialog.OnBnClickedButtonPdStart(ports);
     int passed = 0;
-    for (const auto& outcome : outcomes) passed += outcome.result == 0;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        std::printf("port %zu: disk %d %s\n", i, outcomes[i].drive, outcomes[i].result == 0 ? "PASS" : "FAIL");
+        passed += outcomes[i].result == 0;
+    }
     std::printf("%d of %zu ports PASS\n", passed, outcomes.size());
     return passed == static_cast<int>(outcomes.size()) ? 0 : 1;
 }

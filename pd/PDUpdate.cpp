@@ -218,6 +218,7 @@ int CPDUpdateDlg::PDFWUpdateThreadFun(PortRun& run)
         run.Status(kPDStatusPass);
         run.Progress(100);
     }
+    run.outcome.drive = run.port.drive;
     run.outcome.version = GetPDFWVersion(run.port);
     run.queue.Push([o = &m_Observer, port, v = run.outcome.version, result] {
         o->OnVersion(port, v);

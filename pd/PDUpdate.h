@@ -77,6 +77,7 @@ using PDRelinkFinder = std::function<std::optional<int>(const PDPort&)>;
 
 struct PDPortOutcome {
     int result = kPDResultNotRecognised;
+    int drive = 0;  // the port's disk number at the end (it changes with the power cycle)
     bool pdPass = false;
     bool mcuPass = false;
     std::string version;
