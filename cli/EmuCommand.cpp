@@ -75,6 +75,8 @@ int Show(const cli::Args& args)
         for (int image = 0; image < 2; ++image)
             std::printf("  image %d: %zu bytes, version %s\n", image, bridge.FirmwareImage(image).size(),
                         bridge.ImageVersion(image).c_str());
+        if (const std::string pd = emu::PdTunnel(bridge.Folder()).StateText(); !pd.empty())
+            std::printf("  pd: %s\n", pd.c_str());
         std::printf("  registers:\n");
         PrintRegister(bridge, emu::reg::kFirmwareVersion, 7);
         for (uint32_t address : {emu::reg::kVariantRevision, emu::reg::kUsbMode, emu::reg::kUsbConnection,

@@ -193,6 +193,7 @@ int Update(const cli::Args& args)
     if (ports.empty()) return 1;
     for (const auto& port : ports) std::printf("port %d: disk %d, USB serial %s\n", port.port, port.drive, port.serial.c_str());
     const auto outcomes = dialog.OnBnClickedButtonPdStart(ports);
+    dialog.ClosePDBuses(outcomes);
     int passed = 0;
     for (size_t i = 0; i < outcomes.size(); ++i) {
         std::printf("port %zu: disk %d %s\n", i, outcomes[i].drive, outcomes[i].result == 0 ? "PASS" : "FAIL");

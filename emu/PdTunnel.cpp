@@ -60,6 +60,13 @@ std::string PdTunnel::McuFlash(uint32_t offset, uint32_t size) const
     return bytes;
 }
 
+std::string PdTunnel::StateText() const
+{
+    std::string text;
+    for (const auto& [key, value] : m_State.Values()) text += (text.empty() ? "" : " ") + key + "=" + value;
+    return text;
+}
+
 bool PdTunnel::ApplySetting(const std::filesystem::path& bridgeFolder, const std::string& key,
                             const std::string& value, std::string& error)
 {

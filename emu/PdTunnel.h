@@ -70,6 +70,8 @@ public:
     int Ccg3Mode() const { return static_cast<int>(m_State.GetInt("mode", 1)); }
     std::string PdMemory(uint32_t offset, uint32_t size) const;
     std::string McuFlash(uint32_t offset, uint32_t size) const;
+    // "key=value ..." of pd.ini, settings and tunnel state alike; empty when none.
+    std::string StateText() const;
 
 private:
     bool TakeFault(ScsiExchange& exchange, uint8_t sub);

@@ -195,6 +195,14 @@ std::vector<PDPortOutcome> CPDUpdateDlg::OnBnClickedButtonPdStart(const std::vec
     return outcomes;
 }
 
+void CPDUpdateDlg::ClosePDBuses(const std::vector<PDPortOutcome>& outcomes)
+{
+    CPowerDelivery pd(m_Station);
+    for (size_t port = 0; port < outcomes.size(); ++port)
+        if (pd.nClosePDI2CBus(outcomes[port].drive) != 0)
+            DBG_ERR("%s:%d: PD[%d] Close I2C Bus Failed", static_cast<int>(port));
+}
+
 int CPDUpdateDlg::PDFWUpdateThreadFun(PortRun& run)
 {
     DBG_MSG("%s:%d:  Start PD/MCU FW Update");

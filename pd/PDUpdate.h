@@ -97,6 +97,8 @@ public:
     std::string GetPDFWVersion(const PDPort& port);
     // Runs every port's update in its own thread and returns their outcomes.
     std::vector<PDPortOutcome> OnBnClickedButtonPdStart(const std::vector<PDPort>& ports);
+    // Closes the PD bus of every port that ran (as the dialog does when it goes).
+    void ClosePDBuses(const std::vector<PDPortOutcome>& outcomes);
 
 private:
     struct PortRun;
