@@ -86,3 +86,23 @@ TEST_F(PdStation, UpdateAllWithMixedControllers)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PdStation, RefusedFileStopsTheUpdateBeforeAnyPortIsTouched)
+{
+    const std::string st = Station();
+    ASSERT_EQ(RunCtl(st + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(st + "emu set 1 pd.mcu=stm pd.replug_ms=300").status, 0);
+    const std::string hex = (m_Folder.Path() / "mcu.hex").string();
+    std::ofstream(hex) << ":0400000001020304F2\n";  // no End Of File record
+    const auto r = RunCtl(st + "pd update --all --mcu " + hex);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(hex + ": no End Of File record"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("refused files, nothing written"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("port 0:"), std::string::npos) << r.output;
+    EXPECT_EQ(RunCtl(st + "emu show").output.find("mcu_flash"), std::string::npos);
+    EXPECT_EQ(RunCtl(st + "pd update --disk 1").status, 2);
+}
+
+}  // namespace
