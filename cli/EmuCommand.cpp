@@ -4,6 +4,7 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
+#include "emu/PdTunnel.h"
 #include "platform/emu/EmuStation.h"
 
 namespace {
@@ -74,6 +75,8 @@ int Show(const cli::Args& args)
         for (int image = 0; image < 2; ++image)
             std::printf("  image %d: %zu bytes, version %s\n", image, bridge.FirmwareImage(image).size(),
                         bridge.ImageVersion(image).c_str());
+        if (const std::string pd = emu::PdTunnel(bridge.Folder()).StateText(); !pd.empty())
+            std::printf("  pd: %s\n", pd.c_str());
         std::printf("  registers:\n");
         PrintRegister(bridge, emu::reg::kFirmwareVersion, 7);
         for (uint32_t address : {emu::reg::kVariantRevision, emu::reg::kUsbMode, emu::reg::kUsbConnection,
@@ -121,7 +124,8 @@ int Fault(const cli::Args& args)
 
 // Applies "key=value" settings to a bridge: hub=H port=P controller=C, cdrom=N|off,
 // u4mode=legacy|tbt3|pcie|usb3, link=full|high|super|superx2|plus|plusx2,
-// serial=on|off, disk_size_mib=N, present=0|1, and any other state key as is.
+// serial=on|off, disk_size_mib=N, present=0|1, pd.KEY=VALUE for the PD controller
+// and MCU behind the bridge (unknown pd. keys are refused), and any other state key as is.
 bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::string& value, std::string& error)
 {
     if (key == "hub" || key == "port" || key == "controller") {
@@ -143,6 +147,8 @@ bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::
     } else if (key == "serial") {
         if (value != "on" && value != "off") return error = "serial is on or off", false;
         bridge.SetSerialStringOff(value == "off");
+    } else if (key.rfind("pd.", 0) == 0) {
+        return emu::PdTunnel::ApplySetting(bridge.Folder(), key.substr(3), value, error);
     } else {
         bridge.Set(key, value);
     }
@@ -300,6 +306,7 @@ int RunEmu(const cli::Args& args)
         if (!station || !station->ModifyBridge(static_cast<int>(*id), [](emu::Bridge& bridge) {
                 bridge.SetPresent(true);
                 bridge.Boot();
+                emu::PdTunnel::PowerCycle(bridge.Folder());
             }))
             return 1;
         return 0;
@@ -319,8 +326,11 @@ DEVEDA_CLI_COMMAND("emu", RunEmu,
                    "  emu remove BRIDGE             unplug a bridge for good\n"
                    "  emu image FILE --version HEX12 [--size BYTES] [--signature HEX]   a bootable firmware image\n"
                    "  emu plug BRIDGE | emu unplug BRIDGE   plug a bridge in (new disk number) or pull it out\n"
-                   "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table\n"
+                   "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table, its PD chips restart\n"
                    "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
                    "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
+                   "                                pd.vendor=none|richtek|cypress|ccg3 pd.mcu=none|stm pd.mode=1|2\n"
+                   "                                pd.fail=SUB [pd.fail_count=N] pd.no_answer=1 pd.corrupt_row=N\n"
+                   "                                pd.replug=never pd.replug_ms=MS pd.version_row=N\n"
                    "  emu hub add controller=C [hub=H] port=P [ports=N]      an external hub\n"
                    "  emu decoy add kind=stick|sata disk=D serial=S [controller=C hub=H port=P]");

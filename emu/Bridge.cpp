@@ -6,6 +6,8 @@
 #include <random>
 
 #include "emu/NvmeDisk.h"
+#include "emu/PdTunnel.h"
+#include "emu/TiPdController.h"
 #include "emu/Sha256.h"
 #include "util/Clock.h"
 
@@ -479,6 +481,8 @@ void Bridge::Execute(ScsiExchange& exchange)
     case kOpKey: KeyCommand(exchange); break;
     case kOpAtaPassThrough12: AtaPassThrough(exchange); break;
     case kOpNvmePassThrough: NvmeDisk(m_Folder).NvmePassThrough(exchange); break;
+    case kOpPdTunnel: PdTunnel(m_Folder).Execute(exchange); break;
+    case kOpTiPd: TiPdController(m_Folder).Execute(exchange); break;
     default: exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode); break;
     }
 }

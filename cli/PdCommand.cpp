@@ -1,0 +1,231 @@
+// devedactl pd: PD and MCU firmware files and the PD controllers behind the bridges.
+#include <cstdio>
+#include <map>
+
+#include "cli/CliCommand.h"
+#include "cli/CliText.h"
+#include "cli/EmulatedOperator.h"
+#include "pd/PDFirmwareFile.h"
+#include "pd/PDPorts.h"
+#include "pd/PowerDelivery.h"
+#include "pd/TIUpdate.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "  pd inspect FILE   kind, vendor, version, rows or records, and every reason the file is refused\n"
+    "                    (exit 0 when the file may be programmed, 1 when not)\n"
+    "  pd info --disk N [--pd FILE]... [--mcu FILE]   PD chip, MCU, device mode, device and file versions\n"
+    "  pd update --disk N|--all [--pd FILE]... [--mcu FILE]   update every chosen port (exit 0 when all PASS);\n"
+    "                    each port takes the --pd file that fits its chip\n"
+    "  pd ti --disk N FILE   the TI PD controller update of the bridge on disk N, every step shown";
+
+void PrintCypress(const pd::CypressFile& file)
+{
+    std::printf("silicon ID          0x%08X, revision 0x%02X, checksum type 0x%02X\n", file.header.dwSliconID,
+                file.header.ucSiliconRev, file.header.ucCheckSumType);
+    std::printf("rows                %zu", file.rows.size());
+    if (!file.rows.empty())
+        std::printf(" (0x%04X..0x%04X)", file.rows.front().wRowNum, file.rows.back().wRowNum);
+    std::printf("%s\n", file.bLowRows ? ", rows below 36: the version is not compared after the update" : "");
+}
+
+void PrintMCU(const pd::MCUFile& file)
+{
+    size_t counts[6] = {};
+    for (const auto& record : file.records)
+        if (record.ucDataType < 6) ++counts[record.ucDataType];
+    std::printf("records             %zu\n", file.records.size());
+    for (uint8_t type = 0; type < 6; ++type)
+        if (counts[type]) std::printf("  %-24s %zu\n", pd::HexRecordTypeName(type), counts[type]);
+    const auto image = pd::BuildMCUImage(file);
+    std::printf("image               0x%04X bytes at 0x%04X0000\n", image.length, image.upperAddress);
+}
+
+int Inspect(const std::string& path)
+{
+    const pd::PDFirmwareFile file = pd::LoadPDFirmwareFile(path);
+    std::printf("file                %s (%llu bytes)\n", path.c_str(), static_cast<unsigned long long>(file.fileSize));
+    std::printf("kind                %s\n", pd::PDFileKindName(file.kind));
+    std::printf("vendor code         %d\n", pd::FileVendorOfKind(file.kind));
+    if (file.kind != pd::PDFileKind::STMHex)
+        std::printf("version             %s\n", file.version.empty() ? "(none)" : file.version.c_str());
+    if (file.kind == pd::PDFileKind::Cypress) PrintCypress(file.cypress);
+    if (file.kind == pd::PDFileKind::STMHex) PrintMCU(file.mcu);
+    for (const auto& finding : file.findings) std::printf("%s\n", pd::FindingText(path, finding).c_str());
+    std::printf("verdict             %s\n", file.Accepted() ? "ACCEPTED" : "REFUSED");
+    return file.Accepted() ? 0 : 1;
+}
+
+const char* VendorName(int vendor)
+{
+    switch (vendor) {
+    case pd::kVendorRichtek: return "Richtek";
+    case pd::kVendorCypress: return "Cypress";
+    case pd::kVendorCCG3: return "Cypress CCG3";
+    case pd::kVendorCCG3Alt: return "Cypress CCG3 (5)";
+    default: return "none";
+    }
+}
+
+struct PortChoice {
+    std::optional<long> disk;
+    bool all = false;
+    pd::PDUpdateSettings settings;
+};
+
+std::optional<PortChoice> ParseChoice(const cli::Args& args, const std::string& what)
+{
+    PortChoice choice;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--disk" && i + 1 < args.size()) {
+            choice.disk = cli::ParseInteger(args[++i], 1, 255);
+            if (!choice.disk) return cli::UsageError(what + ": --disk takes a disk number"), std::nullopt;
+        } else if (args[i] == "--all") {
+            choice.all = true;
+        } else if (args[i] == "--pd" && i + 1 < args.size()) {
+            choice.settings.pdFiles.push_back(args[++i]);
+        } else if (args[i] == "--mcu" && i + 1 < args.size() && choice.settings.mcuFile.empty()) {
+            choice.settings.mcuFile = args[++i];
+        } else {
+            return cli::UsageError(what + ": unexpected '" + args[i] + "'"), std::nullopt;
+        }
+    }
+    choice.settings.pdEnabled = !choice.settings.pdFiles.empty();
+    choice.settings.mcuEnabled = !choice.settings.mcuFile.empty();
+    return choice;
+}
+
+// The ports a choice names; empty (reported) when none is there.
+std::vector<pd::PDPort> ChosenPorts(const PortChoice& choice)
+{
+    std::vector<pd::PDPort> ports = pd::FindPDPorts(platform::Station());
+    if (choice.disk)
+        std::erase_if(ports, [&](const pd::PDPort& port) { return port.drive != *choice.disk; });
+    if (ports.empty())
+        std::fprintf(stderr, "devedactl: no 795x bridge %s\n",
+                     choice.disk ? ("on disk " + std::to_string(*choice.disk)).c_str() : "found");
+    return ports;
+}
+
+int Info(const cli::Args& args)
+{
+    const auto choice = ParseChoice(args, "pd info");
+    if (!choice) return 2;
+    if (!choice->disk) return cli::UsageError("pd info: --disk N expected");
+    const auto ports = ChosenPorts(*choice);
+    if (ports.empty()) return 1;
+    const int drive = ports.front().drive;
+    pd::CPowerDelivery channel;
+    const int init = channel.nInitializedPDI2CBus(drive);
+    std::printf("disk                %d (USB serial %s)\n", drive, ports.front().serial.c_str());
+    std::printf("PD chip             %s (vendor code %d)%s\n", VendorName(channel.m_nPDChipVendor),
+                channel.m_nPDChipVendor, init == 0 ? "" : ", bus set-up FAILED");
+    std::printf("MCU                 %s\n", channel.m_nMCUChipVendor == pd::kVendorSTM ? "STM (vendor code 20)" : "none");
+    if (channel.m_nPDChipVendor == pd::kVendorCCG3 || channel.m_nPDChipVendor == pd::kVendorCCG3Alt)
+        std::printf("device mode         %d (bank %d)\n", channel.m_nCCG3DeviceMode, channel.m_nCCG3DeviceMode);
+    const bool ok = init == 0 && channel.nGetPDFWVersion(drive, true, false) == 0;
+    std::printf("PD version          %s\n", ok ? channel.m_strDeviceVersion.c_str() : "NULL");
+    std::printf("MCU version         %s\n", channel.m_nMCUChipVendor == pd::kVendorSTM ? "FFFF" : "NULL");
+    for (const auto& path : choice->settings.pdFiles) {
+        const auto file = pd::LoadPDFirmwareFile(path);
+        std::printf("PD file version     %s  %s%s\n", file.version.empty() ? "(none)" : file.version.c_str(),
+                    path.c_str(), file.Accepted() ? "" : " (REFUSED: see pd inspect)");
+    }
+    return ok ? 0 : 1;
+}
+
+// Prints what the update model reports, one line per event, and hands the
+// operator's power cycle to the emulated operator when there is one.
+class ConsoleView final : public pd::IPDUpdateObserver {
+public:
+    explicit ConsoleView(cli::EmulatedOperator* op) : m_Operator(op) {}
+    void OnStatus(int port, int code) override { std::printf("port %d: %s\n", port, pd::Show_Message(code).text); }
+    void OnProgress(int port, int percent, uint32_t rgb) override
+    {
+        int& last = m_LastPercent[port];
+        if (percent != 100 && percent - last < 10) return;
+        last = percent;
+        std::printf("port %d: %3d%%%s\n", port, percent, rgb == pd::kPDBarFailed ? " (red)" : "");
+    }
+    void OnVersion(int port, const std::string& text) override
+    {
+        std::string line = text;
+        for (char& c : line)
+            if (c == '\n') c = ' ';
+        std::printf("port %d: version %s\n", port, line.c_str());
+    }
+    void OnMessage(int port, const std::string& text) override
+    {
+        if (port < 0) std::printf("%s\n", text.c_str());
+        else std::printf("port %d: message: %s\n", port, text.c_str());
+    }
+    void OnPowerCycleRequest(int port, int drive) override
+    {
+        if (m_Operator && m_Operator->PowerCycle(drive))
+            std::printf("port %d: (emulated operator power-cycles disk %d)\n", port, drive);
+    }
+    void OnFinished(int port, int result) override
+    {
+        std::printf("port %d: %s (code %d)\n", port, result == 0 ? "PASS" : "FAIL", result);
+    }
+
+private:
+    cli::EmulatedOperator* m_Operator;
+    std::map<int, int> m_LastPercent;
+};
+
+int Update(const cli::Args& args)
+{
+    const auto choice = ParseChoice(args, "pd update");
+    if (!choice) return 2;
+    if (choice->all == choice->disk.has_value()) return cli::UsageError("pd update: --disk N or --all expected");
+    if (!choice->settings.pdEnabled && !choice->settings.mcuEnabled)
+        return cli::UsageError("pd update: --pd FILE and/or --mcu FILE expected");
+    const auto op = cli::EmulatedOperator::ForChosenStation();
+    ConsoleView view(op.get());
+    pd::CPDUpdateDlg dialog(platform::Station(), choice->settings, pd::RelinkBySerial(platform::Station()), view);
+    if (!dialog.LoadFiles()) {
+        std::fprintf(stderr, "devedactl: pd update: refused files, nothing written\n");
+        return 1;
+    }
+    const auto ports = ChosenPorts(*choice);
+    if (ports.empty()) return 1;
+    for (const auto& port : ports) std::printf("port %d: disk %d, USB serial %s\n", port.port, port.drive, port.serial.c_str());
+    const auto outcomes = dialog.OnBnClickedButtonPdStart(ports);
+    dialog.ClosePDBuses(outcomes);
+    int passed = 0;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        std::printf("port %zu: disk %d %s\n", i, outcomes[i].drive, outcomes[i].result == 0 ? "PASS" : "FAIL");
+        passed += outcomes[i].result == 0;
+    }
+    std::printf("%d of %zu ports PASS\n", passed, outcomes.size());
+    return passed == static_cast<int>(outcomes.size()) ? 0 : 1;
+}
+
+int Ti(const cli::Args& args)
+{
+    const auto disk = args.size() == 3 && args[0] == "--disk" ? cli::ParseInteger(args[1], 1, 255) : std::nullopt;
+    if (!disk) return cli::UsageError("usage: pd ti --disk N FILE");
+    pd::CTIPDUpdate ti;
+    const int result = ti.iTI_PD_FWUpdate(static_cast<int>(*disk), args[2],
+                                          [](const std::string& text) { std::printf("%s\n", text.c_str()); });
+    std::printf("TI PD update of disk %ld: %s (code %d)\n", *disk, result == 0 ? "PASS" : "FAIL", result);
+    return result == 0 ? 0 : 1;
+}
+
+int Pd(const cli::Args& args)
+{
+    if (args.empty()) return cli::UsageError("pd: inspect, info or update expected");
+    const cli::Args rest(args.begin() + 1, args.end());
+    if (args[0] == "info") return Info(rest);
+    if (args[0] == "update") return Update(rest);
+    if (args[0] == "ti") return Ti(rest);
+    if (args[0] != "inspect") return cli::UsageError("pd: unknown subcommand '" + args[0] + "'");
+    if (args.size() != 2) return cli::UsageError("pd inspect: exactly one FILE expected");
+    return Inspect(args[1]);
+}
+
+}  // namespace
+
+DEVEDA_CLI_COMMAND("pd", Pd, kUsage);
