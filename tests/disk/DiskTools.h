@@ -46,6 +46,14 @@ inline uint64_t AllocatedBytes(const std::filesystem::path& path)
     return static_cast<uint64_t>(info.st_blocks) * 512;
 }
 
+inline std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 inline std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
