@@ -144,6 +144,13 @@ TEST_F(Fat32FormatTest, LargestVolumeOfThePreCheckIsClean)
     EXPECT_LE(AllocatedBytes(), uint64_t{m_Format.Layout().systemAreaSize} * 512 + MiB);
 }
 
+TEST_F(Fat32FormatTest, LargestVolumeOf4096ByteSectorsIsClean)
+{
+    ASSERT_TRUE(Format(uint64_t{0xFFFFFFFE} * 4096, 4096, 128, "EDGE4K"));
+    ExpectFsckClean("EDGE4K");
+    ExpectMdirLabel("EDGE4K");
+}
+
 TEST_F(Fat32FormatTest, LowercaseAndLongLabelsReadBackAsWritten)
 {
     FormatAndJudge(1 * GiB, 512, 8, 8, "line7");
@@ -161,6 +168,15 @@ TEST_F(Fat32FormatTest, PreCheckRefusesTooSmallAndTooLargeVolumes)
     for (uint64_t sectors : {uint64_t{65535}, uint64_t{0xFFFFFFFF}}) {
         disktest::MakeSparseImage(Image(), sectors * 512);
         disk::CImageSectorDevice volume(Image(), 0, 0, 512);
+        ASSERT_TRUE(volume.Open());
+        EXPECT_FALSE(m_Format.bPreCheckFat32FormatParam(volume)) << sectors;
+        ASSERT_TRUE(m_Format.bSetFormatParam('E', 0, 0));
+        EXPECT_FALSE(m_Format.bFormatVolume(volume, "X")) << sectors;
+        EXPECT_EQ(AllocatedBytes(), 0u) << sectors;
+    }
+    for (uint64_t sectors : {uint64_t{65535}, uint64_t{0xFFFFFFFF}}) {
+        disktest::MakeSparseImage(Image(), sectors * 4096);
+        disk::CImageSectorDevice volume(Image(), 0, 0, 4096);
         ASSERT_TRUE(volume.Open());
         EXPECT_FALSE(m_Format.bPreCheckFat32FormatParam(volume)) << sectors;
         ASSERT_TRUE(m_Format.bSetFormatParam('E', 0, 0));
