@@ -1,7 +1,8 @@
 // Our FAT32 writer against mkfs.fat -F 32 on the same 1 TiB sparse image: wall
 // time and the bytes the image actually received (its allocated blocks), side by
-// side, with the ratios; both are timed until the image is on the disk. Both use the cluster size the partition step picks for
-// the disk size. Usage: fat32_bench [--size-gib N] [--folder DIR]
+// side, with the ratios; both are timed until the image is on the disk. Both use
+// the cluster size the partition step picks for the disk size.
+// Usage: fat32_bench [--size-gib N] [--folder DIR]
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,9 +1,11 @@
 // The FAT32 format procedure over a sector device, with its trace.
 #include "disk/Fat32Format.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cwchar>
 
 #include "log/DebugLog.h"
 #include "util/Clock.h"

@@ -69,7 +69,8 @@ bool CImageSectorDevice::WriteSectors(uint64_t lba, uint32_t count, const uint8_
     if (!InRange(lba, count)) return false;
     m_File.clear();
     m_File.seekp(static_cast<std::streamoff>(m_ullOffset + lba * m_dwBytesPerSector));
-    m_File.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(uint64_t{count} * m_dwBytesPerSector));
+    m_File.write(reinterpret_cast<const char*>(buffer),
+                 static_cast<std::streamsize>(uint64_t{count} * m_dwBytesPerSector));
     m_File.flush();
     return static_cast<bool>(m_File);
 }

@@ -2,6 +2,7 @@
 #include "disk/MbrPostProcess.h"
 
 #include <cerrno>
+#include <cwchar>
 #include <string>
 
 #include "log/DebugLog.h"
@@ -68,13 +69,15 @@ bool vPostProcessMbr(ISectorDevice& disk, uint32_t bytesPerSector, uint64_t disk
         util::SleepMs(kLockWaitMs);
         locked = disk.Lock();
     }
-    if (!locked) DBG_WRN("%s:%d: FSCTL_LOCK_VOLUME Fail , strPhysicalAddress %s , dwErrorCode:%d", address.c_str(), errno);
+    if (!locked)
+        DBG_WRN("%s:%d: FSCTL_LOCK_VOLUME Fail , strPhysicalAddress %s , dwErrorCode:%d", address.c_str(), errno);
     bool result = true;
     if (!disk.WriteSectors(0, 1, sector.Data())) {
         DBG_ERR("%s:%d: m_ucPhysicalAddress= %C, Write MBR  Fail , dwErrorCode %d", letter, errno);
         result = false;
     }
-    if (!disk.Dismount()) DBG_WRN("%s:%d:  FSCTL_DISMOUNT_VOLUME Fail , strLogicalAddress= %s,  dwErrorCode %d", address.c_str(), errno);
+    if (!disk.Dismount())
+        DBG_WRN("%s:%d:  FSCTL_DISMOUNT_VOLUME Fail , strLogicalAddress= %s,  dwErrorCode %d", address.c_str(), errno);
     if (locked && !disk.Unlock())
         DBG_WRN("%s:%d:  FSCTL_UNLOCK_VOLUME Fail , strLogicalAddress =%s dwErrorCode %d", address.c_str(), errno);
     return result;

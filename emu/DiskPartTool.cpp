@@ -159,7 +159,10 @@ public:
     }
 
 private:
-    uint64_t EntrySectors() const { return (kGptEntries * kGptEntrySize + m_Disk.bytesPerSector - 1) / m_Disk.bytesPerSector; }
+    uint64_t EntrySectors() const
+    {
+        return (kGptEntries * kGptEntrySize + m_Disk.bytesPerSector - 1) / m_Disk.bytesPerSector;
+    }
 
     std::vector<uint8_t> ReadSectors(uint64_t lba, uint64_t count) const
     {
@@ -320,7 +323,8 @@ private:
         if (is({"convert", "gpt"})) return Convert(Table::Style::kGpt);
         if (is({"create", "partition", "primary"})) return CreatePrimary(w);
         if (is({"select", "partition"}) && w.size() == 3) return SelectPartition(w[2]);
-        if (is({"assign"}) && w.size() == 2 && w[1].rfind("letter=", 0) == 0 && w[1].size() == 8) return Assign(w[1][7]);
+        if (is({"assign"}) && w.size() == 2 && w[1].rfind("letter=", 0) == 0 && w[1].size() == 8)
+            return Assign(w[1][7]);
         return "The arguments specified for this command are not valid.";
     }
 

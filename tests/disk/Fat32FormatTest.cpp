@@ -81,7 +81,8 @@ protected:
         EXPECT_EQ(MinfoValue(info.output, "reserved \\(boot\\) sectors:"), 32);
         EXPECT_EQ(MinfoValue(info.output, "fats:"), 2);
         EXPECT_EQ(MinfoValue(info.output, "rootCluster="), 2);
-        EXPECT_EQ(MinfoValue(info.output, "free clusters="), static_cast<long long>(m_Format.Layout().clusterCount - 1));
+        EXPECT_EQ(MinfoValue(info.output, "free clusters="),
+                  static_cast<long long>(m_Format.Layout().clusterCount - 1));
         EXPECT_NE(info.output.find("disk label=\"NO NAME    \""), std::string::npos) << info.output;
     }
 

@@ -12,7 +12,10 @@ using disk::Fat32Layout;
 
 uint32_t Le16(const std::vector<uint8_t>& b, size_t at) { return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8; }
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
-std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) { return std::string(b.begin() + at, b.begin() + at + n); }
+std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n)
+{
+    return std::string(b.begin() + at, b.begin() + at + n);
+}
 
 std::vector<uint8_t> BootSector(const Fat32Layout& layout, const disk::BootSectorFields& fields)
 {
