@@ -54,7 +54,10 @@ std::string CFat32Format::LogicalAddress() const { return std::string("\\\\.\\")
 
 bool CFat32Format::bSetFormatParam(char cDriveLetter, int iClusterSize, uint8_t bGptPartition)
 {
-    if (iClusterSize > static_cast<int>(kFat32MaxSectorsPerCluster) || iClusterSize < 0) {
+    // Above 128 sectors is refused; so is a size that is no power of two, which
+    // no FAT reader accepts.
+    const bool powerOfTwo = (iClusterSize & (iClusterSize - 1)) == 0;
+    if (iClusterSize > static_cast<int>(kFat32MaxSectorsPerCluster) || iClusterSize < 0 || !powerOfTwo) {
         DBG_ERR("%s:%d: bSetFormatParam: cDriveLetter %C , iClusterSize %d", static_cast<wint_t>(cDriveLetter),
                 iClusterSize);
         m_cDriveLetter = kNoDriveLetter;

@@ -22,7 +22,8 @@ public:
     CFat32Format& operator=(const CFat32Format&) = delete;
 
     // Drive letter, sectors per cluster (0: the partition size decides) and
-    // partition style. A cluster size above 128 sectors is refused.
+    // partition style. A cluster size above 128 sectors, or one that is no power
+    // of two, is refused.
     bool bSetFormatParam(char cDriveLetter, int iClusterSize, uint8_t bGptPartition);
 
     // Formats `volume`, the volume of the drive letter set before, with `label`

@@ -221,6 +221,16 @@ TEST_F(Fat32FormatTest, ClusterSizeAbove128IsRefused)
     EXPECT_EQ(AllocatedBytes(), 0u);
     EXPECT_TRUE(m_Format.bSetFormatParam('E', 128, 1));
     EXPECT_EQ(m_Format.ClusterSize(), 128);
+    EXPECT_EQ(m_Format.GptPartition(), 1);
+}
+
+TEST_F(Fat32FormatTest, ClusterSizeThatIsNoPowerOfTwoIsRefused)
+{
+    for (int sectors : {3, 12, 100, -8}) {
+        EXPECT_FALSE(m_Format.bSetFormatParam('E', sectors, 0)) << sectors;
+        EXPECT_EQ(m_Format.ClusterSize(), 0x7FFFFFFF);
+    }
+    for (int sectors : {0, 1, 2, 4, 8, 16, 32, 64}) EXPECT_TRUE(m_Format.bSetFormatParam('E', sectors, 0)) << sectors;
 }
 
 TEST_F(Fat32FormatTest, PartitionInsideADiskImageGetsTypeFat32Lba)
