@@ -104,6 +104,12 @@ bool CFat32Format::bFormatVolume(ISectorDevice& volume, const std::string& label
         return false;
     }
     if (m_iClusterSize == kRefusedClusterSize || m_cDriveLetter == kNoDriveLetter) return false;
+    // A label a FAT directory cannot hold would be an invalid entry on the volume.
+    if (!IsValidFatLabel(label)) {
+        DBG_ERR("%s:%d: bFormatVolume: Drive[%c]: label [%s] holds characters a FAT volume label cannot hold",
+                m_cDriveLetter, label.c_str());
+        return false;
+    }
     const FatStamp stamp = FatStampNow();
     m_dwVolumeId = Fat32VolumeId(stamp);
     const std::string address = LogicalAddress();

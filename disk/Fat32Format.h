@@ -27,7 +27,8 @@ public:
     bool bSetFormatParam(char cDriveLetter, int iClusterSize, uint8_t bGptPartition);
 
     // Formats `volume`, the volume of the drive letter set before, with `label`
-    // in its root directory. Drive C is never formatted. False on any failure,
+    // in its root directory. Drive C is never formatted, nor a volume whose label
+    // a FAT directory entry cannot hold. False on any failure,
     // including a failed sector write: a volume with holes in its system area
     // must not pass as formatted.
     bool bFormatVolume(ISectorDevice& volume, const std::string& label);

@@ -145,6 +145,15 @@ void FillFirstFatSector(uint8_t* sector)
     Put32(sector + 8, 0x0FFFFFFF);  // root directory: one cluster, end of chain
 }
 
+bool IsValidFatLabel(const std::string& label)
+{
+    for (const char c : label.substr(0, kLabelLength)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || std::strchr("\"*+,./:;<=>?[\\]|", c) != nullptr) return false;
+    }
+    return true;
+}
+
 void FillRootDirectory(uint8_t* block, const std::string& label, const FatStamp& stamp)
 {
     std::string text = label.substr(0, kLabelLength);

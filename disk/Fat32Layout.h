@@ -72,6 +72,10 @@ struct BootSectorFields {
     uint32_t volumeId = 0;
 };
 
+// Whether the label's first 11 characters may stand in a volume-label entry:
+// no control characters and none of " * + , . / : ; < = > ? [ \ ] |.
+bool IsValidFatLabel(const std::string& label);
+
 // Each fill writes a zero-filled buffer of one sector (the root block: of
 // RootBlockSectors() sectors).
 void FillBootSector(uint8_t* sector, const Fat32Layout& layout, const BootSectorFields& fields);

@@ -155,6 +155,7 @@ TEST_F(Fat32FormatTest, LargestVolumeOf4096ByteSectorsIsClean)
 TEST_F(Fat32FormatTest, LowercaseAndLongLabelsReadBackAsWritten)
 {
     FormatAndJudge(1 * GiB, 512, 8, 8, "line7");
+    FormatAndJudge(1 * GiB, 512, 8, 8, "A-B_C~1 #!");
     ASSERT_TRUE(Format(1 * GiB, 512, 8, "PRODUCTIONDISK"));
     ExpectMtoolsReads(512, 8, 2 * 1024 * 1024, "PRODUCTIOND");
 }
@@ -198,6 +199,12 @@ TEST_F(Fat32FormatTest, TooFewClustersForFat32WritesNothing)
     // which every reader takes for FAT16.
     EXPECT_FALSE(Format(65536 * 512, 512, 1, "SMALL"));
     EXPECT_LT(m_Format.Layout().clusterCount, disk::kFat32MinClusters);
+    EXPECT_EQ(AllocatedBytes(), 0u);
+}
+
+TEST_F(Fat32FormatTest, LabelAFatEntryCannotHoldWritesNothing)
+{
+    EXPECT_FALSE(Format(1 * GiB, 512, 8, "A*B?"));
     EXPECT_EQ(AllocatedBytes(), 0u);
 }
 

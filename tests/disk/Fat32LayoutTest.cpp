@@ -165,6 +165,15 @@ TEST(Fat32Layout, BlankLabelWritesNoEntry)
     }
 }
 
+TEST(Fat32Layout, LabelCharactersAFatEntryCannotHold)
+{
+    for (const std::string label : {"DEVEDA", "line 7", "A-B_C~1", "", "PRODUCTIONDISK?"})
+        EXPECT_TRUE(disk::IsValidFatLabel(label)) << label;  // the last one is cut before the '?'
+    for (const std::string label : {"A*B", "X?", "A.B", "A/B", "A\\B", "A:B", "A|B", "A\"B", "A+B", "A,B", "A;B",
+                                    "A<B", "A=B", "A>B", "A[B", "A]B", "A\tB", "A\x7F"})
+        EXPECT_FALSE(disk::IsValidFatLabel(label)) << label;
+}
+
 TEST(Fat32Layout, VolumeIdFromTheLocalClock)
 {
     // 2026-12-09 02:30:54.123: low half 9 + 12*256 + 12 + 54*256, high half 30 + 2*256 + 2026.
