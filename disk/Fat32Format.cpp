@@ -45,6 +45,11 @@ void CFat32Format::Reset()
     m_dwVolumeId = 0;
     m_dwTotalSectors = 0;
     m_Layout = Fat32Layout{};
+    ReleaseBuffers();
+}
+
+void CFat32Format::ReleaseBuffers()
+{
     m_BootSector = AlignedBuffer{};
     m_FsInfoSector = AlignedBuffer{};
     m_FirstFatSector = AlignedBuffer{};
@@ -134,15 +139,11 @@ bool CFat32Format::bFormatVolume(ISectorDevice& volume, const std::string& label
         if (!volume.UpdateProperties())
             DBG_ERR("%s:%d: bFormatVolume: %C IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d",
                     static_cast<wint_t>(m_cDriveLetter), errno);
-        m_BootSector = AlignedBuffer{};
-        m_FsInfoSector = AlignedBuffer{};
-        m_FirstFatSector = AlignedBuffer{};
+        ReleaseBuffers();
         return result;
     } catch (...) {
         if (locked) volume.Unlock();
-        m_BootSector = AlignedBuffer{};
-        m_FsInfoSector = AlignedBuffer{};
-        m_FirstFatSector = AlignedBuffer{};
+        ReleaseBuffers();
         DBG_ERR("%s:%d: bFormatVolume: %C dwErrorCode %d", static_cast<wint_t>(m_cDriveLetter), errno);
         return false;
     }

@@ -53,6 +53,7 @@ public:
 
 private:
     void Reset();
+    void ReleaseBuffers();
     bool FormatLocked(ISectorDevice& volume, const std::string& label, const FatStamp& stamp);
     bool WriteSystemArea(ISectorDevice& volume, const std::string& label, const FatStamp& stamp);
     std::string LogicalAddress() const;
