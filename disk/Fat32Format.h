@@ -1,0 +1,77 @@
+#pragma once
+// Our own FAT32 formatter: lays a FAT32 file system onto an existing partition
+// with raw sector writes (32 reserved sectors, two FATs, root directory in
+// cluster 2, FSInfo in sector 1, backup boot sector in sector 6). Only the system
+// area is written, never the data area.
+#include <cstdint>
+#include <string>
+
+#include "disk/Fat32Layout.h"
+#include "disk/SectorDevice.h"
+
+namespace disk {
+
+class CFat32Format {
+public:
+    static constexpr char kNoDriveLetter = 0x7F;
+    static constexpr int kRefusedClusterSize = 0x7FFFFFFF;
+
+    CFat32Format();
+    ~CFat32Format();
+    CFat32Format(const CFat32Format&) = delete;
+    CFat32Format& operator=(const CFat32Format&) = delete;
+
+    // Drive letter, sectors per cluster (0: the partition size decides) and
+    // partition style. A cluster size above 128 sectors, or one that is no power
+    // of two, is refused.
+    bool bSetFormatParam(char cDriveLetter, int iClusterSize, uint8_t bGptPartition);
+
+    // Formats `volume`, the volume of the drive letter set before, with `label`
+    // in its root directory. Drive C is never formatted, nor a volume whose label
+    // a FAT directory entry cannot hold. False on any failure,
+    // including a failed sector write: a volume with holes in its system area
+    // must not pass as formatted.
+    bool bFormatVolume(ISectorDevice& volume, const std::string& label);
+
+    // Reads geometry and partition information and checks the size: 65,536 to
+    // 0xFFFFFFFE sectors.
+    bool bPreCheckFat32FormatParam(ISectorDevice& volume);
+
+    uint8_t bGetSectorsPerCluster(uint64_t partitionLength, uint32_t bytesPerSector) const;
+
+    // Zeroes `count` sectors from `first` in bursts of 128 sectors; every burst
+    // is tried, false when any failed.
+    bool vZeroSectors(ISectorDevice& volume, uint64_t first, uint32_t bytesPerSector, uint64_t count);
+    // `count` sectors from `buffer` at `sector` of the volume.
+    bool vWriteSect(ISectorDevice& volume, uint64_t sector, const uint8_t* buffer, uint32_t count);
+
+    char DriveLetter() const { return m_cDriveLetter; }
+    int ClusterSize() const { return m_iClusterSize; }
+    uint8_t GptPartition() const { return m_bGptPartition; }
+    // The layout of the last format that got past the pre-check.
+    const Fat32Layout& Layout() const { return m_Layout; }
+
+private:
+    void Reset();
+    void ReleaseBuffers();
+    bool FormatLocked(ISectorDevice& volume, const std::string& label, const FatStamp& stamp);
+    bool WriteSystemArea(ISectorDevice& volume, const std::string& label, const FatStamp& stamp);
+    std::string LogicalAddress() const;
+
+    char m_cDriveLetter = kNoDriveLetter;
+    int m_iClusterSize = 0;
+    uint8_t m_bGptPartition = 0;
+    VolumeGeometry m_Geometry;
+    uint32_t m_dwBytesPerSector = 0;
+    uint32_t m_dwVolumeId = 0;
+    uint32_t m_dwTotalSectors = 0;
+    Fat32Layout m_Layout;
+    AlignedBuffer m_BootSector;
+    AlignedBuffer m_FsInfoSector;
+    AlignedBuffer m_FirstFatSector;
+};
+
+// The local date and time now, for the volume ID and the label entry.
+FatStamp FatStampNow();
+
+}  // namespace disk
