@@ -22,6 +22,12 @@ uint16_t HexValue(const char* text)
 }
 }  // namespace
 
+const char* PortPhaseText(uint8_t phase)
+{
+    static const char* const kTexts[] = {"waiting", "USB status", "key", "update", "reload", "config check", "done"};
+    return phase < std::size(kTexts) ? kTexts[phase] : "";
+}
+
 CDeviceWorker::CDeviceWorker(const RunContext& run, RunResources& resources, uint8_t port)
     : m_Run(run),
       m_Resources(resources),
@@ -51,23 +57,28 @@ void CDeviceWorker::Run(const std::stop_token& stop)
     uint8_t r = m_Device.m_ucDevIdx > 16 ? 0 : 1;
     try {
         if (f.m_bUsbStatusCheck) {
+            m_Worker.ucPhase = kPhaseUsbStatus;
             r = StepUsbStatus(r);
             ShowStep(kColStatus, true, m_Results.UsbStatusResult);
             AddIncrement();
         }
         if (f.m_bSendSHA256Key) {
+            m_Worker.ucPhase = kPhaseKey;
             if (!IsPcie()) r = f.m_bSupportSHA256 ? m_Resources.dev.vSHA256_SendKey(m_Port) : 0;
             AddIncrement();
         }
         if (!stop.stop_requested() && f.m_bUpdateFW) {
+            m_Worker.ucPhase = kPhaseUpdate;
             r = StepUpdate(r);
             ShowStep(kColUpdate, true, m_Results.UpdateFWResult);
             AddIncrement();
         } else if (!f.m_bUpdateFW) {
             ShowStep(kColUpdate, false, 0);
         }
+        if (f.m_bReloadFW) m_Worker.ucPhase = kPhaseReload;
         r = StepReload(r, stop);
         if (f.m_bConfigCheck && r == 1) {
+            m_Worker.ucPhase = kPhaseConfigCheck;
             r = StepConfigCheck(r);
             ShowStep(kColUpdate, true, m_Results.ConfigCheckResult);
             AddIncrement();
@@ -79,6 +90,8 @@ void CDeviceWorker::Run(const std::stop_token& stop)
         ShowStep(kColReLink, f.m_bReloadFW, 0);
     }
     m_Worker.fProgress = 100.0f;
+    m_Worker.ucPhase = kPhaseDone;
+    m_Worker.llEndMs = util::NowMs();
     m_Worker.ucState = kWorkerFinished;
 }
 

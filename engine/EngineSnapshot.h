@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "config/IniSettings.h"
 #include "device/DeviceList.h"
@@ -22,12 +23,23 @@ struct EngineActivity {
     friend bool operator==(const EngineActivity&, const EngineActivity&) = default;
 };
 
+// One position of the current (or last) run.
+struct PortView {
+    bool taking = false;          // the device at this position takes part
+    std::string phase;            // what its worker does now ("update", "done", ...)
+    int percent = 0;              // its worker's progress
+    int64_t elapsedMs = 0;        // since Start, until its worker finished
+    std::string serialWritten;    // the serial number the run writes into it
+    std::string firmwareWritten;  // the firmware version the run writes into it
+};
+
 struct EngineSnapshot {
     EngineActivity activity;
     uint8_t runResult = kRunNone;         // of the last evaluated run
     DeviceList devices;                   // as the last scan or run left it
     int pcieCount = 0;
     RunResults results{};                 // of the last run, per position
+    std::array<PortView, MAX_DEVICES> ports{};  // of the current or last run
     TableView table;                      // cells, progress, indicators, counters
     IniSettings settings{};               // the settings the next Start takes
     std::optional<int> exitCode;          // once the engine asked the program to end

@@ -7,6 +7,7 @@
 #include "engine/MPResultLog.h"
 #include "engine/RunSupervisor.h"
 #include "log/DebugLog.h"
+#include "util/Clock.h"
 #include "util/Text.h"
 #include "util/USBUtility.h"
 
@@ -136,8 +137,27 @@ void CMPEngine::Publish()
         next->results = m_Results;
     }
     next->table = m_Table.View();
+    if (m_Run) PublishPorts(*m_Run, next->ports);
     util::MutexLock lock(m_SnapshotLock);
     m_Snapshot = std::move(next);
+}
+
+void CMPEngine::PublishPorts(const RunContext& run, std::array<PortView, MAX_DEVICES>& ports) const
+{
+    // The worker fields read here are atomics: safe while the workers run.
+    const int64_t now = util::NowMs();
+    for (int i = 0; i < MAX_DEVICES; ++i) {
+        PortView& port = ports[i];
+        port.taking = run.param.ucPort[i] != 0;
+        if (!port.taking) continue;
+        const WorkerParam& worker = m_Workers[i];
+        port.phase = PortPhaseText(worker.ucPhase);
+        port.percent = std::clamp(static_cast<int>(worker.fProgress.load()), 0, 100);
+        const int64_t end = worker.llEndMs;
+        port.elapsedMs = (end != 0 ? end : now) - run.llStartMs;
+        port.serialWritten = run.serialWritten[i];
+        port.firmwareWritten = run.firmwareWritten;
+    }
 }
 
 std::shared_ptr<const EngineSnapshot> CMPEngine::Snapshot() const
@@ -240,11 +260,6 @@ void CMPEngine::StopRun()
 }
 
 // --- handlers (engine thread) ---------------------------------------------------------------
-
-void CMPEngine::Message(const std::string& text)
-{
-    ShowOperatorMessage(&m_Observer, m_bInteractive, text, kMsgWarning);
-}
 
 void CMPEngine::Exit(int code)
 {
@@ -371,6 +386,12 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
         DBG_MSG("%s:%d: vCheck419 ucTargetNumber=[%d] => CHIP IS NOT 4419.", 0);
     }
     run.removeSeconds = m_uRemoveSeconds;
+    run.llStartMs = util::NowMs();
+    for (auto& worker : m_Workers) {
+        worker.ucPhase = kPhaseWaiting;
+        worker.llEndMs = 0;
+        worker.fProgress = 0.0f;
+    }
     run.supervisionPolls = m_iSupervisionPolls;
     m_Dev.m_iResetCount = 0;
     m_QueuedObserver.OnControlsEnabled(ControlSet::kDisabled);

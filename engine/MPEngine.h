@@ -113,10 +113,10 @@ private:
     void PostObserverCall(ObserverCall call) EXCLUDES(m_QueueLock);
     void EngineThreadFun() EXCLUDES(m_QueueLock);
     void Publish() EXCLUDES(m_SnapshotLock);
+    void PublishPorts(const RunContext& run, std::array<PortView, MAX_DEVICES>& ports) const;
     bool IdleLocked() const REQUIRES(m_QueueLock);
     // The observer, called on the engine thread.
     void Notify(const ObserverCall& call) { call(m_Observer); }
-    void Message(const std::string& text);
     void Exit(int code);
     void ShutDownThreads();
 

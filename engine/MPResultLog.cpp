@@ -109,7 +109,7 @@ std::string strMPResultLogHeader()
 }
 
 std::string strMPResultRecord(const std::tm& localTime, int deviceIndex, const DeviceInfo& device,
-                              const StepResults& results, const IniSettings& settings)
+                              const StepResults& results, const IniSettings& settings, std::string_view serialWritten)
 {
     RecordBuilder record;
     record.Raw("\r\n");
@@ -145,7 +145,8 @@ std::string strMPResultRecord(const std::tm& localTime, int deviceIndex, const D
         record.Text(settings.device_revision);
         record.Text(settings.manufacturer_string);
         record.Text(settings.product_string);
-        record.Empty();  // the serial number differs per device; the column stays empty
+        if (serialWritten.empty()) record.Empty();
+        else record.Text(serialWritten);
         record.Number(settings.serial_number_increase);
         record.Text(settings.fw_binary_name);
     } else {
@@ -177,13 +178,13 @@ std::string strMPResultRecord(const std::tm& localTime, int deviceIndex, const D
 }
 
 bool vLogMPResult(const std::string& folder, const std::tm& localTime, int deviceIndex, const DeviceInfo& device,
-                  const StepResults& results, const IniSettings& settings)
+                  const StepResults& results, const IniSettings& settings, std::string_view serialWritten)
 {
     try {
         const std::string path = strMPResultLogPath(folder, localTime);
         std::error_code ec;
         std::string text = std::filesystem::exists(path, ec) ? std::string() : strMPResultLogHeader();
-        text += strMPResultRecord(localTime, deviceIndex, device, results, settings);
+        text += strMPResultRecord(localTime, deviceIndex, device, results, settings, serialWritten);
         // The header and the record go out as one append: a day's file never
         // holds half a record, however long the texts are.
         if (!AppendRecord(path, text)) {
@@ -198,10 +199,10 @@ bool vLogMPResult(const std::string& folder, const std::tm& localTime, int devic
 }
 
 bool vLogMPResult(int deviceIndex, const DeviceInfo& device, const StepResults& results,
-                  const IniSettings& settings)
+                  const IniSettings& settings, std::string_view serialWritten)
 {
     return vLogMPResult(CUSBUtility::Instance().GetProgramFolder(), util::LocalTimeNow(), deviceIndex, device, results,
-                        settings);
+                        settings, serialWritten);
 }
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include <array>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "config/IniSettings.h"
 #include "device/DeviceList.h"
@@ -27,16 +28,20 @@ std::string strMPResultLogHeader();
 // One record: "\r\n", then every field followed by a tab, the last one " \t".
 // Texts are written as they are except that tabs, line breaks and other control
 // characters become blanks, so one record always stays one line of columns.
+// `serialWritten` is the serial number the run wrote into this device (empty when
+// it wrote none): the UpdateSerialNumber column, so that every shipped serial
+// number can be traced to its port and day.
 std::string strMPResultRecord(const std::tm& localTime, int deviceIndex, const DeviceInfo& device,
-                              const StepResults& results, const IniSettings& settings);
+                              const StepResults& results, const IniSettings& settings,
+                              std::string_view serialWritten = {});
 
 // Appends the record of one device (`deviceIndex` is its position in the device
 // list) to the log of `localTime`'s day in `folder`, with the header first when
 // the file does not exist yet. False when the record could not be written.
 bool vLogMPResult(const std::string& folder, const std::tm& localTime, int deviceIndex, const DeviceInfo& device,
-                  const StepResults& results, const IniSettings& settings);
+                  const StepResults& results, const IniSettings& settings, std::string_view serialWritten = {});
 // The same for now, in the tool's folder (CUSBUtility::GetProgramFolder).
 bool vLogMPResult(int deviceIndex, const DeviceInfo& device, const StepResults& results,
-                  const IniSettings& settings);
+                  const IniSettings& settings, std::string_view serialWritten = {});
 
 }  // namespace engine

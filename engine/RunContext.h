@@ -55,6 +55,19 @@ struct RunParam {
     uint8_t ucTestItemCount = 0;
 };
 
+// What a worker is doing, for the front ends.
+enum PortPhase : uint8_t {
+    kPhaseWaiting = 0,
+    kPhaseUsbStatus,
+    kPhaseKey,
+    kPhaseUpdate,
+    kPhaseReload,
+    kPhaseConfigCheck,
+    kPhaseDone,
+};
+// "waiting", "USB status", "key", "update", "reload", "config check", "done".
+const char* PortPhaseText(uint8_t phase);
+
 // Written by the supervisor before the worker starts, then progress and state by
 // the worker alone; the supervisor and the other workers (reload barrier) read them.
 struct WorkerParam {
@@ -63,6 +76,8 @@ struct WorkerParam {
     uint8_t ucTestItems = 0;
     std::atomic<float> fProgress{0.0f};
     std::atomic<uint8_t> ucState{kWorkerIdle};
+    std::atomic<uint8_t> ucPhase{kPhaseWaiting};
+    std::atomic<int64_t> llEndMs{0};  // clock time the worker finished, 0 while it runs
 };
 
 // Supervision of a run: poll period and the number of polls before the run is
@@ -77,6 +92,11 @@ struct RunContext {
     RunFlags flags;
     RunParam param;
     std::string strFWPath;
+    // Per position: the serial number the run writes into the device (empty when
+    // it writes none), and the firmware version it writes (empty without update).
+    std::array<std::string, MAX_DEVICES> serialWritten;
+    std::string firmwareWritten;
+    int64_t llStartMs = 0;  // clock time of Start
     bool interactive = true;
     uint32_t removeSeconds = 0;
     int supervisionPolls = kSupervisionPolls;

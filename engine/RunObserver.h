@@ -74,12 +74,17 @@ public:
 
     // The engine asks the program to end with this exit code (command-line runs).
     virtual void OnExitRequest(int exitCode) = 0;
+
+    // An operator message of a command-line run, written to "ProgramMSG.txt"; a
+    // headless front end shows it too, so the reason is on the operator's screen.
+    virtual void OnMessageWritten(const std::string& /*text*/, int /*kind*/) {}
 };
 
 // Shows an operator message the way the tool's current mode wants it: through the
 // observer while the window is in interactive use, as a line of "ProgramMSG.txt"
 // (CUSBUtility::ShowProgramMessage) when the tool runs from the command line.
-// Without an observer an interactive message goes to CUSBUtility's sink.
+// Without an observer an interactive message goes to CUSBUtility's sink. A message
+// written to the file is also shown to the observer's OnMessageWritten.
 // Returns the operator's answer, 0 for a message written to the file.
 int ShowOperatorMessage(RunObserver* observer, bool interactive, const std::string& text, int kind);
 

@@ -26,6 +26,8 @@ void CRunSupervisor::StartWorkers()
         worker.fProgress = 0.0f;
         worker.ucTestItems = param.ucPort[i] ? std::max<uint8_t>(param.ucTestItemCount, 1) : 0;
         worker.ucState = param.ucPort[i] ? kWorkerRunning : kWorkerIdle;
+        worker.ucPhase = kPhaseWaiting;
+        worker.llEndMs = 0;
     }
     for (uint8_t i = 0; i < MAX_DEVICES; ++i)
         if (param.ucPort[i])
@@ -109,7 +111,7 @@ uint8_t CRunSupervisor::Evaluate()
         m_Resources.table.vCountDevice(pass);
         // Every run is recorded, unattended ones included: the result log is the
         // line's record of what left the station.
-        vLogMPResult(i, m_Resources.devices.Devs[i], r, s);
+        vLogMPResult(i, m_Resources.devices.Devs[i], r, s, m_Run.serialWritten[i]);
     }
     return runResult;
 }

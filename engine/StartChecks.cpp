@@ -195,6 +195,13 @@ StartDecision DecideStart(const StartInput& in)
     run.flags.m_bVerifyConfig = 1;
     run.strFWPath = fwPath;
     run.interactive = in.interactive;
+    if (f.m_bUpdateFW) {
+        run.firmwareWritten = strFWVersionFromFileName(fwPath);
+        for (int i = 0; i < MAX_DEVICES; ++i)
+            if (param.ucPort[i])
+                run.serialWritten[i] =
+                    strDeviceSerialNumber(settings, static_cast<uint8_t>(i), devices.Devs[i].m_strDiskSerialNumber);
+    }
     return decision;
 }
 

@@ -26,9 +26,19 @@ TEST_F(MPRun, SixteenBridgesAllPass)
     Ini stored;
     ASSERT_TRUE(stored.vLoadINIFile((m_Folder.Path() / "br_mp_Toolv0.6.ini").string()));
     EXPECT_STREQ(stored.m_pINI.serial_number, "AAAABBBB0011");
-    // One record per device after the header.
+    // One record per device after the header, each naming the serial it got.
     const std::string log = ResultLog(*mp);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 16);
+    EXPECT_NE(log.find("\tAAAABBBB0001\t"), std::string::npos);
+    EXPECT_NE(log.find("\tAAAABBBB0010\t"), std::string::npos);
+    // The front end's view of each port: what it got and how far it came.
+    const auto state = mp->Snapshot();
+    EXPECT_EQ(state->ports[0].serialWritten, "AAAABBBB0001");
+    EXPECT_EQ(state->ports[15].serialWritten, "AAAABBBB0010");
+    EXPECT_EQ(state->ports[15].firmwareWritten, "250115000207");
+    EXPECT_EQ(state->ports[15].phase, "done");
+    EXPECT_EQ(state->ports[15].percent, 100);
+    EXPECT_GT(state->ports[15].elapsedMs, 0);
 }
 
 TEST_F(MPRun, OneBridgeFailingEachUpdateStepFailsAloneWithCountersAndLog)
