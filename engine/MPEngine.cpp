@@ -6,6 +6,7 @@
 #include "engine/DeviceScan.h"
 #include "engine/MPResultLog.h"
 #include "engine/RunSupervisor.h"
+#include "platform/FileLock.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/Text.h"
@@ -359,6 +360,18 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
         JoinEndedRun();
     }
     m_Table.vSetRunStartBarColour(m_DevList.Devs[0].m_strUsbConnectionStatus);
+    std::string holder;
+    m_RunLock = platform::FileLock::Acquire(CUSBUtility::Instance().GetProgramFolder() + "/.deveda-run.lock", false,
+                                            holder);
+    if (!m_RunLock) {
+        // A second station on the same tool folder would write the same settings,
+        // counters and result log: refused, naming the one that runs.
+        DBG_ERR("%s:%d: OnBnClickedButtonStart: the tool folder is in use by %s", holder.c_str());
+        ShowOperatorMessage(&m_Observer, m_bInteractive, "Another MP run uses this tool folder: " + holder, kMsgWarning);
+        if (!m_bInteractive) Exit(kExitPreCheckFail);
+        done.set_value({StartOutcome::kRefused, snText});
+        return;
+    }
     StartDecision decision;
     try {
         decision = DecideStart(
@@ -368,6 +381,7 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
         decision = {StartOutcome::kRefused, kExitPreCheckFail, {}};
     }
     if (decision.outcome != StartOutcome::kStarted) {
+        m_RunLock.reset();
         if (decision.outcome == StartOutcome::kRefused && !m_bInteractive) Exit(decision.exitCode);
         done.set_value({decision.outcome, snText});
         return;
@@ -399,7 +413,7 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
     m_Activity.running = true;
     RunCallbacks callbacks{
         [this](const std::string& serial, const std::string& componentId) {
-            Post([this, serial, componentId] { HandleStoreAdvancedSerial(serial, componentId); });
+            Post([this, serial, componentId] { HandleSerialAdvanced(serial, componentId); });
         },
         [this](uint8_t runResult) { Post([this, runResult] { HandleRunEvaluated(runResult); }); },
         [this] { Post([this] { HandleSafelyRemove(); }); },
@@ -416,21 +430,18 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
     done.set_value({StartOutcome::kStarted, snText});
 }
 
-void CMPEngine::HandleStoreAdvancedSerial(const std::string& serialNumber, const std::string& componentId)
+void CMPEngine::HandleSerialAdvanced(const std::string& serialNumber, const std::string& componentId)
 {
+    // The stored counter moved on when the run reserved its range.
     SetIniString(m_Settings.serial_number, serialNumber);
     SetIniString(m_Settings.USB4_ComponentID, componentId);
-    const std::string path = CUSBUtility::Instance().GetProgramFolder() + "/br_mp_Toolv0.6.ini";
-    Ini store;
-    store.m_pINI = m_Settings;
-    store.m_bMessageToFile = !m_bInteractive;
-    if (!store.vStoreINIFile(path)) DBG_ERR("%s:%d: vStoreINIFile FAIL , strSaveINIFilePath[%s] %d", path.c_str(), 0);
 }
 
 void CMPEngine::HandleRunEvaluated(uint8_t runResult)
 {
     m_ucRunResult = runResult;
     m_Activity.running = false;
+    m_RunLock.reset();
     if (!m_bInteractive) Exit(runResult == kRunFail ? -1 : 0);
 }
 

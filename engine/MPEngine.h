@@ -43,6 +43,7 @@
 #include "engine/RunContext.h"
 #include "engine/RunObserver.h"
 #include "engine/StartChecks.h"
+#include "platform/FileLock.h"
 #include "platform/Station.h"
 #include "util/ThreadAnnotations.h"
 
@@ -127,7 +128,7 @@ private:
     void HandleScanFinished();
     void HandleStart(std::string snText, std::promise<StartResult>& done);
     void HandleRunEvaluated(uint8_t runResult);
-    void HandleStoreAdvancedSerial(const std::string& serialNumber, const std::string& componentId);
+    void HandleSerialAdvanced(const std::string& serialNumber, const std::string& componentId);
     void HandleSafelyRemove();
     void HandleRemovalFinished();
     void JoinEndedRun();
@@ -160,6 +161,7 @@ private:
     bool m_bRescanPending = false;
     std::optional<std::pair<std::string, std::shared_ptr<std::promise<StartResult>>>> m_DeferredStart;
     std::unique_ptr<RunContext> m_Run;  // of the run whose supervisor is alive
+    std::unique_ptr<platform::FileLock> m_RunLock;  // the tool folder's run lock, from Start to evaluation
     uint64_t m_uRunGeneration = 0;      // counts the runs started
     std::jthread m_ScanThread;
     std::jthread m_MainThread;

@@ -97,6 +97,11 @@ struct RunContext {
     std::array<std::string, MAX_DEVICES> serialWritten;
     std::string firmwareWritten;
     int64_t llStartMs = 0;  // clock time of Start
+    // The counters stored when the run reserved its serial numbers; the settings
+    // take them once the run is evaluated.
+    bool bSerialReserved = false;
+    std::string strNextSerial;
+    std::string strNextComponentId;
     bool interactive = true;
     uint32_t removeSeconds = 0;
     int supervisionPolls = kSupervisionPolls;
@@ -115,8 +120,8 @@ struct RunResources {
 // How the run reports back to the engine thread. Each callback only posts a
 // request to the engine thread and returns at once.
 struct RunCallbacks {
-    // The advanced serial-number and USB4 component ID settings, to be stored.
-    std::function<void(const std::string& serialNumber, const std::string& componentId)> storeAdvancedSerial;
+    // The settings' serial number and USB4 component ID move on past the run's range.
+    std::function<void(const std::string& serialNumber, const std::string& componentId)> serialAdvanced;
     // The run is evaluated; the engine may take its device list back.
     std::function<void(uint8_t runResult)> evaluated;
     // The automatic safe removal is due.

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "config/Ini.h"
-#include "config/SerialNumber.h"
 #include "engine/DeviceWorker.h"
 #include "engine/MPResultLog.h"
 #include "log/DebugLog.h"
@@ -95,9 +93,7 @@ uint8_t CRunSupervisor::Evaluate()
 {
     const RunFlags& f = m_Run.flags;
     const IniSettings& s = m_Run.settings;
-    if (f.m_bUpdateConfig &&
-        (s.SN_EditType == 1 || s.SN_EditType == 2 || s.USB4_ComponentID_EditType == 1 || s.USB4_ComponentID_EditType == 2))
-        AdvanceSerialNumber();
+    if (m_Run.bSerialReserved) m_Callbacks.serialAdvanced(m_Run.strNextSerial, m_Run.strNextComponentId);
     uint8_t runResult = kRunPass;
     for (int i = 0; i < MAX_DEVICES; ++i) {
         if (!m_Run.param.ucPort[i]) continue;
@@ -114,18 +110,6 @@ uint8_t CRunSupervisor::Evaluate()
         vLogMPResult(i, m_Resources.devices.Devs[i], r, s, m_Run.serialWritten[i]);
     }
     return runResult;
-}
-
-void CRunSupervisor::AdvanceSerialNumber()
-{
-    const IniSettings& s = m_Run.settings;
-    const uint8_t count = m_Run.param.ucThreadCount;
-    std::string serial = s.serial_number;
-    std::string componentId = s.USB4_ComponentID;
-    if (s.SN_EditType == 1 || s.SN_EditType == 2) serial = strAdvanceSNForSettings(s, serial, count);
-    const uint32_t u4Type = s.USB4_ComponentID_EditType;
-    if (u4Type == 1 || u4Type == 2) componentId = vAddLimitSN(componentId, count, u4Type == 1);
-    m_Callbacks.storeAdvancedSerial(serial, componentId);
 }
 
 }  // namespace engine

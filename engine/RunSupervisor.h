@@ -23,7 +23,6 @@ private:
     // for; then asks the workers still running to stop and waits for each to end.
     void SuperviseWorkers(const std::stop_token& stop);
     uint8_t Evaluate();
-    void AdvanceSerialNumber();
 
     const RunContext& m_Run;
     RunResources& m_Resources;

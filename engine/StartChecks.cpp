@@ -11,6 +11,7 @@
 #include "config/FirmwareCheck.h"
 #include "config/Ini.h"
 #include "config/SerialNumber.h"
+#include "config/SerialReservation.h"
 #include "config/U4ConfigTable.h"
 #include "device/DiskInfoArea.h"
 #include "engine/RunRules.h"
@@ -79,6 +80,7 @@ StartDecision DecideStart(const StartInput& in)
     };
     const RunFlags f = RunFlagsFromSettings(settings);
     const uint8_t editType = settings.SN_EditType;
+    const std::string settingsSerial = settings.serial_number;
     const auto pcieCount = static_cast<uint32_t>(std::max(in.pcieCount, 0));
 
     // Serial number: length, then digits.
@@ -187,9 +189,26 @@ StartDecision DecideStart(const StartInput& in)
         DBG_WRN("%s:%d: No Thread [%d/%d] To Run ", param.ucThreadCount, param.ucCountedDevices);
         return {StartOutcome::kNothingToRun, 0, {}};
     }
+    RunContext& run = decision.run;
+    if (f.m_bUpdateConfig && bRunAdvancesSerial(settings)) {
+        // An operator who typed a serial number of their own gets it; otherwise
+        // the stored counter is the truth (another station may have moved it on).
+        const bool typed = snText != settingsSerial;
+        SerialRange range;
+        std::string error;
+        if (!bReserveSerialRange(CUSBUtility::Instance().GetProgramFolder() + "/br_mp_Toolv0.6.ini", settings,
+                                 param.ucThreadCount, !typed, !in.interactive, range, error)) {
+            DBG_ERR("%s:%d: OnBnClickedButtonStart: serial numbers not reserved: %s", error.c_str());
+            message("Serial numbers could not be reserved, nothing was written: " + error);
+            return Refused(kExitPreCheckFail);
+        }
+        snText = settings.serial_number;
+        run.bSerialReserved = true;
+        run.strNextSerial = range.next;
+        run.strNextComponentId = range.nextComponentId;
+    }
     if (f.m_bUpdateFW) ComposeTables(settings, param, devices);
 
-    RunContext& run = decision.run;
     run.settings = settings;
     run.flags = f;
     run.flags.m_bVerifyConfig = 1;

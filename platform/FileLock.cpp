@@ -1,0 +1,61 @@
+#include "platform/FileLock.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+std::string ReadHolder(int fd)
+{
+    char text[256] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    std::string holder(text, n > 0 ? static_cast<size_t>(n) : 0);
+    while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
+    return holder.empty() ? "another process" : holder;
+}
+
+void WriteHolder(int fd)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[128];
+    const int n = std::snprintf(text, sizeof text, "process %d, started %04d-%02d-%02d %02d:%02d:%02d\n",
+                                static_cast<int>(::getpid()), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                local.tm_hour, local.tm_min, local.tm_sec);
+    if (::ftruncate(fd, 0) == 0 && n > 0) (void)!::pwrite(fd, text, static_cast<size_t>(n), 0);
+}
+}  // namespace
+
+std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path, bool wait, std::string& holder)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        holder = "cannot open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    int result;
+    while ((result = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
+    }
+    if (result != 0) {
+        holder = errno == EWOULDBLOCK ? ReadHolder(fd) : "cannot lock " + path + ": " + std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    WriteHolder(fd);
+    return std::unique_ptr<FileLock>(new FileLock(fd));
+}
+
+FileLock::~FileLock()
+{
+    ::close(m_Fd);  // closing the last descriptor releases the lock
+}
+
+}  // namespace platform
