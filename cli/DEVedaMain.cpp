@@ -51,8 +51,10 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    platform::IStation& station = platform::Station();
+    if (station.IsEmulated()) std::printf("*** %s: results are not from real drives ***\n", station.Describe().c_str());
     cli::TerminalDisplay display(stdout, platform::StandardOutputIsTerminal());
-    engine::CMPEngine engine(display, platform::Station());
+    engine::CMPEngine engine(display, station);
     engine.Settings() = ini.m_pINI;
     engine.SetCommandLine(init);
     engine.TriggerScanThread();
@@ -67,6 +69,7 @@ int main(int argc, char** argv)
         else
             code = display.WaitForExit(INT64_MAX);
     }
+    if (*code == kExitPlugInTimeOut) std::printf("no bridge found on the %s in time\n", station.Describe().c_str());
     engine.WaitForRun();
     if (engine.RunResult() != 0) std::printf("result log: %s\n", engine.MPResultLogPath().c_str());
     std::printf("%s", display.TableText().c_str());

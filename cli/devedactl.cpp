@@ -1,6 +1,7 @@
-// devedactl: the engineering console. Usage: devedactl [--station=emu:DIR|linux] GROUP ...
+// devedactl: the engineering console. Usage: devedactl [--station=CHOICE] GROUP ...
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
@@ -26,8 +27,23 @@ int UsageError(const std::string& text)
 namespace {
 void PrintUsage()
 {
-    std::fprintf(stderr, "usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...\n");
+    std::fprintf(stderr, "usage: devedactl [--station=%s] [--debug=LEVEL] [--trace=FILE] COMMAND ...\n",
+                 platform::StationUsage().c_str());
     for (const auto& [name, group] : cli::CommandGroups()) std::fprintf(stderr, "%s\n", group.usage.c_str());
+    for (const platform::StationKind* kind : platform::StationKinds())
+        if (kind->console) std::fprintf(stderr, "%s\n", kind->consoleUsage.c_str());
+}
+
+// Commands a station kind brings (devedactl emu ...), given the argument of the
+// current choice when it is of that kind.
+std::optional<int> RunStationConsole(const cli::Args& args)
+{
+    const platform::StationKind* kind = platform::FindStationKind(args[0]);
+    if (!kind || !kind->console) return std::nullopt;
+    std::string name, argument, error;
+    if (!platform::SplitStationChoice(platform::StationChoice(), name, argument, error) || name != kind->name)
+        argument.clear();
+    return kind->console(argument, cli::Args(args.begin() + 1, args.end()));
 }
 }  // namespace
 
@@ -57,6 +73,7 @@ int main(int argc, char** argv)
     }
     const auto group = cli::CommandGroups().find(args[0]);
     if (group == cli::CommandGroups().end()) {
+        if (const std::optional<int> code = RunStationConsole(args)) return *code;
         PrintUsage();
         return cli::UsageError("unknown command '" + args[0] + "'");
     }

@@ -33,30 +33,7 @@ private:
     int m_Fd;
 };
 
-bool StartsWithNoCase(const std::string& text, const char* prefix)
-{
-    const size_t n = std::strlen(prefix);
-    if (text.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 }  // namespace
-
-bool ParseDevicePath(const std::string& path, bool& cdrom, int& number)
-{
-    static const char* const kDisk = "\\\\.\\PHYSICALDRIVE";
-    static const char* const kCdrom = "\\\\.\\CDROM";
-    size_t digits;
-    if (StartsWithNoCase(path, kDisk)) cdrom = false, digits = std::strlen(kDisk);
-    else if (StartsWithNoCase(path, kCdrom)) cdrom = true, digits = std::strlen(kCdrom);
-    else return false;
-    const std::string tail = path.substr(digits);
-    if (tail.empty() || tail.size() > 3 || !std::all_of(tail.begin(), tail.end(), ::isdigit)) return false;
-    number = std::stoi(tail);
-    return true;
-}
 
 EmuStation::EmuStation(fs::path folder) : m_World(std::move(folder))
 {
@@ -64,6 +41,25 @@ EmuStation::EmuStation(fs::path folder) : m_World(std::move(folder))
     fs::create_directories(m_World.Folder(), ec);
     FileLock lock(m_World.Folder() / "station.lock");
     if (!m_World.Exists()) m_World.Init(4);
+}
+
+std::string EmuStation::Describe() const
+{
+    return "EMULATED station in " + m_World.Folder().string();
+}
+
+bool CheckEmulatedStationFolder(const std::string& folder, std::string& error)
+{
+    const std::string create = " (create one with devedactl --station=emu:" + folder + " emu init)";
+    if (!CheckFolderPath(folder, error)) {
+        error = "emulated station '" + folder + "': " + error;
+        return false;
+    }
+    if (!emu::World(folder).Exists()) {
+        error = "emulated station '" + folder + "': no station there" + create;
+        return false;
+    }
+    return true;
 }
 
 bool EmuStation::ResolveDisk(OpenDevice& device) const
