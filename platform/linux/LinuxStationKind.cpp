@@ -14,6 +14,7 @@ std::shared_ptr<IStation> MakeLinuxStation(const std::string& argument, std::str
         return nullptr;
     }
     const std::string root = LinuxRoot();
+    error.clear();
     std::error_code ec;
     if (!CheckFolderPath(root, error) || !std::filesystem::is_directory(root, ec)) {
         error = "Linux station root '" + root + "': " + (error.empty() ? "no such folder" : error);
