@@ -24,16 +24,18 @@ bool DecodePassThrough(uint32_t ioControlCode, void* inBuffer, uint32_t inBuffer
     if (call.direct) std::memcpy(&direct, inBuffer, sizeof direct);
     else std::memcpy(&plain, inBuffer, sizeof plain);
     const uint16_t length = call.direct ? direct.Length : plain.Length;
-    const uint8_t cdbLength = call.direct ? direct.CdbLength : plain.CdbLength;
-    const uint8_t dataIn = call.direct ? direct.DataIn : plain.DataIn;
-    const uint32_t transfer = call.direct ? direct.DataTransferLength : plain.DataTransferLength;
-    const uint8_t senseLength = call.direct ? direct.SenseInfoLength : plain.SenseInfoLength;
+    const uint8_t cdbLength = call.cdbLength = call.direct ? direct.CdbLength : plain.CdbLength;
+    const uint8_t dataIn = call.dataInFlag = call.direct ? direct.DataIn : plain.DataIn;
+    const uint32_t transfer = call.transferLength = call.direct ? direct.DataTransferLength : plain.DataTransferLength;
+    const uint8_t senseLength = call.senseLength = call.direct ? direct.SenseInfoLength : plain.SenseInfoLength;
+    call.timeOutValue = call.direct ? direct.TimeOutValue : plain.TimeOutValue;
     call.senseOffset = call.direct ? direct.SenseInfoOffset : plain.SenseInfoOffset;
+    std::memcpy(call.cdb, call.direct ? direct.Cdb : plain.Cdb, sizeof call.cdb);
+    call.headerRead = true;
     if (length != call.headerSize || cdbLength < 1 || cdbLength > 16 || dataIn > 1 ||
         uint64_t{call.senseOffset} + senseLength > outBufferSize || call.senseOffset < call.headerSize)
         return false;
     call.dataIn = dataIn == SCSI_IOCTL_DATA_IN;
-    std::memcpy(call.cdb, call.direct ? direct.Cdb : plain.Cdb, sizeof call.cdb);
 
     uint8_t* data = nullptr;
     if (transfer > 0) {
@@ -51,7 +53,7 @@ bool DecodePassThrough(uint32_t ioControlCode, void* inBuffer, uint32_t inBuffer
     call.request.cdb = {call.cdb, cdbLength};
     call.request.direction = transfer == 0 ? ScsiDirection::kNone : call.dataIn ? ScsiDirection::kIn : ScsiDirection::kOut;
     call.request.data = {data, transfer};
-    call.request.timeoutSeconds = call.direct ? direct.TimeOutValue : plain.TimeOutValue;
+    call.request.timeoutSeconds = call.timeOutValue;
     call.request.senseCapacity = senseLength;
     error = ERROR_SUCCESS;
     return true;

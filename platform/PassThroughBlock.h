@@ -11,6 +11,14 @@
 namespace platform {
 
 struct PassThroughCall {
+    // The header's fields as given, read whenever the header itself could be.
+    bool headerRead = false;
+    uint8_t cdbLength = 0;
+    uint8_t dataInFlag = 0;
+    uint8_t senseLength = 0;
+    uint32_t transferLength = 0;
+    uint32_t timeOutValue = 0;
+    // The request, valid when the block passed every check.
     ScsiRequest request;
     bool direct = false;
     bool dataIn = false;
@@ -21,7 +29,8 @@ struct PassThroughCall {
 };
 
 // Reads the block of an IOCTL_SCSI_PASS_THROUGH(_DIRECT) call with the checks
-// the storage stack makes; false with the error code when it is malformed.
+// the storage stack makes; false with the error code when it is malformed (the
+// header's fields are still read when the buffers hold a header).
 bool DecodePassThrough(uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize, void* outBuffer,
                        uint32_t outBufferSize, PassThroughCall& call, uint32_t& error);
 
