@@ -1,5 +1,7 @@
 #include "platform/PassThroughBlock.h"
 
+#include "platform/Station.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -88,6 +90,26 @@ bool EncodePassThrough(const PassThroughCall& call, const ScsiOutcome& outcome, 
     if (bytesReturned)
         *bytesReturned = call.direct || !call.dataIn ? std::min<uint32_t>(outBufferSize, kDataOffset)
                                                      : call.dataOffset + moved;
+    return true;
+}
+
+bool IStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
+                               void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned)
+{
+    if (bytesReturned) *bytesReturned = 0;
+    PassThroughCall call;
+    uint32_t error = ERROR_SUCCESS;
+    ScsiOutcome outcome;
+    if (!DecodePassThrough(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, call, error)) {
+        SetLastError(error);
+        return false;
+    }
+    if (!SendScsi(handle, call.request, outcome)) return false;
+    if (!EncodePassThrough(call, outcome, inBuffer, outBuffer, outBufferSize, bytesReturned, error)) {
+        SetLastError(error);
+        return false;
+    }
+    SetLastError(ERROR_SUCCESS);
     return true;
 }
 

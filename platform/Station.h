@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ScsiRequest.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -102,12 +103,18 @@ public:
                               uint32_t creationDisposition, uint32_t flagsAndAttributes) = 0;
     virtual bool CloseHandle(HANDLE handle) = 0;
 
-    // Synchronous device I/O control: IOCTL_SCSI_PASS_THROUGH with a
-    // SCSI_PASS_THROUGH header at the start of the buffers, or
-    // IOCTL_SCSI_PASS_THROUGH_DIRECT with a SCSI_PASS_THROUGH_DIRECT header.
-    // Returns false and sets the last error when the call itself fails.
+    // One SCSI command on an opened disk: the boundary's own request. False (last
+    // error set) when the handle cannot carry commands; otherwise true with the
+    // outcome, a failed transport included.
+    virtual bool SendScsi(HANDLE device, const ScsiRequest& request, ScsiOutcome& outcome) = 0;
+
+    // Synchronous device I/O control as the host side issues it:
+    // IOCTL_SCSI_PASS_THROUGH with a SCSI_PASS_THROUGH header at the start of the
+    // buffers, or IOCTL_SCSI_PASS_THROUGH_DIRECT with a SCSI_PASS_THROUGH_DIRECT
+    // header. The block is read as a ScsiRequest, sent with SendScsi and answered
+    // in the block. Returns false and sets the last error when the call fails.
     virtual bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
-                                 void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) = 0;
+                                 void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned);
 
     // --- USB tree and storage interfaces ---
     // Device paths of the present USB host controllers, to be opened with CreateFile.

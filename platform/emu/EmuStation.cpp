@@ -215,54 +215,54 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
     PassThroughCall call;
     uint32_t error = ERROR_SUCCESS;
     const bool valid = DecodePassThrough(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, call, error);
-    if (!call.headerRead) {
-        SetLastError(error);
-        return false;
+    if (call.headerRead) {
+        EmuRequest request;
+        request.disk = device.kind == OpenDevice::kDisk ? device.number : -1;
+        request.ioControlCode = ioControlCode;
+        request.inBufferSize = inBufferSize;
+        request.outBufferSize = outBufferSize;
+        request.cdbLength = call.cdbLength;
+        request.cdb.assign(call.cdb, call.cdb + std::min<uint8_t>(call.cdbLength, 16));
+        request.dataIn = call.dataInFlag;
+        request.dataTransferLength = call.transferLength;
+        request.timeOutValue = call.timeOutValue;
+        request.senseInfoLength = call.senseLength;
+        if (valid && call.request.direction == ScsiDirection::kOut)
+            request.dataOut.assign(call.request.data.begin(), call.request.data.end());
+        Record(std::move(request));
     }
-    EmuRequest request;
-    request.disk = device.kind == OpenDevice::kDisk ? device.number : -1;
-    request.ioControlCode = ioControlCode;
-    request.inBufferSize = inBufferSize;
-    request.outBufferSize = outBufferSize;
-    request.cdbLength = call.cdbLength;
-    request.cdb.assign(call.cdb, call.cdb + std::min<uint8_t>(call.cdbLength, 16));
-    request.dataIn = call.dataInFlag;
-    request.dataTransferLength = call.transferLength;
-    request.timeOutValue = call.timeOutValue;
-    request.senseInfoLength = call.senseLength;
-    if (valid && call.request.direction == ScsiDirection::kOut)
-        request.dataOut.assign(call.request.data.begin(), call.request.data.end());
-    Record(request);
-    if (!valid) {
-        SetLastError(error);
-        return false;
-    }
+    return IStation::DeviceIoControl(handle, ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
+                                     bytesReturned);
+}
 
-    // The request as the device receives it; a plain block's data already sits
-    // in its buffer.
+bool EmuStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome& outcome)
+{
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
     emu::ScsiExchange exchange;
-    std::copy(call.request.cdb.begin(), call.request.cdb.end(), exchange.cdb.begin());
-    exchange.cdbLength = call.cdbLength;
-    exchange.dataIn = call.dataIn;
-    exchange.data = call.request.data.data();
-    exchange.dataLength = call.transferLength;
-    exchange.timeoutSeconds = call.timeOutValue;
+    std::copy(request.cdb.begin(), request.cdb.end(), exchange.cdb.begin());
+    exchange.cdbLength = static_cast<uint8_t>(request.cdb.size());
+    exchange.dataIn = request.direction == ScsiDirection::kIn;
+    exchange.data = request.data.data();
+    exchange.dataLength = static_cast<uint32_t>(request.data.size());
+    exchange.timeoutSeconds = request.timeoutSeconds;
     Dispatch(device, exchange);
+    outcome = ScsiOutcome{};
     if (exchange.callFailed) {
-        SetLastError(exchange.callError);
-        return false;
+        // A handle that is no disk fails the call; a bridge gone or failing fails the transport.
+        if (exchange.callError == ERROR_INVALID_FUNCTION) {
+            SetLastError(exchange.callError);
+            return false;
+        }
+        outcome.transport =
+            exchange.callError == ERROR_DEVICE_NOT_CONNECTED ? ScsiTransport::kNoDevice : ScsiTransport::kFailed;
+        return true;
     }
-    ScsiOutcome outcome;
     outcome.transport = ScsiTransport::kDone;
     outcome.scsiStatus = exchange.status;
     outcome.sense.assign(exchange.sense.begin(),
                          exchange.sense.begin() + std::min<size_t>(exchange.senseLength, exchange.sense.size()));
     outcome.bytesMoved = exchange.transferred;
-    if (!EncodePassThrough(call, outcome, inBuffer, outBuffer, outBufferSize, bytesReturned, error)) {
-        SetLastError(error);
-        return false;
-    }
-    SetLastError(ERROR_SUCCESS);
     return true;
 }
 

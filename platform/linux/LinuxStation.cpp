@@ -13,7 +13,6 @@
 
 #include "log/DebugLog.h"
 #include "platform/DevicePath.h"
-#include "platform/PassThroughBlock.h"
 
 namespace platform::linuxst {
 
@@ -297,27 +296,19 @@ bool LinuxStation::CloseHandle(HANDLE handle)
     return true;
 }
 
-bool LinuxStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
-                                   void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned)
+bool LinuxStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome& outcome)
 {
-    if (bytesReturned) *bytesReturned = 0;
     OpenDevice device;
     {
         std::lock_guard lock(m_Lock);
         if (!Find(handle, device)) return false;
     }
     if (device.kind != OpenDevice::kDisk || device.fd < 0) return Fail(ERROR_INVALID_FUNCTION);
-    PassThroughCall call;
-    uint32_t error = ERROR_SUCCESS;
-    if (!DecodePassThrough(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, call, error))
-        return Fail(error);
     // The command runs without the station lock: other bridges go on meanwhile.
-    const ScsiOutcome outcome = SendScsi(device.fd, call.request, m_Ioctl);
+    outcome = linuxst::SendScsi(device.fd, request, m_Ioctl);
     if (outcome.transport != ScsiTransport::kDone)
-        DBG_ERR("%s:%d: disk %u: SG_IO opcode %02X failed, transport %d, errno %d", device.number, call.cdb[0],
-                static_cast<int>(outcome.transport), outcome.systemError);
-    if (!EncodePassThrough(call, outcome, inBuffer, outBuffer, outBufferSize, bytesReturned, error)) return Fail(error);
-    SetLastError(ERROR_SUCCESS);
+        DBG_ERR("%s:%d: disk %u: SG_IO opcode %02X failed, transport %d, errno %d", device.number,
+                request.cdb.empty() ? 0 : request.cdb[0], static_cast<int>(outcome.transport), outcome.systemError);
     return true;
 }
 

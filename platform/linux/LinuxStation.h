@@ -34,8 +34,7 @@ public:
     HANDLE CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
                       uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
     bool CloseHandle(HANDLE handle) override;
-    bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
-                         void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) override;
+    bool SendScsi(HANDLE device, const ScsiRequest& request, ScsiOutcome& outcome) override;
 
     std::vector<std::string> EnumerateHostControllers() override;
     bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) override;
