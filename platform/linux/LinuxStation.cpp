@@ -550,13 +550,15 @@ bool LinuxStation::UpdateDiskProperties(HANDLE) { return Fail(ERROR_NOT_SUPPORTE
 bool LinuxStation::GetDiskFreeSpace(const std::string&, DiskFreeSpace&) { return Fail(ERROR_NOT_SUPPORTED); }
 bool LinuxStation::GetVolumeInformation(const std::string&, VolumeInformation&) { return Fail(ERROR_NOT_SUPPORTED); }
 
-// The PCIe path (configuration space and mailbox BAR from sysfs) is not served
-// yet: the station reports no physical-memory access, so no PCIe bridge is found.
-bool LinuxStation::LoadBrvIODriver() { return Fail(ERROR_NOT_SUPPORTED); }
-uintptr_t LinuxStation::MapBrvIO(uint64_t, uint32_t) { return 0; }
-int LinuxStation::ReadMEM(uintptr_t, uint32_t, uint32_t*) { return -1; }
-int LinuxStation::WriteMEM(uintptr_t, uint32_t, uint32_t) { return -1; }
-bool LinuxStation::GetAcpiTable(const std::string&, std::vector<uint8_t>&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::LoadBrvIODriver()
+{
+    return m_Pcie.Available() || Fail(ERROR_FILE_NOT_FOUND);
+}
+
+bool LinuxStation::GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table)
+{
+    return m_Pcie.AcpiTable(signature, table) || Fail(ERROR_FILE_NOT_FOUND);
+}
 
 void LinuxStation::RegisterDeviceNotification(DeviceChangeHandler handler)
 {

@@ -18,6 +18,7 @@
 
 #include "platform/Station.h"
 #include "platform/linux/SgIo.h"
+#include "platform/linux/SysfsPcie.h"
 #include "platform/linux/SysfsTree.h"
 #include "platform/linux/UdevEvents.h"
 
@@ -64,12 +65,19 @@ public:
     bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
     bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
 
+    // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.
     bool LoadBrvIODriver() override;
     void UnloadBrvIODriver() override {}
-    uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) override;
-    void UnmapBrvIO(uintptr_t, uint32_t) override {}
-    int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) override;
-    int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) override;
+    uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) override { return m_Pcie.Map(physicalAddress, size); }
+    void UnmapBrvIO(uintptr_t linearAddress, uint32_t) override { m_Pcie.Unmap(linearAddress); }
+    int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) override
+    {
+        return m_Pcie.Read(linearAddress, size, value);
+    }
+    int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) override
+    {
+        return m_Pcie.Write(linearAddress, size, value);
+    }
     bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) override;
 
     void RegisterDeviceNotification(DeviceChangeHandler handler) override;
@@ -110,6 +118,7 @@ private:
 
     SysfsTree m_Tree;
     IoctlFunction m_Ioctl;
+    SysfsPcie m_Pcie{m_Tree.Root()};
     std::set<uint16_t> m_BridgeVendorIds = BridgeVendorIds();
     mutable std::mutex m_Lock;
     std::vector<UsbNode> m_Usb;

@@ -121,7 +121,8 @@ std::vector<BlockDisk> SysfsTree::Disks() const
         BlockDisk disk;
         disk.name = entry.path().filename().string();
         const fs::path block = fs::canonical(entry.path(), ec);
-        if (ec) continue;
+        // Loop, RAM and device-mapper disks are the system's own, never a drive.
+        if (ec || block.string().find("/devices/virtual/") != std::string::npos) continue;
         const fs::path device = block.parent_path().parent_path();  // .../H:C:T:L
         // The USB device is the last path component named like one, before its interface.
         for (const auto& part : block) {

@@ -53,7 +53,7 @@ public:
     const std::filesystem::path& Root() const { return m_Root; }
     // Every USB device, root hubs first, then by bus and port path.
     std::vector<UsbNode> UsbNodes() const;
-    // Every whole disk, by name.
+    // Every whole disk of a device, by name (loop, RAM and mapped disks left out).
     std::vector<BlockDisk> Disks() const;
     std::vector<MountEntry> Mounts() const;
     // A path under the root ("dev/sg3" -> ROOT/dev/sg3).

@@ -257,3 +257,48 @@ TEST_F(LinuxStationTest, ExtraBridgeVendorIdsComeFromTheEnvironment)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LinuxStationTest, PcieConfigSpaceComesFromTheSysfsConfigFiles)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    ASSERT_TRUE(station.LoadBrvIODriver());
+    std::vector<uint8_t> mcfg;
+    EXPECT_FALSE(station.GetAcpiTable("APIC", mcfg));
+    ASSERT_TRUE(station.GetAcpiTable("MCFG", mcfg));
+    ASSERT_EQ(mcfg.size(), 60u);  // header, reserved, one range for domain 0
+    EXPECT_EQ(std::string(mcfg.begin(), mcfg.begin() + 4), "MCFG");
+    uint8_t sum = 0;
+    for (uint8_t byte : mcfg) sum = static_cast<uint8_t>(sum + byte);
+    EXPECT_EQ(sum, 0);
+    uint64_t base = 0;
+    std::memcpy(&base, mcfg.data() + 44, 8);
+    EXPECT_EQ(mcfg[54], 0x00);  // first bus
+    EXPECT_EQ(mcfg[55], 0xFF);  // last bus
+
+    const uintptr_t bridge = station.MapBrvIO(base + (3ull << 20), 4096);  // 03:00.0
+    ASSERT_NE(bridge, 0u);
+    uint32_t value = 0;
+    ASSERT_EQ(station.ReadMEM(bridge, 4, &value), 0);
+    EXPECT_EQ(value, 0x79532C7Au);
+    ASSERT_EQ(station.ReadMEM(bridge + 0x788, 2, &value), 0);
+    EXPECT_EQ(value, 0x7956u);
+    EXPECT_NE(station.ReadMEM(bridge + 4095, 2, &value), 0);  // past the window
+    EXPECT_NE(station.ReadMEM(bridge, 3, &value), 0);
+    ASSERT_EQ(station.WriteMEM(bridge + 0x40, 4, 0xA1B2C3D4u), 0);
+    ASSERT_EQ(station.ReadMEM(bridge + 0x40, 4, &value), 0);
+    EXPECT_EQ(value, 0xA1B2C3D4u);
+    station.UnmapBrvIO(bridge, 4096);
+    EXPECT_NE(station.ReadMEM(bridge, 4, &value), 0);
+
+    const uintptr_t absent = station.MapBrvIO(base + (5ull << 20), 4096);
+    ASSERT_NE(absent, 0u);
+    ASSERT_EQ(station.ReadMEM(absent, 4, &value), 0);
+    EXPECT_EQ(value, 0xFFFFFFFFu);
+    EXPECT_EQ(station.WriteMEM(absent, 4, 0), 0);
+    EXPECT_EQ(station.MapBrvIO(0x1000, 4096), 0u);  // outside the table
+    EXPECT_EQ(station.MapBrvIO(base + (1ull << 28), 4096), 0u);  // no domain 1
+}
+
+}  // namespace
