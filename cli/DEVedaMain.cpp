@@ -2,6 +2,7 @@
 // window: "/C:<version>" checks the attached bridges' firmware version, "/S" runs
 // a whole MP run, "/O4" exports the USB4 identities, "/PC" writes the power
 // configuration, "/?" shows the usage; the process ends with the run's exit code.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,13 +62,18 @@ int main(int argc, char** argv)
 
     // Plug-in time-out: with no scan and no run going on when it fires, no bridge
     // arrived in time.
-    std::optional<int> code = display.WaitForExit(init.llPlugInTimerStartMs + init.llPlugInTimerPeriodMs);
-    if (!code) {
+    // The timer is periodic: a tick that finds a scan or a run going on waits for
+    // the next one, so a slow scan that finds nothing still ends in the time-out.
+    int64_t tickMs = init.llPlugInTimerStartMs + init.llPlugInTimerPeriodMs;
+    std::optional<int> code = display.WaitForExit(tickMs);
+    while (!code) {
         DBG_MSG("%s:%d: chk auto:%d,scan:%d,main:%d", 0, engine.ScanRunning(), engine.RunActive());
-        if (bPlugInTimeOut(false, engine.ScanRunning(), engine.RunActive(), ini.m_pINI.CmdLineTimeOut))
+        if (bPlugInTimeOut(false, engine.ScanRunning(), engine.RunActive(), ini.m_pINI.CmdLineTimeOut)) {
             code = kExitPlugInTimeOut;
-        else
-            code = display.WaitForExit(INT64_MAX);
+            break;
+        }
+        tickMs += std::max<int64_t>(init.llPlugInTimerPeriodMs, 1000);
+        code = display.WaitForExit(tickMs);
     }
     if (*code == kExitPlugInTimeOut) std::printf("no bridge found on the %s in time\n", station.Describe().c_str());
     engine.WaitForRun();

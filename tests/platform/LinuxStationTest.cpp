@@ -262,6 +262,15 @@ namespace {
 
 TEST_F(LinuxStationTest, PcieConfigSpaceComesFromTheSysfsConfigFiles)
 {
+    // A bridge in PCIe-tunnel mode at 03:00.0: 2C7A:7953 with its chip ID at 0x788.
+    const fs::path function = Root() / "sys/bus/pci/devices/0000:03:00.0";
+    fs::create_directories(function);
+    std::vector<uint8_t> space(4096, 0);
+    const uint8_t ids[] = {0x7A, 0x2C, 0x53, 0x79};
+    std::copy(ids, ids + 4, space.begin());
+    space[0x788] = 0x56;
+    space[0x789] = 0x79;
+    std::ofstream(function / "config", std::ios::binary).write(reinterpret_cast<const char*>(space.data()), 4096);
     LinuxStation station(Root().string(), Ioctl());
     ASSERT_TRUE(station.LoadBrvIODriver());
     std::vector<uint8_t> mcfg;
