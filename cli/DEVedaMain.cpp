@@ -2,6 +2,7 @@
 // window: "/C:<version>" checks the attached bridges' firmware version, "/S" runs
 // a whole MP run, "/O4" exports the USB4 identities, "/PC" writes the power
 // configuration, "/?" shows the usage; the process ends with the run's exit code.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,25 +56,31 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    platform::IStation& station = platform::Station();
+    if (station.IsEmulated()) std::printf("*** %s: results are not from real drives ***\n", station.Describe().c_str());
     cli::TerminalDisplay display(stdout, platform::StandardOutputIsTerminal());
-    engine::CMPEngine engine(display, platform::Station());
+    engine::CMPEngine engine(display, station);
     engine.SetSettings(ini.m_pINI);
     engine.SetCommandLine(init);
     engine.TriggerScanThread();
 
-    // Plug-in time-out: when it fires during a scan, the scan's outcome decides;
-    // with no run going on then, no bridge arrived in time.
-    std::optional<int> code = display.WaitForExit(init.llPlugInTimerStartMs + init.llPlugInTimerPeriodMs);
-    if (!code) {
-        engine.WaitUntil([](const engine::EngineSnapshot& s) { return !s.activity.scanning || s.exitCode; },
-                         INT64_MAX);
+    // Plug-in time-out: with no scan and no run going on when it fires, no bridge
+    // arrived in time. The timer is periodic: a tick that finds a scan or a run
+    // going on waits for the next one, so a slow scan that finds nothing still
+    // ends in the time-out.
+    int64_t tickMs = init.llPlugInTimerStartMs + init.llPlugInTimerPeriodMs;
+    std::optional<int> code = display.WaitForExit(tickMs);
+    while (!code) {
         const auto state = engine.Snapshot();
         if (!state->exitCode &&
-            bPlugInTimeOut(false, state->activity.scanning, state->activity.running, ini.m_pINI.CmdLineTimeOut))
+            bPlugInTimeOut(false, state->activity.scanning, state->activity.running, ini.m_pINI.CmdLineTimeOut)) {
             code = kExitPlugInTimeOut;
-        else
-            code = display.WaitForExit(INT64_MAX);
+            break;
+        }
+        tickMs += std::max<int64_t>(init.llPlugInTimerPeriodMs, 1000);
+        code = display.WaitForExit(tickMs);
     }
+    if (*code == kExitPlugInTimeOut) std::printf("no bridge found on the %s in time\n", station.Describe().c_str());
     if (engine.Snapshot()->runResult != engine::kRunNone)
         std::printf("result log: %s\n", engine.MPResultLogPath().c_str());
     std::printf("%s", display.TableText().c_str());

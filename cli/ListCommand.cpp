@@ -97,11 +97,29 @@ std::string RecordJson(CBrvtUSBDev& dev, const DeviceInfo& r)
     return o.Json();
 }
 
+// The disks as the station sees them, before any command: which ones the tool may touch.
+void PrintDisks(platform::IStation& station)
+{
+    for (const platform::DiskDevice& d : station.Disks()) {
+        std::printf("disk %u: %s %s, serial %s", d.diskNumber, d.vendor.c_str(), d.product.c_str(), d.serial.c_str());
+        if (d.sizeBytes != 0) std::printf(", %llu MB", static_cast<unsigned long long>(d.sizeBytes / 1048576));
+        if (!d.usbPath.empty())
+            std::printf(", USB %s %04X:%04X %s", d.usbPath.c_str(), d.usbVendor, d.usbProduct, d.usbDriver.c_str());
+        std::printf("%s%s\n", d.refusal.empty() ? "" : "; refused: ", d.refusal.c_str());
+    }
+}
+
 int RunList(const cli::Args& args)
 {
     const bool json = args.size() == 1 && args[0] == "--json";
     if (!args.empty() && !json) return cli::UsageError("list takes no arguments but --json");
     CBrvtUSBDev dev;
+    // The first line names the station, so an emulated list is never taken for real
+    // drives (in JSON: the "station" and "emulated" members).
+    if (!json) {
+        std::printf("%s\n", dev.Station().Describe().c_str());
+        PrintDisks(dev.Station());
+    }
     DeviceList list;
     const CommandResult result = dev.Open(list, "0", 2);
     for (uint32_t i = 0; i < list.DevNums; ++i) dev.nObtainDiSKInfo(RecordDevicePath(list.Devs[i]), list.Devs[i]);
@@ -116,6 +134,7 @@ int RunList(const cli::Args& args)
         std::vector<std::string> bridges;
         for (uint32_t i = 0; i < usbCount + static_cast<uint32_t>(shown); ++i) bridges.push_back(RecordJson(dev, list.Devs[i]));
         cli::JsonObject o;
+        o.Text("station", dev.Station().Describe()).Bool("emulated", dev.Station().IsEmulated());
         o.Number("usbCount", usbCount).Number("pcieCount", pcieCount).Raw("bridges", cli::JsonArray(bridges));
         std::printf("%s\n", o.Json().c_str());
         return exitCode;

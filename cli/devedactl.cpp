@@ -1,9 +1,10 @@
 // devedactl: the engineering console.
-// Usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...
+// Usage: devedactl [--station=CHOICE] [--debug=LEVEL] [--trace=FILE] COMMAND ...
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
@@ -35,15 +36,36 @@ constexpr int kExitFailure = 1;
 void PrintUsage(std::FILE* out)
 {
     std::fprintf(out,
-                 "usage: devedactl [--station=emu:DIR|linux] [--debug=LEVEL] [--trace=FILE] COMMAND ...\n"
-                 "       devedactl --help | --version | COMMAND --help\n");
+                 "usage: devedactl [--station=%s] [--debug=LEVEL] [--trace=FILE] COMMAND ...\n"
+                 "       devedactl --help | --version | COMMAND --help\n",
+                 platform::StationUsage().c_str());
     for (const auto& [name, group] : cli::CommandGroups()) std::fprintf(out, "%s\n", group.usage.c_str());
+    for (const platform::StationKind* kind : platform::StationKinds())
+        if (kind->console) std::fprintf(out, "%s\n", kind->consoleUsage.c_str());
+}
+
+// Commands a station kind brings (devedactl emu ...), given the argument of the
+// current choice when it is of that kind.
+std::optional<int> RunStationConsole(const cli::Args& args)
+{
+    const platform::StationKind* kind = platform::FindStationKind(args[0]);
+    if (!kind || !kind->console) return std::nullopt;
+    if (cli::AsksForHelp(cli::Args(args.begin() + 1, args.end()))) {
+        std::printf("%s\n", kind->consoleUsage.c_str());
+        return 0;
+    }
+    std::string name, argument, error;
+    if (!platform::SplitStationChoice(platform::StationChoice(), name, argument, error) || name != kind->name)
+        argument.clear();
+    return kind->console(argument, cli::Args(args.begin() + 1, args.end()));
 }
 
 int UnknownCommand(const std::string& word)
 {
     std::vector<std::string> names;
     for (const auto& [name, group] : cli::CommandGroups()) names.push_back(name);
+    for (const platform::StationKind* kind : platform::StationKinds())
+        if (kind->console) names.push_back(kind->name);
     const std::string nearest = cli::NearestName(word, names);
     std::string text = "unknown command '" + word + "'";
     if (!nearest.empty()) text += "; did you mean '" + nearest + "'?";
@@ -74,7 +96,10 @@ int Run(const cli::Args& words)
         return cli::UsageError("--trace: cannot open " + *options.traceFile + ": " + cli::SystemErrorText(errno));
 
     const auto group = cli::CommandGroups().find(options.rest[0]);
-    if (group == cli::CommandGroups().end()) return UnknownCommand(options.rest[0]);
+    if (group == cli::CommandGroups().end()) {
+        if (const std::optional<int> code = RunStationConsole(options.rest)) return *code;
+        return UnknownCommand(options.rest[0]);
+    }
     const cli::Args commandWords(options.rest.begin() + 1, options.rest.end());
     if (cli::AsksForHelp(commandWords)) {
         std::printf("%s\n", group->second.usage.c_str());

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ScsiRequest.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -75,6 +76,19 @@ struct StorageDeviceProperty {
     std::string SerialNumber;
 };
 
+// One disk as the station sees it, before any command reaches it.
+struct DiskDevice {
+    uint32_t diskNumber = 0;
+    uint8_t busType = 0;
+    std::string vendor, product, revision, serial;
+    std::string usbPath;  // the USB device it hangs on ("2-2.3"), empty when none
+    uint16_t usbVendor = 0, usbProduct = 0;
+    std::string usbDriver;  // "uas", "usb-storage"
+    uint64_t sizeBytes = 0;
+    uint32_t sectorSize = 0;
+    std::string refusal;  // why the station never touches it; empty when it may
+};
+
 enum class DeviceChange { kArrival, kRemoveComplete };
 using DeviceChangeHandler = std::function<void(DeviceChange change)>;
 
@@ -89,12 +103,18 @@ public:
                               uint32_t creationDisposition, uint32_t flagsAndAttributes) = 0;
     virtual bool CloseHandle(HANDLE handle) = 0;
 
-    // Synchronous device I/O control: IOCTL_SCSI_PASS_THROUGH with a
-    // SCSI_PASS_THROUGH header at the start of the buffers, or
-    // IOCTL_SCSI_PASS_THROUGH_DIRECT with a SCSI_PASS_THROUGH_DIRECT header.
-    // Returns false and sets the last error when the call itself fails.
+    // One SCSI command on an opened disk: the boundary's own request. False (last
+    // error set) when the handle cannot carry commands; otherwise true with the
+    // outcome, a failed transport included.
+    virtual bool SendScsi(HANDLE device, const ScsiRequest& request, ScsiOutcome& outcome) = 0;
+
+    // Synchronous device I/O control as the host side issues it:
+    // IOCTL_SCSI_PASS_THROUGH with a SCSI_PASS_THROUGH header at the start of the
+    // buffers, or IOCTL_SCSI_PASS_THROUGH_DIRECT with a SCSI_PASS_THROUGH_DIRECT
+    // header. The block is read as a ScsiRequest, sent with SendScsi and answered
+    // in the block. Returns false and sets the last error when the call fails.
     virtual bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
-                                 void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) = 0;
+                                 void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned);
 
     // --- USB tree and storage interfaces ---
     // Device paths of the present USB host controllers, to be opened with CreateFile.
@@ -172,21 +192,62 @@ public:
     // unregistered. A new registration replaces the previous one.
     virtual void RegisterDeviceNotification(DeviceChangeHandler handler) = 0;
     virtual void UnregisterDeviceNotification() = 0;
+
+    // --- the station itself ---
+    // True when the bridges are software models: whatever an operator reads from
+    // such a station must say "emulated", so that its PASS is never taken for a
+    // shipped drive.
+    virtual bool IsEmulated() const = 0;
+    // One line naming the station for the operator ("emulated station in DIR").
+    virtual std::string Describe() const = 0;
+    // Every disk the station sees, by disk number, with its refusal when the
+    // station keeps its hands off it.
+    virtual std::vector<DiskDevice> Disks() = 0;
 };
 
 // Last error of the calling thread, set by the station's calls.
 uint32_t GetLastError();
 void SetLastError(uint32_t error);
 
-// The process station, chosen on first use from $DEVEDA_STATION ("emu:DIR" or
-// "linux"); without it, the emulated station in "<program folder>/station".
+// A kind of station, chosen by "NAME" or "NAME:ARGUMENT". Each station unit
+// registers its kind; the executables never name a station's code.
+struct StationKind {
+    std::string name;   // "emu", "linux"
+    std::string usage;  // how it is chosen: "emu:DIR"
+    // Builds the station from the text after "NAME:" (empty for a bare "NAME");
+    // nullptr with `error` set when the argument names no usable station.
+    std::function<std::shared_ptr<IStation>(const std::string& argument, std::string& error)> make;
+    // Console commands of the kind ("devedactl NAME ..."), given the argument of
+    // the current choice when it is of this kind (else empty); none when unset.
+    std::function<int(const std::string& argument, const std::vector<std::string>& args)> console;
+    std::string consoleUsage;
+};
+// Adds a kind; returns true so that a unit can register from a static initialiser.
+bool RegisterStationKind(StationKind kind);
+// The kind named `name`; nullptr when none is registered under it.
+const StationKind* FindStationKind(const std::string& name);
+// Every registered kind, by name.
+std::vector<const StationKind*> StationKinds();
+// "emu:DIR|linux": the registered ways to choose, for usage texts.
+std::string StationUsage();
+
+// Splits a choice into the kind's name and its argument; false (error set) for an
+// empty choice or an unknown kind.
+bool SplitStationChoice(const std::string& choice, std::string& name, std::string& argument, std::string& error);
+// Checks a path given by the user: not empty, at most 4096 characters, no
+// component longer than 255; false with `error` set otherwise.
+bool CheckPathText(const std::string& path, std::string& error);
+// CheckPathText, and the path names no file other than a folder.
+bool CheckFolderPath(const std::string& path, std::string& error);
+
+// The process station, chosen on first use from --station= or $DEVEDA_STATION;
+// with neither, the Linux station (real hardware). A choice that names no
+// usable station ends the process with a message and exit code 2.
 IStation& Station();
-// Builds a station from a choice; nullptr (with a message on stderr) for a bad choice.
-std::shared_ptr<IStation> MakeStation(const std::string& choice);
+// Builds a station from a choice; nullptr (with `error` set) for a bad choice.
+std::shared_ptr<IStation> MakeStation(const std::string& choice, std::string& error);
 // Replaces the process station (start-up and tests).
 void SetStation(std::shared_ptr<IStation> station);
-// Folder of the emulated station named by a choice ("emu:DIR" -> DIR), empty otherwise.
-std::string EmulatedStationFolder(const std::string& choice);
 // The choice the process station is chosen from.
 std::string StationChoice();
 // The choice given with --station= (wins over $DEVEDA_STATION).

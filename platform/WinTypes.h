@@ -29,6 +29,7 @@ constexpr uint32_t ERROR_NOT_READY = 21;
 constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr uint32_t ERROR_SEM_TIMEOUT = 121;
 constexpr uint32_t ERROR_INVALID_FUNCTION = 1;
+constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 constexpr uint32_t ERROR_IO_DEVICE = 1117;
 constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 

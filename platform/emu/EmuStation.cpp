@@ -1,5 +1,7 @@
 #include "platform/emu/EmuStation.h"
 
+#include "platform/PassThroughBlock.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -33,30 +35,7 @@ private:
     int m_Fd;
 };
 
-bool StartsWithNoCase(const std::string& text, const char* prefix)
-{
-    const size_t n = std::strlen(prefix);
-    if (text.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 }  // namespace
-
-bool ParseDevicePath(const std::string& path, bool& cdrom, int& number)
-{
-    static const char* const kDisk = "\\\\.\\PHYSICALDRIVE";
-    static const char* const kCdrom = "\\\\.\\CDROM";
-    size_t digits;
-    if (StartsWithNoCase(path, kDisk)) cdrom = false, digits = std::strlen(kDisk);
-    else if (StartsWithNoCase(path, kCdrom)) cdrom = true, digits = std::strlen(kCdrom);
-    else return false;
-    const std::string tail = path.substr(digits);
-    if (tail.empty() || tail.size() > 3 || !std::all_of(tail.begin(), tail.end(), ::isdigit)) return false;
-    number = std::stoi(tail);
-    return true;
-}
 
 EmuStation::EmuStation(fs::path folder) : m_World(std::move(folder))
 {
@@ -64,6 +43,25 @@ EmuStation::EmuStation(fs::path folder) : m_World(std::move(folder))
     fs::create_directories(m_World.Folder(), ec);
     FileLock lock(m_World.Folder() / "station.lock");
     if (!m_World.Exists()) m_World.Init(4);
+}
+
+std::string EmuStation::Describe() const
+{
+    return "EMULATED station in " + m_World.Folder().string();
+}
+
+bool CheckEmulatedStationFolder(const std::string& folder, std::string& error)
+{
+    const std::string create = " (create one with devedactl --station=emu:" + folder + " emu init)";
+    if (!CheckFolderPath(folder, error)) {
+        error = "emulated station '" + folder + "': " + error;
+        return false;
+    }
+    if (!emu::World(folder).Exists()) {
+        error = "emulated station '" + folder + "': no station there" + create;
+        return false;
+    }
+    return true;
 }
 
 bool EmuStation::ResolveDisk(OpenDevice& device) const
@@ -214,90 +212,57 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
     ++m_IoControlCalls;
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    const bool direct = ioControlCode == IOCTL_SCSI_PASS_THROUGH_DIRECT;
-    if ((!direct && ioControlCode != IOCTL_SCSI_PASS_THROUGH) || !inBuffer || !outBuffer) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return false;
+    PassThroughCall call;
+    uint32_t error = ERROR_SUCCESS;
+    const bool valid = DecodePassThrough(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, call, error);
+    if (call.headerRead) {
+        EmuRequest request;
+        request.disk = device.kind == OpenDevice::kDisk ? device.number : -1;
+        request.ioControlCode = ioControlCode;
+        request.inBufferSize = inBufferSize;
+        request.outBufferSize = outBufferSize;
+        request.cdbLength = call.cdbLength;
+        request.cdb.assign(call.cdb, call.cdb + std::min<uint8_t>(call.cdbLength, 16));
+        request.dataIn = call.dataInFlag;
+        request.dataTransferLength = call.transferLength;
+        request.timeOutValue = call.timeOutValue;
+        request.senseInfoLength = call.senseLength;
+        if (valid && call.request.direction == ScsiDirection::kOut)
+            request.dataOut.assign(call.request.data.begin(), call.request.data.end());
+        Record(std::move(request));
     }
-    // Both header forms share every field up to the data location; read the
-    // fields through the form the request uses.
-    const auto* in = static_cast<const uint8_t*>(inBuffer);
-    auto* out = static_cast<uint8_t*>(outBuffer);
-    const uint32_t headerSize = direct ? sizeof(SCSI_PASS_THROUGH_DIRECT) : sizeof(SCSI_PASS_THROUGH);
-    if (inBufferSize < headerSize || outBufferSize < headerSize) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    SCSI_PASS_THROUGH plain{};
-    SCSI_PASS_THROUGH_DIRECT directHeader{};
-    if (direct) std::memcpy(&directHeader, in, sizeof directHeader);
-    else std::memcpy(&plain, in, sizeof plain);
-    const uint16_t length = direct ? directHeader.Length : plain.Length;
-    const uint8_t cdbLength = direct ? directHeader.CdbLength : plain.CdbLength;
-    const uint8_t dataIn = direct ? directHeader.DataIn : plain.DataIn;
-    const uint32_t transfer = direct ? directHeader.DataTransferLength : plain.DataTransferLength;
-    const uint8_t senseLength = direct ? directHeader.SenseInfoLength : plain.SenseInfoLength;
-    const uint32_t senseOffset = direct ? directHeader.SenseInfoOffset : plain.SenseInfoOffset;
-    const uint8_t* cdb = direct ? directHeader.Cdb : plain.Cdb;
+    return IStation::DeviceIoControl(handle, ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
+                                     bytesReturned);
+}
 
-    EmuRequest request;
-    request.disk = device.kind == OpenDevice::kDisk ? device.number : -1;
-    request.ioControlCode = ioControlCode;
-    request.inBufferSize = inBufferSize;
-    request.outBufferSize = outBufferSize;
-    request.cdbLength = cdbLength;
-    request.cdb.assign(cdb, cdb + std::min<uint8_t>(cdbLength, 16));
-    request.dataIn = dataIn;
-    request.dataTransferLength = transfer;
-    request.timeOutValue = direct ? directHeader.TimeOutValue : plain.TimeOutValue;
-    request.senseInfoLength = senseLength;
-
-    // The checks the storage stack makes before a request reaches the device.
-    uint8_t* data = nullptr;
-    bool valid = length == headerSize && cdbLength >= 1 && cdbLength <= 16 && dataIn <= 1 &&
-                 uint64_t{senseOffset} + senseLength <= outBufferSize && senseOffset >= headerSize;
-    if (valid && transfer > 0) {
-        if (direct) {
-            data = static_cast<uint8_t*>(directHeader.DataBuffer);
-            valid = data != nullptr;
-        } else {
-            const uint64_t end = uint64_t{plain.DataBufferOffset} + transfer;
-            valid = plain.DataBufferOffset >= headerSize && end <= (dataIn ? outBufferSize : inBufferSize);
-            data = dataIn ? out + plain.DataBufferOffset : const_cast<uint8_t*>(in) + plain.DataBufferOffset;
-        }
-    }
-    if (valid && !dataIn && transfer > 0) request.dataOut.assign(data, data + transfer);
-    Record(request);
-    if (!valid) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-
+bool EmuStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome& outcome)
+{
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
     emu::ScsiExchange exchange;
-    std::copy_n(cdb, cdbLength, exchange.cdb.begin());
-    exchange.cdbLength = cdbLength;
-    exchange.dataIn = dataIn == SCSI_IOCTL_DATA_IN;
-    exchange.data = data;
-    exchange.dataLength = transfer;
-    exchange.timeoutSeconds = request.timeOutValue;
+    std::copy(request.cdb.begin(), request.cdb.end(), exchange.cdb.begin());
+    exchange.cdbLength = static_cast<uint8_t>(request.cdb.size());
+    exchange.dataIn = request.direction == ScsiDirection::kIn;
+    exchange.data = request.data.data();
+    exchange.dataLength = static_cast<uint32_t>(request.data.size());
+    exchange.timeoutSeconds = request.timeoutSeconds;
     Dispatch(device, exchange);
+    outcome = ScsiOutcome{};
     if (exchange.callFailed) {
-        SetLastError(exchange.callError);
-        return false;
+        // A handle that is no disk fails the call; a bridge gone or failing fails the transport.
+        if (exchange.callError == ERROR_INVALID_FUNCTION) {
+            SetLastError(exchange.callError);
+            return false;
+        }
+        outcome.transport =
+            exchange.callError == ERROR_DEVICE_NOT_CONNECTED ? ScsiTransport::kNoDevice : ScsiTransport::kFailed;
+        return true;
     }
-
-    // Answer in the output buffer: status, sense, transferred length.
-    if (out != in) std::memcpy(out, in, headerSize);
-    const uint8_t senseReturned = std::min(senseLength, exchange.senseLength);
-    std::memcpy(out + senseOffset, exchange.sense.data(), senseReturned);
-    out[offsetof(SCSI_PASS_THROUGH, ScsiStatus)] = exchange.status;
-    out[offsetof(SCSI_PASS_THROUGH, SenseInfoLength)] = senseReturned;
-    const uint32_t transferred = exchange.transferred;
-    std::memcpy(out + offsetof(SCSI_PASS_THROUGH, DataTransferLength), &transferred, sizeof transferred);
-    if (bytesReturned)
-        *bytesReturned = direct || !dataIn ? std::min<uint32_t>(outBufferSize, kDataOffset)
-                                           : plain.DataBufferOffset + transferred;
-    SetLastError(ERROR_SUCCESS);
+    outcome.transport = ScsiTransport::kDone;
+    outcome.scsiStatus = exchange.status;
+    outcome.sense.assign(exchange.sense.begin(),
+                         exchange.sense.begin() + std::min<size_t>(exchange.senseLength, exchange.sense.size()));
+    outcome.bytesMoved = exchange.transferred;
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "emu/World.h"
+#include "platform/DevicePath.h"
 #include "platform/Station.h"
 #include "platform/emu/EmuPcie.h"
 
@@ -43,8 +44,10 @@ public:
     HANDLE CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
                       uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
     bool CloseHandle(HANDLE handle) override;
+    // Counts and journals every pass-through block, then answers it as any station does.
     bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
                          void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) override;
+    bool SendScsi(HANDLE device, const ScsiRequest& request, ScsiOutcome& outcome) override;
 
     std::vector<std::string> EnumerateHostControllers() override;
     bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) override;
@@ -132,6 +135,10 @@ public:
     void RegisterDeviceNotification(DeviceChangeHandler handler) override;
     void UnregisterDeviceNotification() override;
 
+    bool IsEmulated() const override { return true; }
+    std::string Describe() const override;
+    std::vector<DiskDevice> Disks() override;
+
 private:
     struct OpenDevice {
         enum Kind { kDisk, kCdrom, kController, kHub } kind = kDisk;
@@ -184,8 +191,10 @@ private:
     std::jthread m_Watcher;  // last member: stops before the rest is torn down
 };
 
-// Parses "\\.\PHYSICALDRIVE%d" (any case) or "\\.\CDROM%d".
-bool ParseDevicePath(const std::string& path, bool& cdrom, int& number);
+// Whether `folder` holds an emulated station made by "emu init"; false with
+// `error` set (what is wrong and how to make one) otherwise.
+bool CheckEmulatedStationFolder(const std::string& folder, std::string& error);
+
 
 // Device paths and names of the emulated USB tree and storage interfaces.
 std::string EmuControllerPath(int controller);

@@ -391,3 +391,26 @@ bool EmuStation::GetStorageDeviceProperty(HANDLE handle, StorageDeviceProperty& 
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::vector<DiskDevice> EmuStation::Disks()
+{
+    std::vector<DiskDevice> disks;
+    for (const auto& device : StorageDevices(FILE_DEVICE_DISK)) {
+        DiskDevice disk;
+        disk.diskNumber = static_cast<uint32_t>(device.number);
+        disk.busType = device.property.BusType;
+        disk.vendor = device.property.VendorId;
+        disk.product = device.property.ProductId;
+        disk.revision = device.property.ProductRevision;
+        disk.serial = device.property.SerialNumber;
+        if (device.number == 0) disk.refusal = "the system disk";
+        disks.push_back(std::move(disk));
+    }
+    std::sort(disks.begin(), disks.end(),
+              [](const DiskDevice& a, const DiskDevice& b) { return a.diskNumber < b.diskNumber; });
+    return disks;
+}
+
+}  // namespace platform

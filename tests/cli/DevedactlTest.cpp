@@ -41,6 +41,7 @@ TEST_F(Devedactl, InjectedFaultShowsAsFailedCommandThenClears)
 
 TEST_F(Devedactl, BadArgumentsAreNamed)
 {
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
     const Result badCdb = RunCtl(Station() + "raw 1 \"E4 0\" --in 1");
     EXPECT_EQ(badCdb.status, 2);
     EXPECT_NE(badCdb.output.find("CDB-HEX"), std::string::npos);

@@ -21,6 +21,13 @@ public:
         return m_Inner.CreateFile(path, access, share, disposition, flags);
     }
     bool CloseHandle(platform::HANDLE handle) override { return m_Inner.CloseHandle(handle); }
+    bool SendScsi(platform::HANDLE handle, const platform::ScsiRequest& request, platform::ScsiOutcome& outcome) override
+    {
+        return m_Inner.SendScsi(handle, request, outcome);
+    }
+    bool IsEmulated() const override { return m_Inner.IsEmulated(); }
+    std::string Describe() const override { return m_Inner.Describe(); }
+    std::vector<platform::DiskDevice> Disks() override { return m_Inner.Disks(); }
     bool DeviceIoControl(platform::HANDLE handle, uint32_t code, void* in, uint32_t inSize, void* out,
                          uint32_t outSize, uint32_t* returned) override
     {

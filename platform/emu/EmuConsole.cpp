@@ -1,37 +1,57 @@
-// devedactl emu: create, show and shape the emulated station.
+// The emulated station's console commands (devedactl emu ...): create, show and
+// shape the station.
+#include "platform/emu/EmuConsole.h"
+
 #include <cstdio>
 #include <memory>
 
-#include "cli/CliCommand.h"
-#include "cli/CliText.h"
 #include "emu/PdTunnel.h"
 #include "platform/emu/EmuStation.h"
+#include "util/Text.h"
+
+namespace platform {
 
 namespace {
 
-// The emulated station named by --station / DEVEDA_STATION, or null (reported).
-std::unique_ptr<platform::EmuStation> OpenEmulatedStation()
+using Args = std::vector<std::string>;
+
+// Prints "devedactl: " + text to standard error; the usage exit code 2.
+int UsageError(const std::string& text)
 {
-    const std::string folder = platform::EmulatedStationFolder(platform::StationChoice());
+    std::fprintf(stderr, "devedactl: %s\n", text.c_str());
+    return 2;
+}
+
+// The emulated station kept in `folder`, or null (reported) when the folder
+// holds none: a station is only made by "emu init".
+std::unique_ptr<EmuStation> OpenEmulatedStation(const std::string& folder)
+{
     if (folder.empty()) {
         std::fprintf(stderr, "devedactl: emu commands need an emulated station (--station=emu:DIR)\n");
         return nullptr;
     }
-    return std::make_unique<platform::EmuStation>(folder);
+    std::string error;
+    if (!CheckEmulatedStationFolder(folder, error)) {
+        std::fprintf(stderr, "devedactl: %s\n", error.c_str());
+        return nullptr;
+    }
+    return std::make_unique<EmuStation>(folder);
 }
 
-int Init(const cli::Args& args)
+int Init(const std::string& folder, const Args& args)
 {
     long bridges = 4;
     if (args.size() == 2 && args[0] == "--bridges") {
-        const auto value = cli::ParseInteger(args[1], 0, 64);
-        if (!value) return cli::UsageError("emu init: --bridges takes a number from 0 to 64, not '" + args[1] + "'");
+        const auto value = util::ParseInteger(args[1], 0, 64);
+        if (!value) return UsageError("emu init: --bridges takes a number from 0 to 64, not '" + args[1] + "'");
         bridges = *value;
     } else if (!args.empty()) {
-        return cli::UsageError("emu init: expected '--bridges N'");
+        return UsageError("emu init: expected '--bridges N'");
     }
-    const std::string folder = platform::EmulatedStationFolder(platform::StationChoice());
-    if (folder.empty()) return cli::UsageError("emu init: needs --station=emu:DIR");
+    if (folder.empty()) return UsageError("emu init: needs --station=emu:DIR");
+    std::string error;
+    if (!CheckFolderPath(folder, error))
+        return UsageError("emu init: " + folder + ": " + error);
     if (!emu::World(folder).Init(static_cast<int>(bridges))) {
         std::fprintf(stderr, "devedactl: emu init: cannot write the station in %s\n", folder.c_str());
         return 1;
@@ -47,10 +67,10 @@ void PrintRegister(const emu::Bridge& bridge, uint32_t address, int count)
     std::printf("\n");
 }
 
-int Show(const cli::Args& args)
+int Show(const std::string& folder, const Args& args)
 {
-    if (!args.empty()) return cli::UsageError("emu show takes no arguments");
-    auto station = OpenEmulatedStation();
+    if (!args.empty()) return UsageError("emu show takes no arguments");
+    auto station = OpenEmulatedStation(folder);
     if (!station) return 1;
     const auto ids = station->World().BridgeIds();
     std::printf("station %s: %zu bridges; disk 0 is the system disk\n", station->World().Folder().c_str(), ids.size());
@@ -92,24 +112,24 @@ int Show(const cli::Args& args)
     return 0;
 }
 
-int Fault(const cli::Args& args)
+int Fault(const std::string& folder, const Args& args)
 {
     const char* usage = "emu fault BRIDGE (OPCODE call|check COUNT | clear)";
-    if (args.size() != 2 && args.size() != 4) return cli::UsageError(std::string("usage: ") + usage);
-    const auto id = cli::ParseInteger(args[0], 1, 1000);
-    if (!id) return cli::UsageError("emu fault: bad bridge id '" + args[0] + "'");
-    auto station = OpenEmulatedStation();
+    if (args.size() != 2 && args.size() != 4) return UsageError(std::string("usage: ") + usage);
+    const auto id = util::ParseInteger(args[0], 1, 1000);
+    if (!id) return UsageError("emu fault: bad bridge id '" + args[0] + "'");
+    auto station = OpenEmulatedStation(folder);
     if (!station) return 1;
     std::function<void(emu::Bridge&)> change;
     if (args.size() == 2) {
-        if (args[1] != "clear") return cli::UsageError(std::string("usage: ") + usage);
+        if (args[1] != "clear") return UsageError(std::string("usage: ") + usage);
         change = [](emu::Bridge& bridge) { bridge.ClearFaults(); };
     } else {
-        const auto opcode = cli::ParseHexBytes(args[1]);
-        const auto count = cli::ParseInteger(args[3], 0, 1000000);
-        if (!opcode || opcode->size() != 1) return cli::UsageError("emu fault: OPCODE is one hex byte, e.g. E4");
-        if (args[2] != "call" && args[2] != "check") return cli::UsageError("emu fault: mode is 'call' or 'check'");
-        if (!count) return cli::UsageError("emu fault: bad COUNT '" + args[3] + "'");
+        const auto opcode = util::ParseHexBytes(args[1]);
+        const auto count = util::ParseInteger(args[3], 0, 1000000);
+        if (!opcode || opcode->size() != 1) return UsageError("emu fault: OPCODE is one hex byte, e.g. E4");
+        if (args[2] != "call" && args[2] != "check") return UsageError("emu fault: mode is 'call' or 'check'");
+        if (!count) return UsageError("emu fault: bad COUNT '" + args[3] + "'");
         const auto mode = args[2] == "call" ? emu::FaultMode::CallFails : emu::FaultMode::CheckCondition;
         change = [opcode = (*opcode)[0], mode, count = static_cast<int>(*count)](emu::Bridge& bridge) {
             bridge.SetFault(opcode, mode, count);
@@ -130,12 +150,12 @@ bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::
 {
     if (key == "hub" || key == "port" || key == "controller") {
         auto location = bridge.Location();
-        const auto number = cli::ParseInteger(value, 0, 255);
+        const auto number = util::ParseInteger(value, 0, 255);
         if (!number) return error = key + " takes a number", false;
         (key == "hub" ? location.hub : key == "port" ? location.port : location.controller) = static_cast<int>(*number);
         bridge.SetLocation(location);
     } else if (key == "cdrom") {
-        const auto number = cli::ParseInteger(value, 0, 255);
+        const auto number = util::ParseInteger(value, 0, 255);
         if (value != "off" && !number) return error = "cdrom takes a CD-ROM number or 'off'", false;
         bridge.SetCdrom(value == "off" ? -1 : static_cast<int>(*number));
     } else if (key == "u4mode") {
@@ -155,12 +175,12 @@ bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::
     return true;
 }
 
-int Set(const cli::Args& args)
+int Set(const std::string& folder, const Args& args)
 {
-    if (args.size() < 2) return cli::UsageError("usage: emu set BRIDGE KEY=VALUE...");
-    const auto id = cli::ParseInteger(args[0], 1, 1000);
-    if (!id) return cli::UsageError("emu set: bad bridge id '" + args[0] + "'");
-    auto station = OpenEmulatedStation();
+    if (args.size() < 2) return UsageError("usage: emu set BRIDGE KEY=VALUE...");
+    const auto id = util::ParseInteger(args[0], 1, 1000);
+    if (!id) return UsageError("emu set: bad bridge id '" + args[0] + "'");
+    auto station = OpenEmulatedStation(folder);
     if (!station) return 1;
     std::string error;
     const bool ok = station->ModifyBridge(static_cast<int>(*id), [&](emu::Bridge& bridge) {
@@ -170,7 +190,7 @@ int Set(const cli::Args& args)
             else ApplyBridgeSetting(bridge, args[i].substr(0, eq), args[i].substr(eq + 1), error);
         }
     });
-    if (!error.empty()) return cli::UsageError("emu set: " + error + " (nothing saved)");
+    if (!error.empty()) return UsageError("emu set: " + error + " (nothing saved)");
     if (!ok) {
         std::fprintf(stderr, "devedactl: emu set: no bridge %ld in this station\n", *id);
         return 1;
@@ -178,9 +198,9 @@ int Set(const cli::Args& args)
     return 0;
 }
 
-int Add(const cli::Args& args)
+int Add(const std::string& folder, const Args& args)
 {
-    auto station = OpenEmulatedStation();
+    auto station = OpenEmulatedStation(folder);
     if (!station) return 1;
     int id = 0;
     station->ModifyWorld([&](emu::World& world) {
@@ -200,18 +220,18 @@ int Add(const cli::Args& args)
         std::printf("bridge %d added\n", id);
         return 0;
     }
-    cli::Args settings{std::to_string(id)};
+    Args settings{std::to_string(id)};
     settings.insert(settings.end(), args.begin(), args.end());
-    const int result = Set(settings);
+    const int result = Set(folder, settings);
     if (result == 0) std::printf("bridge %d added\n", id);
     return result;
 }
 
-int Remove(const cli::Args& args)
+int Remove(const std::string& folder, const Args& args)
 {
-    const auto id = args.size() == 1 ? cli::ParseInteger(args[0], 1, 1000) : std::nullopt;
-    if (!id) return cli::UsageError("usage: emu remove BRIDGE");
-    auto station = OpenEmulatedStation();
+    const auto id = args.size() == 1 ? util::ParseInteger(args[0], 1, 1000) : std::nullopt;
+    if (!id) return UsageError("usage: emu remove BRIDGE");
+    auto station = OpenEmulatedStation(folder);
     if (!station) return 1;
     if (!station->ModifyWorld([&](emu::World& world) { return world.RemoveBridge(static_cast<int>(*id)); })) {
         std::fprintf(stderr, "devedactl: emu remove: no bridge %ld in this station\n", *id);
@@ -222,27 +242,27 @@ int Remove(const cli::Args& args)
 
 // emu hub add controller=C [hub=H] port=P [ports=N]
 // emu decoy add kind=stick|sata disk=D serial=S [controller=C hub=H port=P]
-int AddHubOrDecoy(const std::string& what, const cli::Args& args)
+int AddHubOrDecoy(const std::string& folder, const std::string& what, const Args& args)
 {
-    if (args.empty() || args[0] != "add") return cli::UsageError("usage: emu " + what + " add KEY=VALUE...");
+    if (args.empty() || args[0] != "add") return UsageError("usage: emu " + what + " add KEY=VALUE...");
     std::string text;
     for (size_t i = 1; i < args.size(); ++i) text += args[i] + " ";
     auto fields = emu::ParseFields(text);
     auto number = [&](const char* key, long fallback) {
-        return fields.count(key) ? cli::ParseInteger(fields[key], 0, 1000) : std::optional<long>(fallback);
+        return fields.count(key) ? util::ParseInteger(fields[key], 0, 1000) : std::optional<long>(fallback);
     };
     const auto controller = number("controller", 0), hub = number("hub", 0), port = number("port", 0),
                ports = number("ports", 4), disk = number("disk", 0);
-    if (!controller || !hub || !port || !ports || !disk) return cli::UsageError("emu " + what + ": bad number in '" + text + "'");
-    auto station = OpenEmulatedStation();
+    if (!controller || !hub || !port || !ports || !disk) return UsageError("emu " + what + ": bad number in '" + text + "'");
+    auto station = OpenEmulatedStation(folder);
     if (!station) return 1;
     int id = 0;
     const emu::UsbLocation location{static_cast<int>(*controller), static_cast<int>(*hub), static_cast<int>(*port)};
     if (what == "hub") {
         station->ModifyWorld([&](emu::World& world) { return (id = world.AddHub({0, location, static_cast<int>(*ports)})) != 0; });
     } else {
-        if (fields["kind"] != "stick" && fields["kind"] != "sata") return cli::UsageError("emu decoy: kind is stick or sata");
-        if (*disk == 0 || fields["serial"].empty()) return cli::UsageError("emu decoy: needs disk=D (not 0) and serial=S");
+        if (fields["kind"] != "stick" && fields["kind"] != "sata") return UsageError("emu decoy: kind is stick or sata");
+        if (*disk == 0 || fields["serial"].empty()) return UsageError("emu decoy: needs disk=D (not 0) and serial=S");
         station->ModifyWorld([&](emu::World& world) {
             return (id = world.AddDecoy({0, fields["kind"], static_cast<int>(*disk), location, fields["serial"]})) != 0;
         });
@@ -254,19 +274,19 @@ int AddHubOrDecoy(const std::string& what, const cli::Args& args)
 
 // emu image FILE --version HEX12 [--size BYTES] [--signature HEX]: a firmware
 // image as the emulated bridges boot it, carrying the digest of the standard key.
-int Image(const cli::Args& args)
+int Image(const Args& args)
 {
     const char* usage = "usage: emu image FILE --version HEX12 [--size BYTES] [--signature HEX]";
-    if (args.empty() || args.size() % 2 == 0) return cli::UsageError(usage);
+    if (args.empty() || args.size() % 2 == 0) return UsageError(usage);
     std::optional<std::vector<uint8_t>> version;
     long size = 0x1B000, signature = 0x5A;
     for (size_t i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--version") version = cli::ParseHexBytes(args[i + 1]);
-        else if (args[i] == "--size") size = cli::ParseInteger(args[i + 1], 0x300, emu::kFirmwareImageMax).value_or(-1);
-        else if (args[i] == "--signature") signature = cli::ParseInteger("0x" + args[i + 1], 0, 255).value_or(-1);
-        else return cli::UsageError(usage);
+        if (args[i] == "--version") version = util::ParseHexBytes(args[i + 1]);
+        else if (args[i] == "--size") size = util::ParseInteger(args[i + 1], 0x300, emu::kFirmwareImageMax).value_or(-1);
+        else if (args[i] == "--signature") signature = util::ParseInteger("0x" + args[i + 1], 0, 255).value_or(-1);
+        else return UsageError(usage);
     }
-    if (!version || version->size() != 6 || size < 0 || signature < 0) return cli::UsageError(usage);
+    if (!version || version->size() != 6 || size < 0 || signature < 0) return UsageError(usage);
     std::array<uint8_t, 6> bytes{};
     std::copy(version->begin(), version->end(), bytes.begin());
     const auto image = emu::MakeFirmwareImage(bytes, static_cast<uint32_t>(size), static_cast<uint8_t>(signature),
@@ -278,21 +298,21 @@ int Image(const cli::Args& args)
     return 0;
 }
 
-int RunEmu(const cli::Args& args)
+int RunEmu(const std::string& folder, const Args& args)
 {
-    if (args.empty()) return cli::UsageError("emu: expected init, show, fault, set, add, remove, hub or decoy");
-    const cli::Args rest(args.begin() + 1, args.end());
-    if (args[0] == "init") return Init(rest);
-    if (args[0] == "show") return Show(rest);
-    if (args[0] == "fault") return Fault(rest);
-    if (args[0] == "set") return Set(rest);
-    if (args[0] == "add") return Add(rest);
-    if (args[0] == "remove") return Remove(rest);
+    if (args.empty()) return UsageError("emu: expected init, show, fault, set, add, remove, hub or decoy");
+    const Args rest(args.begin() + 1, args.end());
+    if (args[0] == "init") return Init(folder, rest);
+    if (args[0] == "show") return Show(folder, rest);
+    if (args[0] == "fault") return Fault(folder, rest);
+    if (args[0] == "set") return Set(folder, rest);
+    if (args[0] == "add") return Add(folder, rest);
+    if (args[0] == "remove") return Remove(folder, rest);
     if (args[0] == "image") return Image(rest);
     if (args[0] == "plug" || args[0] == "unplug") {
-        const auto id = rest.size() == 1 ? cli::ParseInteger(rest[0], 1, 1000) : std::nullopt;
-        if (!id) return cli::UsageError("usage: emu " + args[0] + " BRIDGE");
-        auto station = OpenEmulatedStation();
+        const auto id = rest.size() == 1 ? util::ParseInteger(rest[0], 1, 1000) : std::nullopt;
+        if (!id) return UsageError("usage: emu " + args[0] + " BRIDGE");
+        auto station = OpenEmulatedStation(folder);
         if (!station || !station->SetBridgePlugged(static_cast<int>(*id), args[0] == "plug")) {
             std::fprintf(stderr, "devedactl: emu %s: no bridge %ld in this station\n", args[0].c_str(), *id);
             return 1;
@@ -300,9 +320,9 @@ int RunEmu(const cli::Args& args)
         return 0;
     }
     if (args[0] == "replug") {
-        const auto id = rest.size() == 1 ? cli::ParseInteger(rest[0], 1, 1000) : std::nullopt;
-        if (!id) return cli::UsageError("usage: emu replug BRIDGE");
-        auto station = OpenEmulatedStation();
+        const auto id = rest.size() == 1 ? util::ParseInteger(rest[0], 1, 1000) : std::nullopt;
+        if (!id) return UsageError("usage: emu replug BRIDGE");
+        auto station = OpenEmulatedStation(folder);
         if (!station || !station->ModifyBridge(static_cast<int>(*id), [](emu::Bridge& bridge) {
                 bridge.SetPresent(true);
                 bridge.Boot();
@@ -311,26 +331,33 @@ int RunEmu(const cli::Args& args)
             return 1;
         return 0;
     }
-    if (args[0] == "hub" || args[0] == "decoy") return AddHubOrDecoy(args[0], rest);
-    return cli::UsageError("emu: unknown subcommand '" + args[0] + "'");
+    if (args[0] == "hub" || args[0] == "decoy") return AddHubOrDecoy(folder, args[0], rest);
+    return UsageError("emu: unknown subcommand '" + args[0] + "'");
 }
 
 }  // namespace
 
-DEVEDA_CLI_COMMAND("emu", RunEmu,
-                   "  emu init [--bridges N]        create the emulated station (N default bridges)\n"
-                   "  emu show                      state of every emulated bridge\n"
-                   "  emu fault BRIDGE OPCODE call|check COUNT   fail the next COUNT requests of OPCODE\n"
-                   "  emu fault BRIDGE clear        remove the bridge's injected faults\n"
-                   "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"
-                   "  emu remove BRIDGE             unplug a bridge for good\n"
-                   "  emu image FILE --version HEX12 [--size BYTES] [--signature HEX]   a bootable firmware image\n"
-                   "  emu plug BRIDGE | emu unplug BRIDGE   plug a bridge in (new disk number) or pull it out\n"
-                   "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table, its PD chips restart\n"
-                   "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
-                   "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
-                   "                                pd.vendor=none|richtek|cypress|ccg3 pd.mcu=none|stm pd.mode=1|2\n"
-                   "                                pd.fail=SUB [pd.fail_count=N] pd.no_answer=1 pd.corrupt_row=N\n"
-                   "                                pd.replug=never pd.replug_ms=MS pd.version_row=N\n"
-                   "  emu hub add controller=C [hub=H] port=P [ports=N]      an external hub\n"
-                   "  emu decoy add kind=stick|sata disk=D serial=S [controller=C hub=H port=P]");
+int RunEmuConsole(const std::string& folder, const std::vector<std::string>& args)
+{
+    return RunEmu(folder, args);
+}
+
+const char* const kEmuConsoleUsage =
+    "  emu init [--bridges N]        create the emulated station (N default bridges)\n"
+    "  emu show                      state of every emulated bridge\n"
+    "  emu fault BRIDGE OPCODE call|check COUNT   fail the next COUNT requests of OPCODE\n"
+    "  emu fault BRIDGE clear        remove the bridge's injected faults\n"
+    "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"
+    "  emu remove BRIDGE             unplug a bridge for good\n"
+    "  emu image FILE --version HEX12 [--size BYTES] [--signature HEX]   a bootable firmware image\n"
+    "  emu plug BRIDGE | emu unplug BRIDGE   plug a bridge in (new disk number) or pull it out\n"
+    "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table, its PD chips restart\n"
+    "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
+    "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
+    "                                pd.vendor=none|richtek|cypress|ccg3 pd.mcu=none|stm pd.mode=1|2\n"
+    "                                pd.fail=SUB [pd.fail_count=N] pd.no_answer=1 pd.corrupt_row=N\n"
+    "                                pd.replug=never pd.replug_ms=MS pd.version_row=N\n"
+    "  emu hub add controller=C [hub=H] port=P [ports=N]      an external hub\n"
+    "  emu decoy add kind=stick|sata disk=D serial=S [controller=C hub=H port=P]";
+
+}  // namespace platform

@@ -1,0 +1,578 @@
+#include "platform/linux/LinuxStation.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "log/DebugLog.h"
+#include "platform/DevicePath.h"
+
+namespace platform::linuxst {
+
+namespace {
+constexpr uint16_t kBridgeVendorId = 0x2B9D;
+constexpr const char* kUsbClassGuid = "{36FC9E60-C465-11CF-8056-444553540000}";
+constexpr const char* kDiskInterfaceGuid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr uint16_t kEnglishUs = 0x0409;
+constexpr uint8_t kManufacturerIndex = 1, kProductIndex = 2, kSerialIndex = 3;
+
+uint32_t ErrorOfErrno(int error)
+{
+    switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case ENODEV:
+    case ENXIO: return ERROR_DEVICE_NOT_CONNECTED;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_IO_DEVICE;
+    }
+}
+
+bool Fail(uint32_t error)
+{
+    SetLastError(error);
+    return false;
+}
+
+std::u16string Widen(const std::string& text) { return {text.begin(), text.end()}; }
+
+uint8_t BusTypeOf(DiskBus bus)
+{
+    switch (bus) {
+    case DiskBus::kUsb: return BusTypeUsb;
+    case DiskBus::kSata: return BusTypeSata;
+    case DiskBus::kNvme: return BusTypeNvme;
+    case DiskBus::kScsi: break;
+    }
+    return BusTypeScsi;
+}
+
+// The hub a hub path names: "\\.\usb2" (a root hub) or "\\?\2-2" (an external hub).
+bool ParseHubPath(const std::string& path, std::string& name)
+{
+    for (const char* prefix : {"\\\\.\\", "\\\\?\\"})
+        if (path.rfind(prefix, 0) == 0) name = path.substr(4);
+    return !name.empty() && name.find('\\') == std::string::npos && name.find('#') == std::string::npos;
+}
+
+// A storage interface path ends with "#<block name>".
+std::string InterfacePath(const BlockDisk& disk, const std::string& serial)
+{
+    return "\\\\?\\usbstor#disk&ven_" + disk.vendor + "&prod_" + disk.model + "#" + serial + "&0#" + disk.name + "#" +
+           kDiskInterfaceGuid;
+}
+
+bool ParseInterfacePath(const std::string& path, std::string& blockName)
+{
+    if (path.rfind("\\\\?\\usbstor#", 0) != 0) return false;
+    const size_t last = path.rfind('#');
+    const size_t before = last == std::string::npos || last == 0 ? std::string::npos : path.rfind('#', last - 1);
+    if (before == std::string::npos) return false;
+    blockName = path.substr(before + 1, last - before - 1);
+    return !blockName.empty();
+}
+}  // namespace
+
+std::set<uint16_t> BridgeVendorIds()
+{
+    std::set<uint16_t> ids{kBridgeVendorId};
+    const char* list = std::getenv("DEVEDA_BRIDGE_VIDS");
+    std::istringstream items(list ? list : "");
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        char* end = nullptr;
+        const unsigned long id = std::strtoul(item.c_str(), &end, 16);
+        if (!item.empty() && end && *end == '\0' && id > 0 && id <= 0xFFFF) ids.insert(static_cast<uint16_t>(id));
+    }
+    return ids;
+}
+
+LinuxStation::LinuxStation(const std::string& root, IoctlFunction ioctl) : m_Tree(root), m_Ioctl(std::move(ioctl))
+{
+    std::lock_guard lock(m_Lock);
+    Refresh();
+}
+
+std::string LinuxStation::Describe() const
+{
+    const std::string root = m_Tree.Root().string();
+    return "Linux station (real hardware" + (root == "/" ? std::string() : ", root " + root) + ")";
+}
+
+void LinuxStation::Refresh()
+{
+    m_Usb = m_Tree.UsbNodes();
+    const std::vector<BlockDisk> blocks = m_Tree.Disks();
+    const std::vector<MountEntry> mounts = m_Tree.Mounts();
+    std::string rootNumber;
+    for (const auto& mount : mounts)
+        if (mount.mountPoint == "/") rootNumber = mount.deviceNumber;
+
+    std::vector<Disk> disks;
+    std::map<std::string, uint32_t> numbers;
+    std::set<uint32_t> used{0};
+    std::vector<std::pair<std::string, size_t>> unnumbered;  // identity, index into disks
+    for (const BlockDisk& block : blocks) {
+        Disk disk;
+        disk.block = block;
+        disk.usb = FindNode(block.usbDevice);
+        const auto& ids = block.deviceNumbers;
+        const bool holdsRoot = !rootNumber.empty() && std::find(ids.begin(), ids.end(), rootNumber) != ids.end();
+        // A disk keeps its number while the same device stays at the same place.
+        const std::string identity = disk.usb ? "usb:" + block.usbDevice + ":" + disk.usb->serial : "block:" + block.name;
+        if (holdsRoot) {
+            disk.number = 0;
+            disk.refusal = "disk 0 holds the system root and is never touched";
+        } else if (const auto known = m_Numbers.find(identity); known != m_Numbers.end() && !used.count(known->second)) {
+            disk.number = known->second;
+            used.insert(disk.number);
+            numbers[identity] = disk.number;
+        } else {
+            unnumbered.emplace_back(identity, disks.size());
+        }
+        for (const auto& mount : mounts)
+            if (disk.refusal.empty() && std::find(ids.begin(), ids.end(), mount.deviceNumber) != ids.end() &&
+                IsSystemMountPoint(mount.mountPoint))
+                disk.refusal = "mounted at " + mount.mountPoint + ", a system path";
+        if (disk.refusal.empty() && (!disk.usb || !m_BridgeVendorIds.count(disk.usb->idVendor)))
+            disk.refusal = "not behind a bridge";
+        disks.push_back(std::move(disk));
+    }
+    for (const auto& [identity, index] : unnumbered) {
+        uint32_t number = 1;
+        while (used.count(number)) ++number;
+        used.insert(number);
+        disks[index].number = number;
+        numbers[identity] = number;
+    }
+    std::sort(disks.begin(), disks.end(), [](const Disk& a, const Disk& b) { return a.number < b.number; });
+    m_Disks = std::move(disks);
+    m_Numbers = std::move(numbers);
+}
+
+const UsbNode* LinuxStation::FindNode(const std::string& name) const
+{
+    for (const auto& node : m_Usb)
+        if (node.name == name) return &node;
+    return nullptr;
+}
+
+const LinuxStation::Disk* LinuxStation::FindDisk(uint32_t number) const
+{
+    for (const auto& disk : m_Disks)
+        if (disk.number == number) return &disk;
+    return nullptr;
+}
+
+const LinuxStation::Disk* LinuxStation::FindDiskByName(const std::string& name) const
+{
+    for (const auto& disk : m_Disks)
+        if (disk.block.name == name) return &disk;
+    return nullptr;
+}
+
+std::vector<DiskDevice> LinuxStation::Disks()
+{
+    std::lock_guard lock(m_Lock);
+    Refresh();
+    std::vector<DiskDevice> devices;
+    for (const auto& disk : m_Disks) {
+        DiskDevice device;
+        device.diskNumber = disk.number;
+        device.busType = BusTypeOf(disk.block.bus);
+        device.vendor = disk.block.vendor;
+        device.product = disk.block.model;
+        device.revision = disk.block.revision;
+        device.sizeBytes = disk.block.sizeBytes;
+        device.sectorSize = disk.block.sectorSize;
+        device.refusal = disk.refusal;
+        if (disk.usb) {
+            device.serial = disk.usb->serial;
+            device.usbPath = disk.usb->name;
+            device.usbVendor = disk.usb->idVendor;
+            device.usbProduct = disk.usb->idProduct;
+            device.usbDriver = disk.usb->driver;
+        }
+        devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+HANDLE LinuxStation::Add(OpenDevice device)
+{
+    const uintptr_t handle = m_NextHandle++;
+    m_Handles[handle] = std::move(device);
+    SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+bool LinuxStation::Find(HANDLE handle, OpenDevice& device) const
+{
+    const auto found = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE);
+    device = found->second;
+    return true;
+}
+
+HANDLE LinuxStation::OpenDisk(const Disk& disk, uint32_t desiredAccess)
+{
+    OpenDevice device{OpenDevice::kDisk, disk.block.name, disk.number, -1, -1};
+    if (desiredAccess != 0) {
+        if (!disk.refusal.empty()) {
+            DBG_ERR("%s:%d: disk %u (%s) refused: %s", disk.number, disk.block.name.c_str(), disk.refusal.c_str());
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        const std::string node = "dev/" + (disk.block.sgName.empty() ? disk.block.name : disk.block.sgName);
+        device.fd = ::open(m_Tree.Under(node).c_str(), O_RDWR | O_CLOEXEC);
+        if (device.fd < 0) {
+            const int error = errno;
+            DBG_ERR("%s:%d: disk %u: cannot open %s: errno %d", disk.number, node.c_str(), error);
+            SetLastError(ErrorOfErrno(error));
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return Add(std::move(device));
+}
+
+HANDLE LinuxStation::CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t, uint32_t, uint32_t)
+{
+    std::lock_guard lock(m_Lock);
+    bool cdrom = false;
+    int number = -1;
+    if (ParseDevicePath(path, cdrom, number)) {
+        const Disk* disk = cdrom ? nullptr : FindDisk(static_cast<uint32_t>(number));
+        if (!disk && !cdrom) {
+            Refresh();
+            disk = FindDisk(static_cast<uint32_t>(number));
+        }
+        if (!disk) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        return OpenDisk(*disk, desiredAccess);
+    }
+    std::string name;
+    if (ParseInterfacePath(path, name)) {
+        const Disk* disk = FindDiskByName(name);
+        if (!disk) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        return Add({OpenDevice::kInterface, name, disk->number, -1, -1});
+    }
+    unsigned controller = 0;
+    char tail = 0;
+    if (std::sscanf(path.c_str(), "\\\\.\\HCD%u%c", &controller, &tail) == 1) {
+        std::vector<const UsbNode*> roots;
+        for (const auto& node : m_Usb)
+            if (node.parent.empty()) roots.push_back(&node);
+        if (controller < roots.size()) return Add({OpenDevice::kController, roots[controller]->name, controller, -1, -1});
+    } else if (ParseHubPath(path, name)) {
+        const UsbNode* hub = FindNode(name);
+        if (hub && hub->isHub) return Add({OpenDevice::kHub, name, 0, -1, -1});
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool LinuxStation::CloseHandle(HANDLE handle)
+{
+    std::lock_guard lock(m_Lock);
+    const auto found = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (found->second.fd >= 0) ::close(found->second.fd);
+    if (found->second.blockFd >= 0) ::close(found->second.blockFd);
+    m_Handles.erase(found);
+    return true;
+}
+
+bool LinuxStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome& outcome)
+{
+    OpenDevice device;
+    {
+        std::lock_guard lock(m_Lock);
+        if (!Find(handle, device)) return false;
+    }
+    if (device.kind != OpenDevice::kDisk || device.fd < 0) return Fail(ERROR_INVALID_FUNCTION);
+    // The command runs without the station lock: other bridges go on meanwhile.
+    outcome = linuxst::SendScsi(device.fd, request, m_Ioctl);
+    if (outcome.transport != ScsiTransport::kDone)
+        DBG_ERR("%s:%d: disk %u: SG_IO opcode %02X failed, transport %d, errno %d", device.number,
+                request.cdb.empty() ? 0 : request.cdb[0], static_cast<int>(outcome.transport), outcome.systemError);
+    return true;
+}
+
+std::vector<std::string> LinuxStation::EnumerateHostControllers()
+{
+    std::lock_guard lock(m_Lock);
+    Refresh();
+    std::vector<std::string> paths;
+    for (const auto& node : m_Usb)
+        if (node.parent.empty()) paths.push_back("\\\\.\\HCD" + std::to_string(paths.size()));
+    return paths;
+}
+
+bool LinuxStation::GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info)
+{
+    std::lock_guard lock(m_Lock);
+    OpenDevice device;
+    if (!Find(controller, device)) return false;
+    const UsbNode* root = FindNode(device.name);
+    if (device.kind != OpenDevice::kController || !root) return Fail(ERROR_INVALID_FUNCTION);
+    info.driverKeyName = std::string(kUsbClassGuid) + "\\" + root->controller;
+    info.deviceDesc = root->product;
+    info.hardwareId = "PCI\\" + root->controller;
+    info.rootHubName = root->name;
+    return true;
+}
+
+bool LinuxStation::GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts)
+{
+    std::lock_guard lock(m_Lock);
+    OpenDevice device;
+    if (!Find(hub, device)) return false;
+    const UsbNode* node = FindNode(device.name);
+    if (device.kind != OpenDevice::kHub || !node) return Fail(ERROR_INVALID_FUNCTION);
+    numberOfPorts = static_cast<uint8_t>(std::clamp(node->portCount, 0, 255));
+    return true;
+}
+
+const UsbNode* LinuxStation::PortNode(HANDLE hub, uint32_t port)
+{
+    OpenDevice device;
+    if (!Find(hub, device)) return nullptr;
+    const UsbNode* node = FindNode(device.name);
+    if (device.kind != OpenDevice::kHub || !node) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return nullptr;
+    }
+    const std::string child = node->parent.empty() ? std::to_string(node->bus) + "-" + std::to_string(port)
+                                                   : node->name + "." + std::to_string(port);
+    const UsbNode* found = FindNode(child);
+    if (!found) SetLastError(ERROR_FILE_NOT_FOUND);
+    return found;
+}
+
+bool LinuxStation::GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection)
+{
+    std::lock_guard lock(m_Lock);
+    connection = UsbNodeConnection{};
+    OpenDevice device;
+    if (!Find(hub, device)) return false;
+    const UsbNode* node = PortNode(hub, port);
+    if (!node) return GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty port
+    connection.ConnectionStatus = DeviceConnected;
+    connection.DeviceIsHub = node->isHub;
+    USB_DEVICE_DESCRIPTOR& d = connection.DeviceDescriptor;
+    d.bLength = sizeof(USB_DEVICE_DESCRIPTOR);
+    d.bDescriptorType = 1;
+    d.bcdUSB = node->bcdUSB;
+    d.bDeviceClass = node->deviceClass;
+    d.bDeviceSubClass = node->deviceSubClass;
+    d.bDeviceProtocol = node->deviceProtocol;
+    d.bMaxPacketSize0 = node->maxPacketSize0;
+    d.idVendor = node->idVendor;
+    d.idProduct = node->idProduct;
+    d.bcdDevice = node->bcdDevice;
+    d.iManufacturer = node->manufacturer.empty() ? 0 : kManufacturerIndex;
+    d.iProduct = node->product.empty() ? 0 : kProductIndex;
+    d.iSerialNumber = node->serial.empty() ? 0 : kSerialIndex;
+    d.bNumConfigurations = node->numConfigurations;
+    return true;
+}
+
+bool LinuxStation::GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName)
+{
+    std::lock_guard lock(m_Lock);
+    const UsbNode* node = PortNode(hub, port);
+    if (!node) return false;
+    driverKeyName = std::string(kUsbClassGuid) + "\\" + node->name;
+    return true;
+}
+
+bool LinuxStation::GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName)
+{
+    std::lock_guard lock(m_Lock);
+    const UsbNode* node = PortNode(hub, port);
+    if (!node) return false;
+    if (!node->isHub) return Fail(ERROR_INVALID_PARAMETER);
+    hubName = node->name;
+    return true;
+}
+
+bool LinuxStation::GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t, std::u16string& text)
+{
+    std::lock_guard lock(m_Lock);
+    const UsbNode* node = PortNode(hub, port);
+    if (!node) return false;
+    // Linux keeps the strings in its own language choice; one language is offered.
+    const std::string* value = index == kManufacturerIndex ? &node->manufacturer
+                               : index == kProductIndex    ? &node->product
+                               : index == kSerialIndex     ? &node->serial
+                                                           : nullptr;
+    if (index == 0) text = std::u16string(1, static_cast<char16_t>(kEnglishUs));
+    else if (value && !value->empty()) text = Widen(*value);
+    else return Fail(ERROR_INVALID_PARAMETER);
+    return true;
+}
+
+bool LinuxStation::GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
+                                            std::string& hardwareId)
+{
+    std::lock_guard lock(m_Lock);
+    const size_t slash = driverKeyName.rfind('\\');
+    const UsbNode* node = slash == std::string::npos ? nullptr : FindNode(driverKeyName.substr(slash + 1));
+    if (!node) return Fail(ERROR_FILE_NOT_FOUND);
+    char id[48];
+    std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X&REV_%04X", node->idVendor, node->idProduct, node->bcdDevice);
+    deviceDesc = node->product;
+    hardwareId = id;
+    return true;
+}
+
+std::vector<StorageInterfaceInfo> LinuxStation::EnumerateStorageInterfaces(uint32_t deviceType)
+{
+    std::lock_guard lock(m_Lock);
+    Refresh();
+    std::vector<StorageInterfaceInfo> interfaces;
+    if (deviceType != FILE_DEVICE_DISK) return interfaces;  // optical drives are not looked for
+    for (const auto& disk : m_Disks)
+        interfaces.push_back({InterfacePath(disk.block, disk.usb ? disk.usb->serial : disk.block.name),
+                              {{"SPDRP_FRIENDLYNAME", disk.block.vendor + " " + disk.block.model},
+                               {"SPDRP_DEVICEDESC", "Disk drive"}}});
+    return interfaces;
+}
+
+bool LinuxStation::GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number)
+{
+    std::lock_guard lock(m_Lock);
+    OpenDevice open;
+    if (!Find(device, open)) return false;
+    if (open.kind != OpenDevice::kDisk && open.kind != OpenDevice::kInterface) return Fail(ERROR_INVALID_FUNCTION);
+    number = {FILE_DEVICE_DISK, open.number, 0};
+    return true;
+}
+
+bool LinuxStation::GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property)
+{
+    std::lock_guard lock(m_Lock);
+    OpenDevice open;
+    if (!Find(device, open)) return false;
+    const Disk* disk = FindDiskByName(open.name);
+    if (!disk) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    property = {BusTypeOf(disk->block.bus), disk->block.vendor, disk->block.model, disk->block.revision,
+                disk->usb ? disk->usb->serial : ""};
+    return true;
+}
+
+uint32_t LinuxStation::GetDiskCount()
+{
+    std::lock_guard lock(m_Lock);
+    Refresh();
+    return static_cast<uint32_t>(m_Disks.size());
+}
+
+bool LinuxStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
+{
+    std::lock_guard lock(m_Lock);
+    OpenDevice open;
+    if (!Find(handle, open)) return false;
+    const Disk* disk = FindDiskByName(open.name);
+    if (open.kind != OpenDevice::kDisk || !disk) return Fail(ERROR_INVALID_FUNCTION);
+    geometry = DiskGeometryEx{};
+    geometry.MediaType = MEDIA_TYPE_FIXED;
+    geometry.TracksPerCylinder = 255;
+    geometry.SectorsPerTrack = 63;
+    geometry.BytesPerSector = disk->block.sectorSize;
+    geometry.DiskSize = static_cast<int64_t>(disk->block.sizeBytes);
+    geometry.Cylinders = static_cast<int64_t>(disk->block.sizeBytes / (255ull * 63 * disk->block.sectorSize));
+    return true;
+}
+
+int LinuxStation::BlockFd(HANDLE handle, bool write)
+{
+    std::lock_guard lock(m_Lock);
+    const auto found = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE), -1;
+    OpenDevice& open = found->second;
+    // Only a disk opened for commands (refusals passed) moves sectors.
+    if (open.kind != OpenDevice::kDisk || open.fd < 0) return Fail(write ? ERROR_ACCESS_DENIED : ERROR_INVALID_FUNCTION), -1;
+    if (open.blockFd < 0) {
+        open.blockFd = ::open(m_Tree.Under("dev/" + open.name).c_str(), O_RDWR | O_CLOEXEC);
+        if (open.blockFd < 0) return Fail(ErrorOfErrno(errno)), -1;
+    }
+    return open.blockFd;
+}
+
+bool LinuxStation::ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred)
+{
+    if (transferred) *transferred = 0;
+    const int fd = BlockFd(handle, false);
+    if (fd < 0) return false;
+    const ssize_t n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+    if (n < 0) return Fail(ErrorOfErrno(errno));
+    if (transferred) *transferred = static_cast<uint32_t>(n);
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool LinuxStation::WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred)
+{
+    if (transferred) *transferred = 0;
+    const int fd = BlockFd(handle, true);
+    if (fd < 0) return false;
+    const ssize_t n = ::pwrite(fd, buffer, length, static_cast<off_t>(offset));
+    if (n < 0) return Fail(ErrorOfErrno(errno));
+    if (transferred) *transferred = static_cast<uint32_t>(n);
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+// Partition tables, volumes and their mount points are not served yet: every
+// such request fails plainly, so a run stops at the step that needs it.
+bool LinuxStation::GetDriveLayoutEx(HANDLE, DriveLayout&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::GetVolumeNameForVolumeMountPoint(const std::string&, std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::GetVolumeDiskExtents(HANDLE, std::vector<DiskExtent>&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::LockVolume(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::DismountVolume(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::UnlockVolume(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::UpdateDiskProperties(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::GetDiskFreeSpace(const std::string&, DiskFreeSpace&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::GetVolumeInformation(const std::string&, VolumeInformation&) { return Fail(ERROR_NOT_SUPPORTED); }
+
+bool LinuxStation::LoadBrvIODriver()
+{
+    return m_Pcie.Available() || Fail(ERROR_FILE_NOT_FOUND);
+}
+
+bool LinuxStation::GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table)
+{
+    return m_Pcie.AcpiTable(signature, table) || Fail(ERROR_FILE_NOT_FOUND);
+}
+
+void LinuxStation::RegisterDeviceNotification(DeviceChangeHandler handler)
+{
+    std::lock_guard lock(m_NotifyLock);
+    const bool started = m_Monitor.Start([handler = std::move(handler)](const UdevEvent& event) {
+        if (const auto change = ChangeOf(event)) handler(*change);
+    });
+    if (!started) DBG_ERR("%s:%d: udev monitor unavailable: no device arrival or removal will be seen");
+}
+
+void LinuxStation::UnregisterDeviceNotification()
+{
+    std::lock_guard lock(m_NotifyLock);
+    m_Monitor.Stop();
+}
+
+}  // namespace platform::linuxst

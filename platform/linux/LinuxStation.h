@@ -1,0 +1,133 @@
+#pragma once
+// The Linux station: real bridges over SG_IO, the USB tree and the disks from
+// sysfs, hot-plug from udev, all under a root folder ("/", or a fixture tree).
+// It answers the tool's Windows-shaped requests (device paths, hub walks,
+// pass-through blocks) from what Linux shows.
+//
+// Disk numbers are the station's own and stay with a disk while it is present:
+// disk 0 is the disk holding "/", every other disk takes the lowest free number
+// when first seen. Disk 0, a disk with a partition mounted at a system path and
+// a disk not behind a bridge (USB vendor ID of a bridge) are refused for
+// commands and writes.
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Station.h"
+#include "platform/linux/SgIo.h"
+#include "platform/linux/SysfsPcie.h"
+#include "platform/linux/SysfsTree.h"
+#include "platform/linux/UdevEvents.h"
+
+namespace platform::linuxst {
+
+// USB vendor IDs of the bridges: 2B9D, and any listed in $DEVEDA_BRIDGE_VIDS
+// ("2B9D,1E4E").
+std::set<uint16_t> BridgeVendorIds();
+
+class LinuxStation final : public IStation {
+public:
+    LinuxStation(const std::string& root, IoctlFunction ioctl);
+
+    HANDLE CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
+                      uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
+    bool CloseHandle(HANDLE handle) override;
+    bool SendScsi(HANDLE device, const ScsiRequest& request, ScsiOutcome& outcome) override;
+
+    std::vector<std::string> EnumerateHostControllers() override;
+    bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) override;
+    bool GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts) override;
+    bool GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection) override;
+    bool GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName) override;
+    bool GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName) override;
+    bool GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
+                             std::u16string& text) override;
+    bool GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
+                                  std::string& hardwareId) override;
+    std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) override;
+    bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) override;
+    bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) override;
+    uint32_t GetDiskCount() override;
+
+    bool GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry) override;
+    bool GetDriveLayoutEx(HANDLE handle, DriveLayout& layout) override;
+    bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) override;
+    bool GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents) override;
+    bool LockVolume(HANDLE handle) override;
+    bool DismountVolume(HANDLE handle) override;
+    bool UnlockVolume(HANDLE handle) override;
+    bool UpdateDiskProperties(HANDLE handle) override;
+    bool ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred) override;
+    bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred) override;
+    bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
+    bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
+
+    // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.
+    bool LoadBrvIODriver() override;
+    void UnloadBrvIODriver() override {}
+    uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) override { return m_Pcie.Map(physicalAddress, size); }
+    void UnmapBrvIO(uintptr_t linearAddress, uint32_t) override { m_Pcie.Unmap(linearAddress); }
+    int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) override
+    {
+        return m_Pcie.Read(linearAddress, size, value);
+    }
+    int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) override
+    {
+        return m_Pcie.Write(linearAddress, size, value);
+    }
+    bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) override;
+
+    void RegisterDeviceNotification(DeviceChangeHandler handler) override;
+    void UnregisterDeviceNotification() override;
+
+    bool IsEmulated() const override { return false; }
+    std::string Describe() const override;
+    std::vector<DiskDevice> Disks() override;
+
+private:
+    struct OpenDevice {
+        enum Kind { kController, kHub, kDisk, kInterface } kind = kDisk;
+        std::string name;     // root hub or hub name; disk: the block device name
+        uint32_t number = 0;  // controller index or disk number
+        int fd = -1;          // disks opened for commands: the sg (or block) node
+        int blockFd = -1;     // disks: the block node, opened on the first transfer
+    };
+    // One disk with its number, its USB device and its refusal.
+    struct Disk {
+        BlockDisk block;
+        uint32_t number = 0;
+        const UsbNode* usb = nullptr;  // into m_Usb
+        std::string refusal;
+    };
+
+    // Reads the tree again and gives every disk its number. Caller holds m_Lock.
+    void Refresh();
+    const UsbNode* FindNode(const std::string& name) const;
+    const Disk* FindDisk(uint32_t number) const;
+    const Disk* FindDiskByName(const std::string& name) const;
+    // The device on a port of an open hub; nullptr (last error set) when none.
+    const UsbNode* PortNode(HANDLE hub, uint32_t port);
+    bool Find(HANDLE handle, OpenDevice& device) const;
+    HANDLE Add(OpenDevice device);
+    HANDLE OpenDisk(const Disk& disk, uint32_t desiredAccess);
+    // The block node of an open disk, opened on first use; -1 (last error set) when it cannot be.
+    int BlockFd(HANDLE handle, bool write);
+
+    SysfsTree m_Tree;
+    IoctlFunction m_Ioctl;
+    SysfsPcie m_Pcie{m_Tree.Root()};
+    std::set<uint16_t> m_BridgeVendorIds = BridgeVendorIds();
+    mutable std::mutex m_Lock;
+    std::vector<UsbNode> m_Usb;
+    std::vector<Disk> m_Disks;
+    std::map<std::string, uint32_t> m_Numbers;  // disk identity -> its number
+    std::map<uintptr_t, OpenDevice> m_Handles;
+    uintptr_t m_NextHandle = 0x100;
+    std::mutex m_NotifyLock;
+    UdevMonitor m_Monitor;  // last: stops before the rest goes
+};
+
+}  // namespace platform::linuxst

@@ -1,0 +1,73 @@
+#pragma once
+// What Linux shows of the USB tree, the disks and the mounts, read from a root
+// folder ("/" on a station; a fixture tree in tests): /sys/bus/usb/devices,
+// /sys/block, /proc/self/mountinfo. Reading never changes anything.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::linuxst {
+
+// One USB device: a root hub ("usb2"), an external hub or a function ("2-2.3").
+struct UsbNode {
+    std::string name;
+    int bus = 0;
+    std::string parent;  // the hub it hangs on ("" for a root hub)
+    int port = 0;        // its port on that hub (0 for a root hub)
+    bool isHub = false;
+    int portCount = 0;   // downstream ports of a hub
+    uint16_t bcdUSB = 0, idVendor = 0, idProduct = 0, bcdDevice = 0;
+    uint8_t deviceClass = 0, deviceSubClass = 0, deviceProtocol = 0, maxPacketSize0 = 0, numConfigurations = 0;
+    std::string manufacturer, product, serial;  // empty when the device has none
+    int speedMbps = 0;
+    std::string driver;      // of its first interface: "uas", "usb-storage", "hub"
+    std::string controller;  // root hubs: the PCI function of the host controller
+};
+
+enum class DiskBus { kUsb, kSata, kNvme, kScsi };
+
+// One whole disk of the block layer.
+struct BlockDisk {
+    std::string name;       // "sdb"
+    std::string usbDevice;  // the USB device it hangs on ("2-2.3"), empty when none
+    DiskBus bus = DiskBus::kScsi;
+    std::string vendor, model, revision;
+    uint64_t sizeBytes = 0;
+    uint32_t sectorSize = 512;
+    std::string sgName;                    // its SCSI generic node ("sg3"), empty when none
+    std::vector<std::string> deviceNumbers;  // "major:minor" of the disk and of each partition
+};
+
+struct MountEntry {
+    std::string deviceNumber;  // "major:minor"
+    std::string mountPoint;    // escapes undone
+    std::string fileSystem;
+};
+
+class SysfsTree {
+public:
+    explicit SysfsTree(std::filesystem::path root) : m_Root(std::move(root)) {}
+
+    const std::filesystem::path& Root() const { return m_Root; }
+    // Every USB device, root hubs first, then by bus and port path.
+    std::vector<UsbNode> UsbNodes() const;
+    // Every whole disk of a device, by name (loop, RAM and mapped disks left out).
+    std::vector<BlockDisk> Disks() const;
+    std::vector<MountEntry> Mounts() const;
+    // A path under the root ("dev/sg3" -> ROOT/dev/sg3).
+    std::filesystem::path Under(const std::string& path) const { return m_Root / path; }
+
+private:
+    std::filesystem::path m_Root;
+};
+
+// Lines of /proc/self/mountinfo; malformed lines are skipped.
+std::vector<MountEntry> ParseMountInfo(const std::string& text);
+// Whether a mount point is one the system runs from: "/", "/boot", "/usr", ...
+bool IsSystemMountPoint(const std::string& mountPoint);
+// The root folder of the station: $DEVEDA_LINUX_ROOT, else "/".
+std::string LinuxRoot();
+
+}  // namespace platform::linuxst

@@ -1,0 +1,114 @@
+// The station as the executables choose it: real hardware unless an emulated
+// station is named, and every emulated output saying so.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "CtlRunner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using clitest::RunCtl;
+
+const std::string kFixtureRoot = std::string(PLATFORM_FIXTURES) + "/station-tree";
+
+// Runs with the Linux station's root set to the fixture tree and no station named.
+class LinuxStationChoice : public clitest::StationTest {
+protected:
+    void SetUp() override
+    {
+        ::unsetenv("DEVEDA_STATION");
+        ::setenv("DEVEDA_LINUX_ROOT", kFixtureRoot.c_str(), 1);
+        ::setenv("DEVEDA_HOME", m_Folder.Path().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("DEVEDA_LINUX_ROOT");
+        ::unsetenv("DEVEDA_HOME");
+    }
+};
+
+TEST_F(LinuxStationChoice, ListWithoutAStationShowsTheFixturesBridgesAndRefusals)
+{
+    const clitest::CtlResult list = RunCtl("list");
+    EXPECT_EQ(list.output.rfind("Linux station (real hardware, root " + kFixtureRoot + ")\n", 0), 0u) << list.output;
+    for (const char* line : {"disk 1: BRV NVMe Bridge, serial DV240600000000000001, 488386 MB, USB 2-1 2B9D:7951 uas\n",
+                             "disk 3: BRV NVMe Bridge, serial DV240600000000000002, 244198 MB, USB 2-2.3 2B9D:7951 "
+                             "usb-storage\n",
+                             "disk 4: BRV NVMe Bridge, serial DV240600000000000003, 122104 MB, USB 4-1 2B9D:7951 uas; "
+                             "refused: mounted at /srv/data, a system path\n",
+                             "; refused: disk 0 holds the system root", "STICK0001", "; refused: not behind a bridge"})
+        EXPECT_NE(list.output.find(line), std::string::npos) << line << "\n" << list.output;
+    EXPECT_EQ(list.output.find("EMULATED"), std::string::npos);
+}
+
+TEST_F(LinuxStationChoice, DEVedaWithNoBridgeEndsWithThePlugInTimeOutAndWritesNoResultLog)
+{
+    ASSERT_EQ(RunCtl("ini write " + (m_Folder.Path() / "br_mp_Toolv0.6.ini").string() + " CmdLineTimeOut=1").status, 0);
+    const std::string command = "cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " /S 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string output;
+    char chunk[4096];
+    while (size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+    EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 256 - 4) << output;
+    EXPECT_NE(output.find("no bridge found on the Linux station"), std::string::npos) << output;
+    for (const auto& entry : fs::directory_iterator(m_Folder.Path()))
+        EXPECT_TRUE(entry.path().filename() == "br_mp_Toolv0.6.ini" || entry.path().filename() == "DEVeda-trace.txt")
+            << entry.path();
+}
+
+TEST_F(LinuxStationChoice, EmulatedOutputsSayEmulated)
+{
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    const clitest::CtlResult list = RunCtl(Station() + "list");
+    EXPECT_EQ(list.output.rfind("EMULATED station in " + (m_Folder.Path() / "st").string() + "\n", 0), 0u)
+        << list.output;
+    const clitest::CtlResult trace = RunCtl(Station() + "--debug=2 list");
+    EXPECT_NE(trace.output.find("EMULATED station:"), std::string::npos) << trace.output;
+
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 0").status, 0);
+    ASSERT_EQ(RunCtl("ini write " + (m_Folder.Path() / "br_mp_Toolv0.6.ini").string() + " CmdLineTimeOut=1").status, 0);
+    const std::string command = "cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " " + Station() + "/S";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char first[256] = {};
+    ASSERT_NE(std::fgets(first, sizeof first, pipe), nullptr);
+    while (std::fgetc(pipe) != EOF) {
+    }
+    ::pclose(pipe);
+    EXPECT_EQ(std::string(first).rfind("*** EMULATED station in ", 0), 0u) << first;
+}
+
+TEST_F(LinuxStationChoice, BadChoicesAreClearErrors)
+{
+    const fs::path typo = m_Folder.Path() / "typo";
+    clitest::CtlResult r = RunCtl("--station=emu:" + typo.string() + " list");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("no station there (create one with devedactl --station=emu:"), std::string::npos)
+        << r.output;
+    EXPECT_FALSE(fs::exists(typo));
+    r = RunCtl("--station=emu:" + typo.string() + " emu show");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(typo));
+
+    r = RunCtl("--station= list");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("empty"), std::string::npos) << r.output;
+
+    std::ofstream(m_Folder.Path() / "afile") << "x";
+    r = RunCtl("--station=emu:" + (m_Folder.Path() / "afile").string() + " list");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("a file, not a folder"), std::string::npos) << r.output;
+    r = RunCtl("--station=emu:" + (m_Folder.Path() / "afile").string() + " emu init");
+    EXPECT_EQ(r.status, 2);
+
+    r = RunCtl("--station=emu:" + (m_Folder.Path() / std::string(300, 'x')).string() + " emu init");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("longer than 255"), std::string::npos) << r.output;
+    r = RunCtl("--station=bogus list");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("expected emu:DIR|linux"), std::string::npos) << r.output;
+}
+
+}  // namespace

@@ -1,0 +1,313 @@
+// The Linux station on a fake root laid out as Linux lays it out: two host
+// controllers, an external hub, bridges in UAS and BOT mode, a decoy stick and a
+// SATA system disk; the SG_IO ioctl is a fake that answers the INQUIRY.
+#include <gtest/gtest.h>
+#include <scsi/sg.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "../common/TestSupport.h"
+#include "platform/PassThroughBlock.h"
+#include "platform/linux/LinuxStation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform;
+using linuxst::LinuxStation;
+
+const fs::path kTree = fs::path(PLATFORM_FIXTURES) / "station-tree";
+
+// The fixture tree copied into a test folder, so a test may change it.
+class LinuxStationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::copy(kTree, Root(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+    fs::path Root() const { return m_Folder.Path() / "root"; }
+    linuxst::IoctlFunction Ioctl()
+    {
+        return [this](int fd, unsigned long, void* argument) {
+            char target[512] = {};
+            const std::string link = "/proc/self/fd/" + std::to_string(fd);
+            if (::readlink(link.c_str(), target, sizeof target - 1) > 0) m_Nodes.push_back(target);
+            auto& header = *static_cast<sg_io_hdr_t*>(argument);
+            if (header.cmdp[0] == 0x12 && header.dxfer_len >= 38) {
+                auto* data = static_cast<uint8_t*>(header.dxferp);
+                data[36] = 0x51;
+                data[37] = 0x79;  // chip 7951
+            }
+            header.resid = 0;
+            return 0;
+        };
+    }
+    HANDLE Open(LinuxStation& station, const std::string& path, uint32_t access = GENERIC_READ | GENERIC_WRITE)
+    {
+        return station.CreateFile(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    }
+    testsupport::TempFolder m_Folder;
+    std::vector<std::string> m_Nodes;  // the nodes the ioctl was called on
+};
+
+TEST_F(LinuxStationTest, DiskZeroHoldsTheRootAndEveryOtherDiskIsNumberedInNameOrder)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    const auto disks = station.Disks();
+    ASSERT_EQ(disks.size(), 5u);
+    EXPECT_EQ(disks[0].diskNumber, 0u);
+    EXPECT_EQ(disks[0].busType, BusTypeSata);
+    EXPECT_EQ(disks[0].product, "Samsung SSD 870");
+    EXPECT_NE(disks[0].refusal.find("system root"), std::string::npos);
+    EXPECT_EQ(disks[1].usbPath, "2-1");
+    EXPECT_EQ(disks[1].usbDriver, "uas");
+    EXPECT_EQ(disks[1].serial, "DV240600000000000001");
+    EXPECT_EQ(disks[1].sizeBytes, 1000215216ull * 512);
+    EXPECT_EQ(disks[1].refusal, "");
+    EXPECT_EQ(disks[2].serial, "STICK0001");
+    EXPECT_EQ(disks[2].refusal, "not behind a bridge");
+    EXPECT_EQ(disks[3].usbPath, "2-2.3");
+    EXPECT_EQ(disks[3].usbDriver, "usb-storage");
+    EXPECT_EQ(disks[3].refusal, "");
+    EXPECT_EQ(disks[4].usbPath, "4-1");
+    EXPECT_EQ(disks[4].refusal, "mounted at /srv/data, a system path");
+}
+
+TEST_F(LinuxStationTest, RefusedDisksCannotBeOpenedForCommandsButCanBeQueried)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    for (const char* path : {"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive2", "\\\\.\\PhysicalDrive4"}) {
+        EXPECT_EQ(Open(station, path), INVALID_HANDLE_VALUE) << path;
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
+    }
+    EXPECT_EQ(Open(station, "\\\\.\\PhysicalDrive9"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    const HANDLE query = Open(station, "\\\\.\\PhysicalDrive0", 0);
+    ASSERT_NE(query, INVALID_HANDLE_VALUE);
+    StorageDeviceNumber number;
+    ASSERT_TRUE(station.GetStorageDeviceNumber(query, number));
+    EXPECT_EQ(number.DeviceNumber, 0u);
+    // A query handle moves no sector: the system disk is never written.
+    uint8_t sector[512] = {};
+    uint32_t moved = 1;
+    EXPECT_FALSE(station.WriteAt(query, 0, sector, sizeof sector, &moved));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(moved, 0u);
+    EXPECT_TRUE(station.CloseHandle(query));
+}
+
+TEST_F(LinuxStationTest, PassThroughGoesToTheBridgesSgNode)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    const HANDLE disk = Open(station, "\\\\.\\PHYSICALDRIVE3");
+    ASSERT_NE(disk, INVALID_HANDLE_VALUE);
+    std::vector<uint8_t> block(kDataOffset + 38, 0);
+    SCSI_PASS_THROUGH header{};
+    header.Length = sizeof header;
+    header.CdbLength = 6;
+    header.SenseInfoLength = kSenseBufferSize;
+    header.DataIn = SCSI_IOCTL_DATA_IN;
+    header.DataTransferLength = 38;
+    header.TimeOutValue = 2;
+    header.DataBufferOffset = kDataOffset;
+    header.SenseInfoOffset = kSenseOffset;
+    const uint8_t inquiry[] = {0x12, 0x00, 0x00, 0x00, 0x26, 0x00};
+    std::memcpy(header.Cdb, inquiry, sizeof inquiry);
+    std::memcpy(block.data(), &header, sizeof header);
+    uint32_t returned = 0;
+    ASSERT_TRUE(station.DeviceIoControl(disk, IOCTL_SCSI_PASS_THROUGH, block.data(), static_cast<uint32_t>(block.size()),
+                                        block.data(), static_cast<uint32_t>(block.size()), &returned));
+    ASSERT_EQ(m_Nodes.size(), 1u);
+    EXPECT_EQ(fs::path(m_Nodes[0]).filename(), "sg3");
+    EXPECT_EQ(block[kDataOffset + 36], 0x51);
+    EXPECT_EQ(block[kDataOffset + 37], 0x79);
+    EXPECT_EQ(returned, kDataOffset + 38);
+    EXPECT_TRUE(station.CloseHandle(disk));
+}
+
+TEST_F(LinuxStationTest, HubWalkSeesControllersHubsPortsAndStrings)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    const auto controllers = station.EnumerateHostControllers();
+    ASSERT_EQ(controllers.size(), 4u);  // a USB 2 and a USB 3 root hub per controller
+    const HANDLE controller = Open(station, controllers[1]);
+    UsbHostControllerInfo info;
+    ASSERT_TRUE(station.GetHostControllerInfo(controller, info));
+    EXPECT_EQ(info.rootHubName, "usb2");
+    EXPECT_EQ(info.hardwareId, "PCI\\0000:00:14.0");
+
+    const HANDLE root = Open(station, "\\\\.\\" + info.rootHubName);
+    uint8_t ports = 0;
+    ASSERT_TRUE(station.GetHubPortCount(root, ports));
+    EXPECT_EQ(ports, 4);
+    UsbNodeConnection connection;
+    ASSERT_TRUE(station.GetNodeConnectionInformation(root, 1, connection));
+    EXPECT_EQ(connection.ConnectionStatus, DeviceConnected);
+    EXPECT_FALSE(connection.DeviceIsHub);
+    EXPECT_EQ(connection.DeviceDescriptor.idVendor, 0x2B9D);
+    EXPECT_EQ(connection.DeviceDescriptor.idProduct, 0x7951);
+    EXPECT_EQ(connection.DeviceDescriptor.bcdUSB, 0x0320);
+    EXPECT_EQ(connection.DeviceDescriptor.iSerialNumber, 3);
+    ASSERT_TRUE(station.GetNodeConnectionInformation(root, 4, connection));
+    EXPECT_EQ(connection.ConnectionStatus, NoDeviceConnected);
+
+    ASSERT_TRUE(station.GetNodeConnectionInformation(root, 2, connection));
+    EXPECT_TRUE(connection.DeviceIsHub);
+    std::string hubName;
+    ASSERT_TRUE(station.GetNodeConnectionName(root, 2, hubName));
+    const HANDLE hub = Open(station, "\\\\?\\" + hubName);
+    ASSERT_NE(hub, INVALID_HANDLE_VALUE);
+    std::u16string text;
+    ASSERT_TRUE(station.GetStringDescriptor(hub, 3, 0, 0, text));
+    EXPECT_EQ(text, std::u16string(1, u'\x0409'));
+    ASSERT_TRUE(station.GetStringDescriptor(hub, 3, 3, 0x0409, text));
+    EXPECT_EQ(text, u"DV240600000000000002");
+    std::string driverKey, desc, hardwareId;
+    ASSERT_TRUE(station.GetNodeConnectionDriverKeyName(hub, 3, driverKey));
+    ASSERT_TRUE(station.GetDeviceNodeByDriverKey(driverKey, desc, hardwareId));
+    EXPECT_EQ(hardwareId, "USB\\VID_2B9D&PID_7951&REV_0100");
+    for (HANDLE h : {controller, root, hub}) station.CloseHandle(h);
+}
+
+TEST_F(LinuxStationTest, StorageInterfacesLeadToTheDiskNumberAndItsUsbSerial)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    const auto interfaces = station.EnumerateStorageInterfaces(FILE_DEVICE_DISK);
+    ASSERT_EQ(interfaces.size(), 5u);
+    EXPECT_TRUE(station.EnumerateStorageInterfaces(FILE_DEVICE_CD_ROM).empty());
+    const HANDLE h = Open(station, interfaces[3].devicePath, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    StorageDeviceNumber number;
+    StorageDeviceProperty property;
+    ASSERT_TRUE(station.GetStorageDeviceNumber(h, number));
+    ASSERT_TRUE(station.GetStorageDeviceProperty(h, property));
+    EXPECT_EQ(number.DeviceNumber, 3u);
+    EXPECT_EQ(property.BusType, BusTypeUsb);
+    EXPECT_EQ(property.SerialNumber, "DV240600000000000002");
+    station.CloseHandle(h);
+}
+
+TEST_F(LinuxStationTest, ADiskKeepsItsNumberWhileOthersComeAndGo)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    fs::remove(Root() / "sys/block/sdb");  // the UAS bridge is pulled
+    auto disks = station.Disks();
+    ASSERT_EQ(disks.size(), 4u);
+    EXPECT_EQ(disks[1].diskNumber, 2u);
+    EXPECT_EQ(disks[2].diskNumber, 3u);
+    EXPECT_EQ(disks[2].usbPath, "2-2.3");
+    // Back again: it takes the lowest free number.
+    fs::copy_symlink(kTree / "sys/block/sdb", Root() / "sys/block/sdb");
+    disks = station.Disks();
+    ASSERT_EQ(disks.size(), 5u);
+    EXPECT_EQ(disks[1].usbPath, "2-1");
+    EXPECT_EQ(disks[1].diskNumber, 1u);
+    EXPECT_EQ(disks[3].usbPath, "2-2.3");
+    EXPECT_EQ(disks[3].diskNumber, 3u);
+}
+
+TEST_F(LinuxStationTest, SectorsMoveOnlyThroughADiskOpenedForCommands)
+{
+    {
+        std::ofstream image(Root() / "dev/sdd", std::ios::binary);
+        image << std::string(1024, 'D');
+    }
+    LinuxStation station(Root().string(), Ioctl());
+    const HANDLE disk = Open(station, "\\\\.\\PhysicalDrive3");
+    ASSERT_NE(disk, INVALID_HANDLE_VALUE);
+    uint8_t sector[512] = {};
+    uint32_t moved = 0;
+    ASSERT_TRUE(station.ReadAt(disk, 512, sector, sizeof sector, &moved));
+    EXPECT_EQ(moved, 512u);
+    EXPECT_EQ(sector[0], 'D');
+    std::memset(sector, 'W', sizeof sector);
+    ASSERT_TRUE(station.WriteAt(disk, 0, sector, sizeof sector, &moved));
+    station.CloseHandle(disk);
+    std::ifstream image(Root() / "dev/sdd", std::ios::binary);
+    EXPECT_EQ(image.get(), 'W');
+}
+
+TEST_F(LinuxStationTest, MountInfoAndSystemPaths)
+{
+    const auto mounts = linuxst::ParseMountInfo("25 22 8:33 / /media/op/USB\\040DISK rw shared:4 - vfat /dev/sdc1 rw\n"
+                                                "garbage line\n"
+                                                "26 22 8:65 / /srv/data rw - ext4 /dev/sde1 rw\n");
+    ASSERT_EQ(mounts.size(), 2u);
+    EXPECT_EQ(mounts[0].mountPoint, "/media/op/USB DISK");
+    EXPECT_EQ(mounts[0].deviceNumber, "8:33");
+    EXPECT_EQ(mounts[0].fileSystem, "vfat");
+    for (const char* path : {"/", "/boot/efi", "/usr", "/var/lib", "/srv/data", "/home"})
+        EXPECT_TRUE(linuxst::IsSystemMountPoint(path)) << path;
+    for (const char* path : {"/media/op/X", "/srvx", "/run/deveda/1", "/mnt/usb"})
+        EXPECT_FALSE(linuxst::IsSystemMountPoint(path)) << path;
+}
+
+TEST_F(LinuxStationTest, ExtraBridgeVendorIdsComeFromTheEnvironment)
+{
+    ::setenv("DEVEDA_BRIDGE_VIDS", "090c,zz,1E4E", 1);
+    EXPECT_EQ(linuxst::BridgeVendorIds(), (std::set<uint16_t>{0x090C, 0x1E4E, 0x2B9D}));
+    LinuxStation station(Root().string(), Ioctl());
+    ::unsetenv("DEVEDA_BRIDGE_VIDS");
+    EXPECT_EQ(station.Disks()[2].refusal, "");  // the stick now counts as a bridge
+    EXPECT_EQ(linuxst::BridgeVendorIds(), (std::set<uint16_t>{0x2B9D}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LinuxStationTest, PcieConfigSpaceComesFromTheSysfsConfigFiles)
+{
+    // A bridge in PCIe-tunnel mode at 03:00.0: 2C7A:7953 with its chip ID at 0x788.
+    const fs::path function = Root() / "sys/bus/pci/devices/0000:03:00.0";
+    fs::create_directories(function);
+    std::vector<uint8_t> space(4096, 0);
+    const uint8_t ids[] = {0x7A, 0x2C, 0x53, 0x79};
+    std::copy(ids, ids + 4, space.begin());
+    space[0x788] = 0x56;
+    space[0x789] = 0x79;
+    std::ofstream(function / "config", std::ios::binary).write(reinterpret_cast<const char*>(space.data()), 4096);
+    LinuxStation station(Root().string(), Ioctl());
+    ASSERT_TRUE(station.LoadBrvIODriver());
+    std::vector<uint8_t> mcfg;
+    EXPECT_FALSE(station.GetAcpiTable("APIC", mcfg));
+    ASSERT_TRUE(station.GetAcpiTable("MCFG", mcfg));
+    ASSERT_EQ(mcfg.size(), 60u);  // header, reserved, one range for domain 0
+    EXPECT_EQ(std::string(mcfg.begin(), mcfg.begin() + 4), "MCFG");
+    uint8_t sum = 0;
+    for (uint8_t byte : mcfg) sum = static_cast<uint8_t>(sum + byte);
+    EXPECT_EQ(sum, 0);
+    uint64_t base = 0;
+    std::memcpy(&base, mcfg.data() + 44, 8);
+    EXPECT_EQ(mcfg[54], 0x00);  // first bus
+    EXPECT_EQ(mcfg[55], 0xFF);  // last bus
+
+    const uintptr_t bridge = station.MapBrvIO(base + (3ull << 20), 4096);  // 03:00.0
+    ASSERT_NE(bridge, 0u);
+    uint32_t value = 0;
+    ASSERT_EQ(station.ReadMEM(bridge, 4, &value), 0);
+    EXPECT_EQ(value, 0x79532C7Au);
+    ASSERT_EQ(station.ReadMEM(bridge + 0x788, 2, &value), 0);
+    EXPECT_EQ(value, 0x7956u);
+    EXPECT_NE(station.ReadMEM(bridge + 4095, 2, &value), 0);  // past the window
+    EXPECT_NE(station.ReadMEM(bridge, 3, &value), 0);
+    ASSERT_EQ(station.WriteMEM(bridge + 0x40, 4, 0xA1B2C3D4u), 0);
+    ASSERT_EQ(station.ReadMEM(bridge + 0x40, 4, &value), 0);
+    EXPECT_EQ(value, 0xA1B2C3D4u);
+    station.UnmapBrvIO(bridge, 4096);
+    EXPECT_NE(station.ReadMEM(bridge, 4, &value), 0);
+
+    const uintptr_t absent = station.MapBrvIO(base + (5ull << 20), 4096);
+    ASSERT_NE(absent, 0u);
+    ASSERT_EQ(station.ReadMEM(absent, 4, &value), 0);
+    EXPECT_EQ(value, 0xFFFFFFFFu);
+    EXPECT_EQ(station.WriteMEM(absent, 4, 0), 0);
+    EXPECT_EQ(station.MapBrvIO(0x1000, 4096), 0u);  // outside the table
+    EXPECT_EQ(station.MapBrvIO(base + (1ull << 28), 4096), 0u);  // no domain 1
+}
+
+}  // namespace
