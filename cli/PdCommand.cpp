@@ -4,7 +4,6 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
-#include "cli/EmulatedOperator.h"
 #include "pd/PDFirmwareFile.h"
 #include "pd/PDPorts.h"
 #include "pd/PowerDelivery.h"
@@ -139,7 +138,7 @@ int Info(const cli::Args& args)
 // operator's power cycle to the emulated operator when there is one.
 class ConsoleView final : public pd::IPDUpdateObserver {
 public:
-    explicit ConsoleView(cli::EmulatedOperator* op) : m_Operator(op) {}
+    explicit ConsoleView(platform::IStation& station) : m_Station(station) {}
     void OnStatus(int port, int code) override { std::printf("port %d: %s\n", port, pd::Show_Message(code).text); }
     void OnProgress(int port, int percent, uint32_t rgb) override
     {
@@ -162,7 +161,7 @@ public:
     }
     void OnPowerCycleRequest(int port, int drive) override
     {
-        if (m_Operator && m_Operator->PowerCycle(drive))
+        if (m_Station.OperatorPowerCycle(static_cast<uint32_t>(drive)))
             std::printf("port %d: (emulated operator power-cycles disk %d)\n", port, drive);
     }
     void OnFinished(int port, int result) override
@@ -171,7 +170,7 @@ public:
     }
 
 private:
-    cli::EmulatedOperator* m_Operator;
+    platform::IStation& m_Station;
     std::map<int, int> m_LastPercent;
 };
 
@@ -182,8 +181,7 @@ int Update(const cli::Args& args)
     if (choice->all == choice->disk.has_value()) return cli::UsageError("pd update: --disk N or --all expected");
     if (!choice->settings.pdEnabled && !choice->settings.mcuEnabled)
         return cli::UsageError("pd update: --pd FILE and/or --mcu FILE expected");
-    const auto op = cli::EmulatedOperator::ForChosenStation();
-    ConsoleView view(op.get());
+    ConsoleView view(platform::Station());
     pd::CPDUpdateDlg dialog(platform::Station(), choice->settings, pd::RelinkBySerial(platform::Station()), view);
     if (!dialog.LoadFiles()) {
         std::fprintf(stderr, "devedactl: pd update: refused files, nothing written\n");

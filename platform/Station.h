@@ -203,6 +203,14 @@ public:
     // Every disk the station sees, by disk number, with its refusal when the
     // station keeps its hands off it.
     virtual std::vector<DiskDevice> Disks() = 0;
+    // The power cycle an operator is asked for (pull the device on `disk` out and
+    // plug it in again), when the station does it itself, as the emulated
+    // station's operator does; false when a person must do it.
+    virtual bool OperatorPowerCycle(uint32_t disk)
+    {
+        (void)disk;
+        return false;
+    }
 };
 
 // Last error of the calling thread, set by the station's calls.

@@ -138,6 +138,10 @@ public:
     bool IsEmulated() const override { return true; }
     std::string Describe() const override;
     std::vector<DiskDevice> Disks() override;
+    // A bridge with "pd.replug_ms" is pulled out now and plugged in again that long
+    // afterwards (station time), unless it is set never to come back; others wait
+    // for "emu replug".
+    bool OperatorPowerCycle(uint32_t disk) override;
 
 private:
     struct OpenDevice {
@@ -185,6 +189,9 @@ private:
     std::atomic<uint32_t> m_LastOpenFlags{0};
     std::map<int, uintptr_t> m_VolumeLocks;  // volume (bridge id, 0 for C:) -> locking handle
     std::unique_ptr<EmuPcie> m_Pcie = std::make_unique<EmuPcie>(*this);
+    // The emulated operator's pending replugs.
+    std::mutex m_OperatorLock;
+    std::vector<std::jthread> m_OperatorReplugs;
     // Device notifications: a watcher thread follows the world's event counter.
     std::mutex m_NotifyLock;
     DeviceChangeHandler m_Handler;

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <sstream>
 
-#include "cli/EmulatedOperator.h"
 #include "emu/PdTunnel.h"
 #include "pd/PDPorts.h"
 #include "pd/PDUpdate.h"
@@ -30,7 +29,7 @@ std::string ReadAll(const std::string& path)
 // Records what the model reports; calls come from the test's own thread.
 class RecordingView final : public IPDUpdateObserver {
 public:
-    explicit RecordingView(cli::EmulatedOperator& op) : m_Operator(op) {}
+    explicit RecordingView(platform::IStation& station) : m_Station(station) {}
     void OnStatus(int port, int code) override { status[port] = code; }
     void OnProgress(int port, int percent, uint32_t rgb) override
     {
@@ -39,7 +38,7 @@ public:
     }
     void OnVersion(int port, const std::string& text) override { version[port] = text; }
     void OnMessage(int port, const std::string& text) override { messages[port].push_back(text); }
-    void OnPowerCycleRequest(int, int drive) override { m_Operator.PowerCycle(drive); }
+    void OnPowerCycleRequest(int, int drive) override { m_Station.OperatorPowerCycle(static_cast<uint32_t>(drive)); }
     void OnFinished(int port, int result) override { finished[port] = result; }
     bool Said(int port, const std::string& part) const
     {
@@ -56,7 +55,7 @@ public:
     std::map<int, std::vector<std::string>> messages;
 
 private:
-    cli::EmulatedOperator& m_Operator;
+    platform::IStation& m_Station;
 };
 
 class PDUpdate : public ::testing::Test {
@@ -77,8 +76,7 @@ protected:
     {
         m_Emu = std::make_unique<platform::EmuStation>(m_Folder.Path() / "station");
         ASSERT_TRUE(m_Emu->World().Init(bridges));
-        m_Operator = std::make_unique<cli::EmulatedOperator>((m_Folder.Path() / "station").string());
-        m_View = std::make_unique<RecordingView>(*m_Operator);
+        m_View = std::make_unique<RecordingView>(*m_Emu);
     }
     void Fit(int bridge, const std::string& settings)
     {
@@ -104,7 +102,6 @@ protected:
     testsupport::TempFolder m_Folder;
     std::string m_RichtekPath;
     std::unique_ptr<platform::EmuStation> m_Emu;
-    std::unique_ptr<cli::EmulatedOperator> m_Operator;
     std::unique_ptr<RecordingView> m_View;
 };
 
