@@ -2,6 +2,7 @@
 // window: "/C:<version>" checks the attached bridges' firmware version, "/S" runs
 // a whole MP run, "/O4" exports the USB4 identities, "/PC" writes the power
 // configuration, "/?" shows the usage; the process ends with the run's exit code.
+// Without an option (or with /DBG<level> alone) it opens the operator's window.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,9 @@
 #include "platform/Station.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
+#ifdef DEVEDA_WITH_WINDOW
+#include "app/RunWindow.h"
+#endif
 
 int main(int argc, char** argv)
 {
@@ -45,10 +49,14 @@ int main(int argc, char** argv)
     }
     if (init.bExit) return init.iExitCode;
     if (init.bInteractive) {
+#ifdef DEVEDA_WITH_WINDOW
+        return app::RunWindow(argc, argv, ini.m_pINI);
+#else
         std::fprintf(stderr,
                      "DEVeda: the operator window is not part of this build; run a station with /S, /C:<version>, "
                      "/O4 or /PC (/? for the usage)\n");
         return 2;
+#endif
     }
 
     cli::TerminalDisplay display(stdout, platform::StandardOutputIsTerminal());
