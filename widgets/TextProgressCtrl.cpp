@@ -22,10 +22,9 @@ void CTextProgressCtrl::SetBarColour(const QColor& colour)
 void CTextProgressCtrl::SetText(const QString& text)
 {
     m_Text = text;
-    // '%' is a placeholder character in the format; double it to show it as is.
-    QString format = text;
-    format.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    setFormat(format);
+    // The bar shows its format as the text; only "%p", "%v" and "%m" would be
+    // replaced, which percentage texts ("0%", " 42 %") never contain.
+    setFormat(text);
 }
 
 }  // namespace widgets
