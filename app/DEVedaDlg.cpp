@@ -11,8 +11,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/AboutDlg.h"
 #include "app/LoginDlg.h"
 #include "app/MessageBox.h"
+#include "app/SettingsDlg.h"
 #include "config/Ini.h"
 #include "engine/ResultTable.h"
 #include "log/DebugLog.h"
@@ -279,6 +281,13 @@ QWidget* CDEVedaDlg::BuildButtonRow()
     m_pUnlock = MakeButton(row, tr("Unlock"), "Unlock");
     QPushButton* load = MakeButton(row, tr("Load INI"), "Load INI");
     QPushButton* save = MakeButton(row, tr("Save INI"), "Save INI");
+    QPushButton* moreConfig = MakeButton(row, tr("MoreConfig"), "MoreConfig");
+    QPushButton* u4MoreConfig = MakeButton(row, tr("USB4 MoreConfig"), "USB4 MoreConfig");
+    QPushButton* about = MakeButton(row, tr("About"), "About");
+    m_SettingButtons << moreConfig << u4MoreConfig;
+    connect(moreConfig, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedMoreConfig);
+    connect(u4MoreConfig, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonUsb4MoreConfig);
+    connect(about, &QPushButton::clicked, this, &CDEVedaDlg::OnAbout);
     m_pStart = MakeButton(row, tr("Start"), "Start");
     m_pSafelyRemove = MakeButton(row, tr("Safely Remove"), "Safely Remove");
     m_pClearCount = MakeButton(row, tr("Clear Count"), "Clear Count");
@@ -290,7 +299,7 @@ QWidget* CDEVedaDlg::BuildButtonRow()
     connect(m_pStart, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonStart);
     connect(m_pSafelyRemove, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonSafelyRemove);
     connect(m_pClearCount, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonClearcount);
-    for (QPushButton* b : {m_pUnlock, load, save}) layout->addWidget(b);
+    for (QPushButton* b : {m_pUnlock, load, save, moreConfig, u4MoreConfig, about}) layout->addWidget(b);
     layout->addStretch(1);
     for (QPushButton* b : {m_pStart, m_pSafelyRemove, m_pClearCount}) layout->addWidget(b);
     return row;
@@ -401,6 +410,30 @@ void CDEVedaDlg::OnBnClickedButtonBrowsePreload()
     const std::string value = path.toStdString();
     PostSettingsChange([value](IniSettings& s) { SetIniString(s.preload_folder_path, value); });
     ShowSettings(m_Settings);
+}
+
+void CDEVedaDlg::OnBnClickedMoreConfig()
+{
+    PCIEUSBConfigDlg dialog(m_Settings, this);
+    RunSettingsDialog(dialog);
+}
+
+void CDEVedaDlg::OnBnClickedButtonUsb4MoreConfig()
+{
+    USB4_MoreConfig dialog(m_Settings, this);
+    RunSettingsDialog(dialog);
+}
+
+void CDEVedaDlg::RunSettingsDialog(CSettingsDlg& dialog)
+{
+    if (dialog.exec() != QDialog::Accepted) return;
+    for (const SettingsChange& change : dialog.Changes()) PostSettingsChange(change);
+}
+
+void CDEVedaDlg::OnAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
 }
 
 // ---------------------------------------------------------------------------------

@@ -34,6 +34,8 @@ class CTextProgressCtrl;
 
 namespace app {
 
+class CSettingsDlg;
+
 // The title shown in red at the top of the window.
 inline constexpr const char* kWindowTitle = "Brevnor 7951PD DEVeda Ver 1, 0, 3, 4 (1.0.0.8) (1.0.0.5)";
 // Exit code of a closed window.
@@ -55,6 +57,9 @@ public:
     void OnBnClickedButtonSaveIni();
     void OnBnClickedButtonBrowseFw();
     void OnBnClickedButtonBrowsePreload();
+    void OnBnClickedMoreConfig();
+    void OnBnClickedButtonUsb4MoreConfig();
+    void OnAbout();
 
     // --- what the engine shows (WindowObserver, on this thread) ---------------------
     void vShowCell(int row, int column, const std::string& text, int colourMode, engine::CellColours colours);
@@ -99,6 +104,8 @@ private:
     QWidget* BuildButtonRow();
     QWidget* BuildStatusRow();
     void PostSettingsChange(SettingsChange change);
+    // Runs a settings dialog on the current settings; OK posts its edits.
+    void RunSettingsDialog(CSettingsDlg& dialog);
     void ShowSettings(const IniSettings& settings);
     void ApplyControlEnabling();
     void PollEngine();

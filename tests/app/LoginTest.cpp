@@ -25,17 +25,11 @@ protected:
     // Presses Unlock; when the login dialog opens, types `password` and presses OK.
     void UnlockWith(const QString& password)
     {
-        auto* poll = new QTimer(m_Window.get());
-        QObject::connect(poll, &QTimer::timeout, [poll, password] {
-            auto* login = dynamic_cast<app::CLoginDlg*>(QApplication::activeModalWidget());
-            if (!login) return;
-            poll->stop();
-            QTest::keyClicks(login->PasswordEdit(), password);
-            login->OnBnClickedOk();
+        OnModal<app::CLoginDlg>([password](app::CLoginDlg& login) {
+            QTest::keyClicks(login.PasswordEdit(), password);
+            login.OnBnClickedOk();
         });
-        poll->start(5);
         Click("Unlock");
-        poll->deleteLater();
     }
     bool SettingsEditable() { return Child<QLineEdit>("Vendor ID")->isEnabled(); }
 };
@@ -133,6 +127,23 @@ TEST_F(LoginTest, LockDuringARunInAutoModeDoesNotEndTheRun)
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(window.Engine()->Snapshot()->runResult, engine::kRunPass);
     EXPECT_EQ(window.PassCountField()->text(), "3");
+}
+
+TEST_F(LoginTest, UnlockInAutoModeWhileLockedStopsTheRunningRunFirst)
+{
+    util::SetClock(std::make_shared<util::ScaledClock>(50.0));  // a run long enough to be stopped
+    IniSettings settings = Settings();
+    settings.auto_mp = 1;
+    auto& window = Open(4, settings);
+    UnlockWith("kestral");
+    Click("Start");
+    ASSERT_TRUE(apptest::WaitFor([&] { return window.Engine()->Snapshot()->activity.running; }));
+    Click("Unlock");  // Lock: the run goes on, in auto mode
+    ASSERT_TRUE(window.Engine()->Snapshot()->activity.running);
+    UnlockWith("");  // Unlock while locked in auto mode: the run is stopped before the login
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(window.Engine()->Snapshot()->runResult, engine::kRunFail);
+    EXPECT_GT(window.FailCountField()->text().toInt(), 0);
 }
 
 TEST(SingleInstance, SecondWindowOnTheSameStationIsRefused)

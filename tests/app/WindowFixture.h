@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -102,6 +103,19 @@ protected:
         T* child = m_Window->findChild<T*>(QLatin1String(name));
         EXPECT_NE(child, nullptr) << name;
         return child;
+    }
+    // Once a modal dialog of type T opens, `act` answers it (and must close it).
+    template <class T>
+    void OnModal(std::function<void(T&)> act)
+    {
+        auto* poll = new QTimer(m_Window.get());
+        QObject::connect(poll, &QTimer::timeout, [poll, act] {
+            auto* dialog = dynamic_cast<T*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll->deleteLater();
+            act(*dialog);
+        });
+        poll->start(5);
     }
     void Click(const char* button) { QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton); }
     // Waits until the last run is evaluated and its end has reached the window:
