@@ -14,6 +14,7 @@
 #include "app/AboutDlg.h"
 #include "app/LoginDlg.h"
 #include "app/MessageBox.h"
+#include "app/SHA256Dlg.h"
 #include "app/SettingsDlg.h"
 #include "config/Ini.h"
 #include "engine/ResultTable.h"
@@ -284,7 +285,9 @@ QWidget* CDEVedaDlg::BuildButtonRow()
     QPushButton* moreConfig = MakeButton(row, tr("MoreConfig"), "MoreConfig");
     QPushButton* u4MoreConfig = MakeButton(row, tr("USB4 MoreConfig"), "USB4 MoreConfig");
     QPushButton* about = MakeButton(row, tr("About"), "About");
-    m_SettingButtons << moreConfig << u4MoreConfig;
+    QPushButton* sha256 = MakeButton(row, tr("Modify SHA256 initial Key"), "Modify SHA256 initial Key");
+    m_SettingButtons << moreConfig << u4MoreConfig << sha256;
+    connect(sha256, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonSha256);
     connect(moreConfig, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedMoreConfig);
     connect(u4MoreConfig, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonUsb4MoreConfig);
     connect(about, &QPushButton::clicked, this, &CDEVedaDlg::OnAbout);
@@ -299,7 +302,7 @@ QWidget* CDEVedaDlg::BuildButtonRow()
     connect(m_pStart, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonStart);
     connect(m_pSafelyRemove, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonSafelyRemove);
     connect(m_pClearCount, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonClearcount);
-    for (QPushButton* b : {m_pUnlock, load, save, moreConfig, u4MoreConfig, about}) layout->addWidget(b);
+    for (QPushButton* b : {m_pUnlock, load, save, moreConfig, u4MoreConfig, sha256, about}) layout->addWidget(b);
     layout->addStretch(1);
     for (QPushButton* b : {m_pStart, m_pSafelyRemove, m_pClearCount}) layout->addWidget(b);
     return row;
@@ -428,6 +431,14 @@ void CDEVedaDlg::RunSettingsDialog(CSettingsDlg& dialog)
 {
     if (dialog.exec() != QDialog::Accepted) return;
     for (const SettingsChange& change : dialog.Changes()) PostSettingsChange(change);
+}
+
+void CDEVedaDlg::OnBnClickedButtonSha256()
+{
+    SHA256_Dlg dialog(m_bSHA256Option, this);
+    dialog.exec();
+    m_bSHA256Option = dialog.bOption(m_bSHA256Option);
+    if (m_pEngine) m_pEngine->SetSendSHA256Key(m_bSHA256Option);
 }
 
 void CDEVedaDlg::OnAbout()

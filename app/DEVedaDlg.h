@@ -60,6 +60,9 @@ public:
     void OnBnClickedMoreConfig();
     void OnBnClickedButtonUsb4MoreConfig();
     void OnAbout();
+    void OnBnClickedButtonSha256();
+    // Whether the workers send the SHA-256 key (off at every start).
+    bool SHA256Option() const { return m_bSHA256Option; }
 
     // --- what the engine shows (WindowObserver, on this thread) ---------------------
     void vShowCell(int row, int column, const std::string& text, int colourMode, engine::CellColours colours);
@@ -116,6 +119,7 @@ private:
     IniSettings m_Settings;  // what the controls show; the engine's copy is the one that counts
     std::function<int(const std::string&, int)> m_MessagePresenter;
     bool m_bChangeMode = false;
+    bool m_bSHA256Option = false;
     engine::ControlSet m_EngineSet = engine::ControlSet::kNormal;
     bool m_bStartEnabled = true;
     bool m_bEngineBusy = false;

@@ -3,6 +3,7 @@
 
 #include "WindowFixture.h"
 #include "app/LoginDlg.h"
+#include "app/SHA256Dlg.h"
 #include "app/SettingsDlg.h"
 
 namespace {
@@ -78,6 +79,40 @@ TEST_F(SettingsDialogTest, DialogButtonsNeedTheUnlock)
     EXPECT_FALSE(Child<QPushButton>("USB4 MoreConfig")->isEnabled());
     Unlock();
     EXPECT_TRUE(Child<QPushButton>("MoreConfig")->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SHA256Dialog, FieldsShowTheKeyWordsAndKeepOnlyEightHexDigits)
+{
+    apptest::EnsureApplication();
+    app::SHA256_Dlg dialog(false);
+    EXPECT_FALSE(dialog.KeyField(1)->text().isEmpty());
+    QLineEdit* field = dialog.KeyField(2);
+    field->clear();
+    QTest::keyClicks(field, "12xy34abcdef99");
+    EXPECT_EQ(field->text(), "1234ABCD");
+    EXPECT_FALSE(dialog.SendKeyCheck()->isChecked());
+}
+
+TEST_F(SettingsDialogTest, KeyOptionFollowsTheCheckBoxOnOkOnly)
+{
+    auto& window = Open(1, Settings());
+    Unlock();
+    OnModal<app::SHA256_Dlg>([](app::SHA256_Dlg& dialog) {
+        dialog.SendKeyCheck()->setChecked(true);
+        dialog.reject();
+    });
+    Click("Modify SHA256 initial Key");
+    EXPECT_FALSE(window.SHA256Option());
+    OnModal<app::SHA256_Dlg>([](app::SHA256_Dlg& dialog) {
+        dialog.SendKeyCheck()->setChecked(true);
+        dialog.accept();
+    });
+    Click("Modify SHA256 initial Key");
+    EXPECT_TRUE(window.SHA256Option());
 }
 
 }  // namespace
