@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/AboutDlg.h"
@@ -88,6 +89,7 @@ CDEVedaDlg::CDEVedaDlg(platform::IStation& station, IniSettings settings, const 
     vClearStepSwitchesAfterLoad(m_Settings);
     setWindowTitle(stationText.isEmpty() ? QLatin1String(kWindowTitle)
                                          : QStringLiteral("%1 - %2").arg(QLatin1String(kWindowTitle), stationText));
+    setWindowIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
     BuildControls();
     DBG_MSG("%s:%d: [%s]", kWindowTitle);
     ShowSettings(m_Settings);

@@ -48,7 +48,8 @@ int main(int argc, char** argv)
         return init.iExitCode;
     }
     if (init.bExit) return init.iExitCode;
-    if (init.bInteractive) {
+    // No option, or /DBG<level> alone: the operator's window.
+    if (init.ShowAllowed) {
 #ifdef DEVEDA_WITH_WINDOW
         return app::RunWindow(argc, argv, ini.m_pINI);
 #else
