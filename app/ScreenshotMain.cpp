@@ -1,5 +1,5 @@
 // Renders the operator's window on a station into PNG files: idle after the first
-// scan, unlocked, in the middle of a run and after it. Used by scripts/screenshots
+// scan, unlocked, in the middle of a run and after it; then each dialog. Used by scripts/screenshots
 // on the offscreen platform; the station's clock runs faster than real so the run
 // takes seconds.
 #include <QApplication>
@@ -14,7 +14,10 @@
 #include <functional>
 
 #include "app/DEVedaDlg.h"
+#include "app/AboutDlg.h"
 #include "app/LoginDlg.h"
+#include "app/SHA256Dlg.h"
+#include "app/SettingsDlg.h"
 #include "config/Ini.h"
 #include "platform/Station.h"
 #include "util/Clock.h"
@@ -108,5 +111,23 @@ int main(int argc, char** argv)
                        120000);
     ok = ok && Save(window, out, "main-after-run.png");
     window.close();
+
+    // The dialogs, each on the settings the run left.
+    const IniSettings& settings = ini.m_pINI;
+    app::CLoginDlg login;
+    app::PCIEUSBConfigDlg more(settings);
+    app::USB4_MoreConfig u4more(settings);
+    app::SHA256_Dlg key(false);
+    app::CAboutDlg about;
+    const std::pair<QWidget*, const char*> dialogs[] = {{&login, "login.png"},
+                                                        {&more, "pcie-usb-config.png"},
+                                                        {&u4more, "usb4-more-config.png"},
+                                                        {&key, "sha256-key.png"},
+                                                        {&about, "about.png"}};
+    for (const auto& [dialog, name] : dialogs) {
+        dialog->show();
+        ok = Save(*dialog, out, name) && ok;
+        dialog->hide();
+    }
     return ok ? 0 : 1;
 }
