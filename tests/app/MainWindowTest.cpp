@@ -117,4 +117,23 @@ TEST_F(WindowTest, ClosingEndsTheEngineAndExitsWith18)
     EXPECT_EQ(window.ExitCode(), app::kExitWindowClosed);
 }
 
+TEST_F(WindowTest, ClosingWhileTheEngineWaitsForAnAnswerDoesNotHang)
+{
+    IniSettings settings = Settings();
+    SetIniString(settings.fw_binary_name, (m_Folder.Path() / "missing.bin").string());
+    auto& window = Open(2, settings);
+    bool asked = false;
+    // The operator closes the window while the engine thread waits for the answer
+    // to its message: closing joins the engine thread, which must give up waiting.
+    window.SetMessagePresenter([&](const std::string&, int) {
+        asked = true;
+        window.close();
+        return 1;
+    });
+    Click("Start");
+    ASSERT_TRUE(apptest::WaitFor([&] { return asked; }));
+    EXPECT_EQ(window.Engine(), nullptr);
+    EXPECT_EQ(window.ExitCode(), app::kExitWindowClosed);
+}
+
 }  // namespace
