@@ -93,9 +93,10 @@ TEST_F(LoginTest, SettingControlsAreDisabledDuringARunAndComeBackByMode)
     }));
     EXPECT_TRUE(disabledWhileRunning);
     EXPECT_TRUE(startDisabledWhileRunning);
-    // Back to the normal set: unlocked, so editable again.
+    // Back to the normal set: unlocked, so editable again; Start once the window
+    // has collected the Start's answer.
     EXPECT_TRUE(SettingsEditable());
-    EXPECT_TRUE(Child<QPushButton>("Start")->isEnabled());
+    EXPECT_TRUE(apptest::WaitFor([&] { return Child<QPushButton>("Start")->isEnabled(); }));
 }
 
 TEST_F(LoginTest, AutoModeLockedDisablesStartAndUnlockStopsTheRunFirst)

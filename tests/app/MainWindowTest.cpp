@@ -119,9 +119,12 @@ TEST_F(WindowTest, ClosingEndsTheEngineAndExitsWith18)
 
 TEST_F(WindowTest, ClosingWhileTheEngineWaitsForAnAnswerDoesNotHang)
 {
-    IniSettings settings = Settings();
-    SetIniString(settings.fw_binary_name, (m_Folder.Path() / "missing.bin").string());
-    auto& window = Open(2, settings);
+    auto& window = Open(2, Settings());
+    // A reload without the firmware update: Start refuses it with a message.
+    window.Engine()->UpdateSettings([](IniSettings& s) {
+        s.fw_reload = 1;
+        s.fw_enable = 0;
+    });
     bool asked = false;
     // The operator closes the window while the engine thread waits for the answer
     // to its message: closing joins the engine thread, which must give up waiting.

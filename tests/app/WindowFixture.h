@@ -21,6 +21,8 @@
 
 #include "../common/TestSupport.h"
 #include "app/DEVedaDlg.h"
+#include "engine/ResultTable.h"
+#include "widgets/ListCtrlEx.h"
 #include "emu/Bridge.h"
 #include "emu/KeyValueFile.h"
 #include "platform/emu/EmuStation.h"
@@ -90,9 +92,14 @@ protected:
             return 1;
         });
         m_Window->show();
+        // The scan is over once the engine says so, and the window has seen it once
+        // the last bridge's row is filled (the scan's own changes, queued after its
+        // "Start disabled") and Start is allowed again (queued after those).
         EXPECT_TRUE(WaitFor([&] {
             const auto s = m_Window->Engine()->Snapshot();
-            return s->devices.DevNums == static_cast<uint32_t>(bridges) && !s->activity.scanning &&
+            const std::string& lastFw = s->table.cells[bridges - 1][engine::kColFWVersion].text;
+            return s->devices.DevNums == static_cast<uint32_t>(bridges) && !s->activity.scanning && !lastFw.empty() &&
+                   m_Window->ResultList()->CellText(bridges - 1, engine::kColFWVersion).toStdString() == lastFw &&
                    m_Window->StartAllowed();
         }));
         return *m_Window;
