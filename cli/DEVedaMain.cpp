@@ -2,6 +2,7 @@
 // window: "/C:<version>" checks the attached bridges' firmware version, "/S" runs
 // a whole MP run, "/O4" exports the USB4 identities, "/PC" writes the power
 // configuration, "/?" shows the usage; the process ends with the run's exit code.
+// Without an option (or with /DBG<level> alone) it opens the operator's window.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,9 @@
 #include "platform/Station.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
+#ifdef DEVEDA_WITH_WINDOW
+#include "app/RunWindow.h"
+#endif
 
 int main(int argc, char** argv)
 {
@@ -49,11 +53,16 @@ int main(int argc, char** argv)
         return init.iExitCode;
     }
     if (init.bExit) return init.iExitCode;
-    if (init.bInteractive) {
+    // No option, or /DBG<level> alone: the operator's window.
+    if (init.ShowAllowed) {
+#ifdef DEVEDA_WITH_WINDOW
+        return app::RunWindow(argc, argv, ini.m_pINI);
+#else
         std::fprintf(stderr,
                      "DEVeda: the operator window is not part of this build; run a station with /S, /C:<version>, "
                      "/O4 or /PC (/? for the usage)\n");
         return 2;
+#endif
     }
 
     platform::IStation& station = platform::Station();

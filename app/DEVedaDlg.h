@@ -1,0 +1,153 @@
+#pragma once
+// The operator's main window: the setting controls, Start / Safely Remove / Clear
+// Count, the result list with its progress bar, PASS/FAIL indicators and
+// counters, and the Unlock/Lock login that protects the settings.
+//
+// It reads the engine's state from its snapshots and from the observer calls that
+// WindowObserver carries to this thread, and changes it only by the engine's
+// requests. Closing the window asks a running run to stop and destroys the engine,
+// which joins every thread it started; the event loop then ends with 18.
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+
+#include "app/SettingControls.h"
+#include "app/WindowObserver.h"
+#include "config/IniSettings.h"
+#include "engine/MPEngine.h"
+#include "platform/Station.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace widgets {
+class CColourStatic;
+class CListCtrlEx;
+class CTextProgressCtrl;
+}  // namespace widgets
+
+namespace app {
+
+class CSettingsDlg;
+
+// The title shown in red at the top of the window.
+inline constexpr const char* kWindowTitle = "Brevnor 7951PD DEVeda Ver 1, 0, 3, 4 (1.0.0.8) (1.0.0.5)";
+// Exit code of a closed window.
+inline constexpr int kExitWindowClosed = 18;
+
+class CDEVedaDlg : public QWidget {
+public:
+    // `settings`: as the start-up load left them (the step switches are switched
+    // off here whatever they say); `stationText`: shown beside the title.
+    CDEVedaDlg(platform::IStation& station, IniSettings settings, const QString& stationText = {});
+    ~CDEVedaDlg() override;
+
+    // --- what the operator does ---------------------------------------------------
+    void OnBnClickedButtonStart();
+    void OnBnClickedButtonSafelyRemove();
+    void OnBnClickedButtonClearcount();
+    void OnBnClickedButtonUnlockDeveda();
+    void OnBnClickedButtonLoadIni();
+    void OnBnClickedButtonSaveIni();
+    void OnBnClickedButtonBrowseFw();
+    void OnBnClickedButtonBrowsePreload();
+    void OnBnClickedMoreConfig();
+    void OnBnClickedButtonUsb4MoreConfig();
+    void OnAbout();
+    void OnBnClickedButtonSha256();
+    // Whether the workers send the SHA-256 key (off at every start).
+    bool SHA256Option() const { return m_bSHA256Option; }
+
+    // --- what the engine shows (WindowObserver, on this thread) ---------------------
+    void vShowCell(int row, int column, const std::string& text, int colourMode, engine::CellColours colours);
+    void vShowProgressPosition(int position);
+    void vShowBarColour(engine::Rgb colour);
+    void vShowProgressText(const std::string& text);
+    void vShowIndicators(bool showPass, bool showFail);
+    void vShowCounters(uint32_t passCount, uint32_t failCount, uint32_t totalCount);
+    void vSetEngineControlSet(engine::ControlSet set);
+    void vSetStartEnabled(bool enabled);
+    int iShowOperatorMessage(const std::string& text, int kind);
+    void vEndWithCode(int exitCode);
+
+    // --- seams for the tests and the screenshots ------------------------------------
+    // Replaces the message box (the answer is returned to the engine).
+    void SetMessagePresenter(std::function<int(const std::string& text, int kind)> presenter);
+    engine::CMPEngine* Engine() const { return m_pEngine.get(); }
+    bool ChangeMode() const { return m_bChangeMode; }
+    // The engine allows a Start (no scan is going on).
+    bool StartAllowed() const { return m_bStartEnabled; }
+    // The set of controls in force: the engine's, narrowed by the lock.
+    engine::ControlSet EffectiveControlSet() const;
+    widgets::CListCtrlEx* ResultList() const { return m_pResultList; }
+    widgets::CTextProgressCtrl* ProgressBar() const { return m_pProgress; }
+    QLabel* PassIndicator() const { return m_pPassIndicator; }
+    QLabel* FailIndicator() const { return m_pFailIndicator; }
+    QLineEdit* PassCountField() const { return m_pPassCount; }
+    QLineEdit* FailCountField() const { return m_pFailCount; }
+    QLineEdit* TotalCountField() const { return m_pTotalCount; }
+    widgets::CColourStatic* TitleStatic() const { return m_pTitle; }
+    const CSettingControls& SettingControls() const { return m_Controls; }
+    int ExitCode() const { return m_iExitCode; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    QWidget* BuildDescriptorGroup();
+    QWidget* BuildFunctionGroup();
+    QWidget* BuildPathGroup();
+    QWidget* BuildButtonRow();
+    QWidget* BuildStatusRow();
+    void PostSettingsChange(SettingsChange change);
+    // Runs a settings dialog on the current settings; OK posts its edits.
+    void RunSettingsDialog(CSettingsDlg& dialog);
+    void ShowSettings(const IniSettings& settings);
+    void ApplyControlEnabling();
+    void PollEngine();
+    void EndEngine();
+
+    WindowObserver m_Observer;
+    CSettingControls m_Controls;
+    IniSettings m_Settings;  // what the controls show; the engine's copy is the one that counts
+    std::function<int(const std::string&, int)> m_MessagePresenter;
+    bool m_bChangeMode = false;
+    bool m_bSHA256Option = false;
+    engine::ControlSet m_EngineSet = engine::ControlSet::kNormal;
+    bool m_bStartEnabled = true;
+    bool m_bEngineBusy = false;
+    uint32_t m_uShownTotal = 0;  // the total count when the settings were last shown
+    int m_iExitCode = kExitWindowClosed;
+    std::optional<std::future<engine::StartResult>> m_StartPending;
+    QTimer m_PollTimer;
+
+    widgets::CColourStatic* m_pTitle = nullptr;
+    widgets::CListCtrlEx* m_pResultList = nullptr;
+    widgets::CTextProgressCtrl* m_pProgress = nullptr;
+    QLabel* m_pPassIndicator = nullptr;
+    QLabel* m_pFailIndicator = nullptr;
+    QLineEdit* m_pPassCount = nullptr;
+    QLineEdit* m_pFailCount = nullptr;
+    QLineEdit* m_pTotalCount = nullptr;
+    QLineEdit* m_pSerialNumber = nullptr;
+    QCheckBox* m_pFwEnable = nullptr;
+    QCheckBox* m_pAutoMp = nullptr;
+    QList<QWidget*> m_FirmwareControls;  // usable only with the firmware update on
+    QList<QWidget*> m_SettingButtons;    // Load INI, Save INI, the browse buttons
+    QPushButton* m_pStart = nullptr;
+    QPushButton* m_pSafelyRemove = nullptr;
+    QPushButton* m_pClearCount = nullptr;
+    QPushButton* m_pUnlock = nullptr;
+
+    // Last: destroyed first, joining every engine thread while the rest still exists.
+    std::unique_ptr<engine::CMPEngine> m_pEngine;
+};
+
+}  // namespace app
