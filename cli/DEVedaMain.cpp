@@ -44,6 +44,20 @@ constexpr const char* kHelpText =
     "standard error); operator messages to ProgramMSG.txt; each run's results to the day's result log\n"
     "and to MPResult_YYYYMMDD_HHMMSS.json beside it.\n";
 
+// The outcome an exit code stands for, in words, for the closing lines.
+const char* ExitCause(int code)
+{
+    switch (code) {
+    case kExitPass: return "passed";
+    case -1: return "the run or a write failed";
+    case kExitFirmwareMismatch: return "a bridge's firmware version differs";
+    case kExitPreCheckFail: return "Start refused the settings";
+    case kExitPlugInTimeOut: return "no bridge plugged in before the time-out";
+    case kExitEmptyCheckedFirmware: return "the test file, dual-image setting or checked version was refused";
+    default: return "ended";
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -113,7 +127,8 @@ int main(int argc, char** argv)
     }
     // The closing lines: where the trace, the result log and the run's JSON are.
     const auto final = engine.Snapshot();
-    std::vector<std::string> closing{"trace: " + (tracePath == "-" ? std::string("standard error") : tracePath)};
+    std::vector<std::string> closing{std::string("outcome: ") + ExitCause(*code),
+                                     "trace: " + (tracePath == "-" ? std::string("standard error") : tracePath)};
     if (final->runResult != engine::kRunNone) {
         closing.push_back("result log: " + engine.MPResultLogPath());
         const cli::RunTimes times{startTime, util::NowMs() - startMs};

@@ -121,7 +121,8 @@ TEST_F(DEVedaStation, RefusalAtStartPrintsItsReason)
     Settings("fw_enable=1 fw_binary_name=" + (m_Folder.Path() / "missing.bin").string());
     const auto refused = Run("/S");
     EXPECT_EQ(refused.status, 256 - 3);
-    EXPECT_NE(refused.output.find("Error: "), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("outcome: Start refused the settings\ntrace: "), std::string::npos)
+        << refused.output;
 }
 
 TEST_F(DEVedaStation, HelpListsExitCodesAsTheShellSeesThem)
