@@ -31,14 +31,19 @@ bool IsStepColumn(int column)
     return column == engine::kColStatus || (column >= engine::kColUpdate && column <= engine::kColPD);
 }
 
-// `text` padded or cut to `width` characters, coloured by what it says.
-std::string Field(const std::string& text, int width, bool colour)
+// `text` padded or cut to `width` characters, in `code`'s colour when one is given.
+std::string Painted(const std::string& text, int width, const char* code)
 {
     std::string field = text.substr(0, static_cast<size_t>(width));
     field.resize(static_cast<size_t>(width), ' ');
-    if (!colour || text.empty()) return field;
-    const char* code = text == engine::PassText ? kGreen : text == engine::FailText ? kRed : kYellow;
-    return code + field + kReset;
+    return code ? code + field + kReset : field;
+}
+
+// A result text: PASS green, FAIL red, anything else plain.
+std::string Field(const std::string& text, int width, bool colour)
+{
+    const bool verdict = text == engine::PassText || text == engine::FailText;
+    return Painted(text, width, colour && verdict ? (text == engine::PassText ? kGreen : kRed) : nullptr);
 }
 
 std::string Elapsed(int64_t ms)
@@ -95,7 +100,8 @@ std::vector<std::string> TableLines(const engine::TableView& table,
         std::snprintf(head, sizeof head, "%4d ", row);
         std::string line = head;
         line += Field(cells[engine::kColStatus].text, 6, colour) + " ";
-        line += Field(port.phase, 9, false) + " ";
+        const bool running = port.taking && !port.phase.empty() && port.phase != "done";
+        line += Painted(port.phase, 9, colour && running ? kYellow : nullptr) + " ";
         std::snprintf(head, sizeof head, "%3d%% ", port.percent);
         line += head;
         line += Elapsed(port.elapsedMs) + " ";

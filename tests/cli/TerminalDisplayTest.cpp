@@ -99,6 +99,22 @@ TEST(TerminalDisplay, WideTerminalTitlesEveryStep)
     EXPECT_NE(wide[1].find(engine::FailText), std::string::npos);
 }
 
+TEST(TerminalDisplay, ColoursForPassFailAndRunning)
+{
+    engine::EngineSnapshot state;
+    for (int row : {0, 1}) state.ports[row].taking = true;
+    state.ports[0].phase = "update";
+    state.ports[1].phase = "done";
+    state.table.cells[1][engine::kColStatus].text = engine::PassText;
+    state.table.cells[1][engine::kColUpdate].text = engine::FailText;
+    const auto lines = cli::TableLines(state.table, state.ports, 80, true);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find("\x1b[33mupdate"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2].find("\x1b[33m"), std::string::npos) << lines[2];  // done: not running
+    EXPECT_NE(lines[2].find("\x1b[32mPASS"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find("\x1b[31mx"), std::string::npos) << lines[2];
+}
+
 TEST(TerminalDisplay, PortWithoutDeviceIsLeftOut)
 {
     engine::EngineSnapshot state;
