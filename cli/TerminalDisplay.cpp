@@ -231,6 +231,7 @@ void TerminalDisplay::OnMessageWritten(const std::string& text, int kind)
     std::lock_guard lock(m_Lock);
     const char* caption = ProgramMessageCaption(kind);
     PrintLine(std::string(*caption ? caption : "Message") + ": " + text);
+    if (m_Options.interactiveTerminal) NoteChange();  // the table again below the line
 }
 
 void TerminalDisplay::OnExitRequest(int exitCode)
