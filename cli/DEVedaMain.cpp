@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "cli/RunJson.h"
 #include "cli/TerminalDisplay.h"
 #include "config/CmdLine.h"
 #include "config/Ini.h"
@@ -16,13 +18,62 @@
 #include "log/DebugLog.h"
 #include "platform/Station.h"
 #include "util/Clock.h"
+#include "util/Text.h"
 #include "util/USBUtility.h"
 #ifdef DEVEDA_WITH_WINDOW
 #include "app/RunWindow.h"
 #endif
 
+namespace {
+
+// The options and the exit codes as a shell sees them ($? is the code modulo 256).
+constexpr const char* kHelpText =
+    "Usage: DEVeda [--station=CHOICE] OPTION\n"
+    "  /S              run the MP test on every attached bridge\n"
+    "  /C:<version>    check the 12-character firmware version of the attached bridges\n"
+    "  /O4             export the USB4 identities of the attached bridges to CSV\n"
+    "  /PC             write PowerConfiguration.bin to the attached bridges\n"
+    "  /DBG<level>     trace level\n"
+    "  /?              the usage text\n"
+    "  --help          this text;  --version  the version\n"
+    "Exit codes ($? in a shell):\n"
+    "  0    run passed, versions match, export or write done\n"
+    "  1    usage shown (unknown option, /?)\n"
+    "  2    no option, in a build without the operator window\n"
+    "  18   the operator window was closed\n"
+    "  19   another operator window already runs on this station\n"
+    "  255  (-1)  run failed\n"
+    "  254  (-2)  a bridge's firmware version differs from /C:<version>\n"
+    "  253  (-3)  Start refused the settings\n"
+    "  252  (-4)  no bridge plugged in before the command-line time-out\n"
+    "  246  (-10) the test file, dual-image setting or /C: version is empty or refused\n"
+    "  other      /PC: the result of the failed power-configuration write\n"
+    "The trace goes to DEVeda-trace.txt beside the settings ($DEVEDA_TRACE names another file, - for\n"
+    "standard error); operator messages to ProgramMSG.txt; each run's results to the day's result log\n"
+    "and to MPResult_YYYYMMDD_HHMMSS.json beside it.\n";
+
+// The outcome an exit code stands for, in words, for the closing lines.
+const char* ExitCause(int code)
+{
+    switch (code) {
+    case kExitPass: return "passed";
+    case -1: return "the run or a write failed";
+    case kExitFirmwareMismatch: return "a bridge's firmware version differs";
+    case kExitPreCheckFail: return "Start refused the settings";
+    case kExitPlugInTimeOut: return "no bridge plugged in before the time-out";
+    case kExitEmptyCheckedFirmware: return "the test file, dual-image setting or checked version was refused";
+    default: return "ended";
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kHelpText, stdout);
+        return 0;
+    }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("%s\n", strVersionLine("DEVeda").c_str());
         return 0;
@@ -65,10 +116,13 @@ int main(int argc, char** argv)
 #endif
     }
 
+    const int64_t startMs = util::NowMs();
+    const std::tm startTime = util::LocalTimeNow();
     platform::IStation& station = platform::Station();
     if (station.IsEmulated()) std::printf("*** %s: results are not from real drives ***\n", station.Describe().c_str());
-    cli::TerminalDisplay display(stdout, platform::StandardOutputIsTerminal());
+    cli::TerminalDisplay display(stdout, cli::DisplayOptionsFromEnvironment(platform::StandardOutputIsTerminal()));
     engine::CMPEngine engine(display, station);
+    display.SetSnapshotSource([&engine] { return engine.Snapshot(); });
     engine.SetSettings(ini.m_pINI);
     engine.SetCommandLine(init);
     engine.TriggerScanThread();
@@ -89,10 +143,19 @@ int main(int argc, char** argv)
         tickMs += std::max<int64_t>(init.llPlugInTimerPeriodMs, 1000);
         code = display.WaitForExit(tickMs);
     }
+    // The closing lines: where the trace, the result log and the run's JSON are.
     if (*code == kExitPlugInTimeOut) std::printf("no bridge found on the %s in time\n", station.Describe().c_str());
-    if (engine.Snapshot()->runResult != engine::kRunNone)
-        std::printf("result log: %s\n", engine.MPResultLogPath().c_str());
-    std::printf("%s", display.TableText().c_str());
-    std::printf("exit code %d\n", *code);
+    const auto final = engine.Snapshot();
+    std::vector<std::string> closing{std::string("outcome: ") + ExitCause(*code),
+                                     "trace: " + (tracePath == "-" ? std::string("standard error") : tracePath)};
+    if (final->runResult != engine::kRunNone) {
+        closing.push_back("result log: " + engine.MPResultLogPath());
+        const cli::RunTimes times{startTime, util::NowMs() - startMs};
+        const std::string json = cli::RunJsonPath(CUSBUtility::Instance().GetProgramFolder(), startTime);
+        std::string error;
+        closing.push_back(cli::WriteRunJson(json, *final, times, *code, error) ? "run result: " + json
+                                                                               : "run result not written: " + error);
+    }
+    display.Finish(*code, util::NowMs() - startMs, closing);
     return *code;
 }

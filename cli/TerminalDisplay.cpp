@@ -3,72 +3,195 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "engine/ResultTable.h"
 #include "util/Clock.h"
+#include "util/USBUtility.h"
 
 namespace cli {
 
 namespace {
-// The columns the terminal shows, in order.
-constexpr int kShownColumns[] = {engine::kColPort,     engine::kColStatus, engine::kColSerialNumber,
-                                 engine::kColFWVersion, engine::kColU4Mode, engine::kColCapacity,
-                                 engine::kColUpdate,    engine::kColReLink, engine::kColPartition,
-                                 engine::kColRWTest,    engine::kColPreload};
-constexpr int kWidths[] = {4, 8, 21, 13, 9, 10, 7, 7, 9, 8, 7};
+
+constexpr int64_t kRedrawIntervalMs = 250;  // at most four redraws a second
+
+constexpr const char* kGreen = "\x1b[32m";
+constexpr const char* kRed = "\x1b[31m";
+constexpr const char* kYellow = "\x1b[33m";
+constexpr const char* kReset = "\x1b[0m";
+
+// The step columns of a port, in run order, with a one-letter tag for the narrow layout.
+struct StepColumn {
+    int column;
+    char tag;
+};
+constexpr StepColumn kSteps[] = {{engine::kColUpdate, 'U'},    {engine::kColReLink, 'L'},
+                                 {engine::kColPartition, 'P'}, {engine::kColRWTest, 'W'},
+                                 {engine::kColPreload, 'R'},   {engine::kColPD, 'D'}};
 
 bool IsStepColumn(int column)
 {
-    return column == engine::kColStatus || (column >= engine::kColUpdate && column <= engine::kColPreload);
-}
-}  // namespace
-
-TerminalDisplay::TerminalDisplay(std::FILE* out, bool interactiveTerminal)
-    : m_Out(out), m_bInteractiveTerminal(interactiveTerminal)
-{
+    return column == engine::kColStatus || (column >= engine::kColUpdate && column <= engine::kColPD);
 }
 
-std::string TerminalDisplay::TableText() const
+// `text` padded or cut to `width` characters, in `code`'s colour when one is given.
+std::string Painted(const std::string& text, int width, const char* code)
 {
-    std::string text;
-    char cell[64];
-    for (size_t i = 0; i < std::size(kShownColumns); ++i) {
-        std::snprintf(cell, sizeof cell, "%-*.*s ", kWidths[i], kWidths[i], engine::kResultColumns[kShownColumns[i]].title);
-        text += cell;
-    }
-    text += '\n';
-    for (int row = 0; row < 16; ++row) {
-        const auto serial = m_Cells.find({row, engine::kColSerialNumber});
-        if (serial == m_Cells.end() || serial->second.empty()) continue;
-        for (size_t i = 0; i < std::size(kShownColumns); ++i) {
-            const auto it = m_Cells.find({row, kShownColumns[i]});
-            std::snprintf(cell, sizeof cell, "%-*.*s ", kWidths[i], kWidths[i],
-                          it == m_Cells.end() ? "" : it->second.c_str());
-            text += cell;
-        }
-        text += '\n';
-    }
+    std::string field = text.substr(0, static_cast<size_t>(width));
+    field.resize(static_cast<size_t>(width), ' ');
+    return code ? code + field + kReset : field;
+}
+
+// A result text: PASS green, FAIL red, anything else plain.
+std::string Field(const std::string& text, int width, bool colour)
+{
+    const bool verdict = text == engine::PassText || text == engine::FailText;
+    return Painted(text, width, colour && verdict ? (text == engine::PassText ? kGreen : kRed) : nullptr);
+}
+
+std::string Elapsed(int64_t ms)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%3lld:%02lld", static_cast<long long>(ms / 60000),
+                  static_cast<long long>(ms / 1000 % 60));
     return text;
 }
 
-void TerminalDisplay::Redraw()
+// One step's result as a single character: pass, fail, not run.
+std::string Tag(const std::string& text, bool colour)
 {
-    if (!m_bInteractiveTerminal) return;
-    std::fprintf(m_Out, "\x1b[H\x1b[2J%s\n%s  %s  %s\n", TableText().c_str(), m_strProgress.c_str(),
-                 m_strCounters.c_str(), m_strVerdict.c_str());
+    const std::string tag = text == engine::PassText ? "+" : text == engine::FailText ? "x" : text.empty() ? "." : "~";
+    if (!colour || text.empty()) return tag;
+    return (text == engine::PassText ? kGreen : text == engine::FailText ? kRed : kYellow) + tag + kReset;
+}
+
+}  // namespace
+
+DisplayOptions DisplayOptionsFromEnvironment(bool outputIsTerminal)
+{
+    DisplayOptions options;
+    options.interactiveTerminal = outputIsTerminal;
+    options.colour = outputIsTerminal && std::getenv("NO_COLOR") == nullptr;
+    if (const char* columns = std::getenv("COLUMNS")) {
+        char* end = nullptr;
+        const long width = std::strtol(columns, &end, 10);
+        if (end != columns && *end == '\0' && width >= 40 && width <= 1000) options.width = static_cast<int>(width);
+    }
+    return options;
+}
+
+std::vector<std::string> TableLines(const engine::TableView& table,
+                                    const std::array<engine::PortView, MAX_DEVICES>& ports, int width,
+                                    bool colour)
+{
+    const bool wide = width >= kWideLayoutWidth;
+    // Port, status, phase, done, time, serial, firmware: 5+7+10+5+7+21+15 = 70 columns,
+    // then the steps: six tags in the narrow layout (76), six titled columns in the wide one (130).
+    std::string title = Field("Port", 4, false) + " " + Field("Status", 6, false) + " " + Field("Phase", 9, false) +
+                        " " + Field("Done", 4, false) + " " + Field("Time", 6, false) + " " +
+                        Field("Serial written", 20, false) + " " + Field("Firmware", 14, false) + " ";
+    if (wide)
+        for (const StepColumn& step : kSteps) title += Field(engine::kResultColumns[step.column].title, 10, false);
+    else
+        title += "ULPWRD";
+    std::vector<std::string> lines{title};
+    for (int row = 0; row < MAX_DEVICES; ++row) {
+        const auto& cells = table.cells[row];
+        const engine::PortView& port = ports[row];
+        if (!port.taking && cells[engine::kColSerialNumber].text.empty()) continue;
+        char head[32];
+        std::snprintf(head, sizeof head, "%4d ", row);
+        std::string line = head;
+        line += Field(cells[engine::kColStatus].text, 6, colour) + " ";
+        const bool running = port.taking && !port.phase.empty() && port.phase != "done";
+        line += Painted(port.phase, 9, colour && running ? kYellow : nullptr) + " ";
+        std::snprintf(head, sizeof head, "%3d%% ", port.percent);
+        line += head;
+        line += Elapsed(port.elapsedMs) + " ";
+        line += Field(port.serialWritten, 20, false) + " ";
+        line += Field(port.firmwareWritten, 14, false) + " ";
+        for (const StepColumn& step : kSteps)
+            line += wide ? Field(cells[step.column].text, 9, colour) + " " : Tag(cells[step.column].text, colour);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TerminalDisplay::TerminalDisplay(std::FILE* out, DisplayOptions options) : m_Out(out), m_Options(options) {}
+
+void TerminalDisplay::SetSnapshotSource(SnapshotSource source)
+{
+    std::lock_guard lock(m_Lock);
+    m_Source = std::move(source);
+}
+
+std::shared_ptr<const engine::EngineSnapshot> TerminalDisplay::Read() const
+{
+    return m_Source ? m_Source() : nullptr;
+}
+
+// A line of its own: on a terminal above the table, which is drawn again below it.
+void TerminalDisplay::PrintLine(const std::string& line)
+{
+    if (m_Options.interactiveTerminal && !m_Shown.empty()) {
+        std::fprintf(m_Out, "\r\x1b[%zuA\x1b[J", m_Shown.size());
+        m_Shown.clear();
+    }
+    std::fprintf(m_Out, "%s\n", line.c_str());
     std::fflush(m_Out);
+}
+
+// Rewrites only the lines of the table that differ from what the screen shows.
+void TerminalDisplay::DrawChangedLines()
+{
+    const auto state = Read();
+    if (!state) return;
+    std::vector<std::string> lines = TableLines(state->table, state->ports, m_Options.width, m_Options.colour);
+    lines.push_back("progress " + state->table.progressText + "  pass " + std::to_string(state->table.passCount) +
+                    "  fail " + std::to_string(state->table.failCount) + "  total " +
+                    std::to_string(state->table.totalCount));
+    if (m_Shown.size() != lines.size()) {
+        if (!m_Shown.empty()) std::fprintf(m_Out, "\r\x1b[%zuA\x1b[J", m_Shown.size());
+        for (const std::string& line : lines) std::fprintf(m_Out, "%s\n", line.c_str());
+    } else {
+        const size_t count = lines.size();
+        for (size_t i = 0; i < count; ++i) {
+            if (lines[i] == m_Shown[i]) continue;
+            // Up to the line, rewrite it, back down below the table.
+            std::fprintf(m_Out, "\r\x1b[%zuA%s\x1b[K\r\x1b[%zuB", count - i, lines[i].c_str(), count - i);
+        }
+    }
+    std::fflush(m_Out);
+    m_Shown = std::move(lines);
+}
+
+// In a file or pipe: one line per port whose phase changed.
+void TerminalDisplay::PrintPortChanges(const std::shared_ptr<const engine::EngineSnapshot>& state)
+{
+    if (!state) return;
+    for (int row = 0; row < MAX_DEVICES; ++row) {
+        const engine::PortView& port = state->ports[row];
+        if (!port.taking || port.phase.empty() || port.phase == m_Phases[row]) continue;
+        m_Phases[row] = port.phase;
+        std::fprintf(m_Out, "port %d: %s  serial %s  firmware %s\n", row, port.phase.c_str(),
+                     port.serialWritten.empty() ? "-" : port.serialWritten.c_str(),
+                     port.firmwareWritten.empty() ? "-" : port.firmwareWritten.c_str());
+    }
+    std::fflush(m_Out);
+}
+
+void TerminalDisplay::NoteChange()
+{
+    if (!m_Options.interactiveTerminal) return PrintPortChanges(Read());
+    const int64_t now = util::NowMs();
+    if (!m_Shown.empty() && now - m_llLastDrawMs < kRedrawIntervalMs) return;
+    m_llLastDrawMs = now;
+    DrawChangedLines();
 }
 
 void TerminalDisplay::OnCellChanged(int row, int column, const std::string& text, int, engine::CellColours)
 {
     std::lock_guard lock(m_Lock);
-    auto& cell = m_Cells[{row, column}];
-    if (cell == text) return;
-    cell = text;
-    if (m_bInteractiveTerminal) return Redraw();
-    if (IsStepColumn(column) && !text.empty()) {
-        std::fprintf(m_Out, "port %2d  %-10s %s\n", row, engine::kResultColumns[column].title, text.c_str());
-        std::fflush(m_Out);
-    }
+    if (IsStepColumn(column) && text == engine::FailText)
+        PrintLine("port " + std::to_string(row) + ": " + engine::kResultColumns[column].title + " FAIL");
+    NoteChange();
 }
 
 void TerminalDisplay::OnProgressPosition(int) {}
@@ -77,31 +200,21 @@ void TerminalDisplay::OnProgressBarColour(engine::Rgb) {}
 void TerminalDisplay::OnProgressText(const std::string& text)
 {
     std::lock_guard lock(m_Lock);
-    m_strProgress = "progress " + text;
-    if (m_bInteractiveTerminal) return Redraw();
+    if (m_Options.interactiveTerminal) return NoteChange();
     // In a file or pipe, one line per tenth of the way.
-    const int percent = std::atoi(text.c_str());
-    if (percent / 10 != m_iLastProgressLine) {
-        m_iLastProgressLine = percent / 10;
-        std::fprintf(m_Out, "%s\n", m_strProgress.c_str());
-        std::fflush(m_Out);
-    }
+    const int tenth = std::atoi(text.c_str()) / 10;
+    if (tenth == m_iLastProgressTenth) return;
+    m_iLastProgressTenth = tenth;
+    std::fprintf(m_Out, "progress %s\n", text.c_str());
+    std::fflush(m_Out);
 }
 
-void TerminalDisplay::OnResultIndicators(bool showPass, bool showFail)
-{
-    std::lock_guard lock(m_Lock);
-    m_strVerdict = showPass ? "PASS" : showFail ? "FAIL" : "";
-    if (m_bInteractiveTerminal) return Redraw();
-    if (!m_strVerdict.empty()) std::fprintf(m_Out, "run: %s\n", m_strVerdict.c_str());
-}
+void TerminalDisplay::OnResultIndicators(bool, bool) {}
 
-void TerminalDisplay::OnCountersChanged(uint32_t passCount, uint32_t failCount, uint32_t totalCount)
+void TerminalDisplay::OnCountersChanged(uint32_t, uint32_t, uint32_t)
 {
     std::lock_guard lock(m_Lock);
-    m_strCounters = "pass " + std::to_string(passCount) + "  fail " + std::to_string(failCount) + "  total " +
-                    std::to_string(totalCount);
-    Redraw();
+    if (m_Options.interactiveTerminal) NoteChange();
 }
 
 void TerminalDisplay::OnControlsEnabled(engine::ControlSet) {}
@@ -109,9 +222,16 @@ void TerminalDisplay::OnStartEnabled(bool) {}
 
 int TerminalDisplay::OnOperatorMessage(const std::string& text, int kind)
 {
-    std::lock_guard lock(m_Lock);
-    std::fprintf(stderr, "%s: %s\n", kind == 1 ? "Error" : kind == 3 ? "Warning" : "Message", text.c_str());
+    OnMessageWritten(text, kind);
     return 0;
+}
+
+void TerminalDisplay::OnMessageWritten(const std::string& text, int kind)
+{
+    std::lock_guard lock(m_Lock);
+    const char* caption = ProgramMessageCaption(kind);
+    PrintLine(std::string(*caption ? caption : "Message") + ": " + text);
+    if (m_Options.interactiveTerminal) NoteChange();  // the table again below the line
 }
 
 void TerminalDisplay::OnExitRequest(int exitCode)
@@ -124,9 +244,28 @@ void TerminalDisplay::OnExitRequest(int exitCode)
 std::optional<int> TerminalDisplay::WaitForExit(int64_t deadlineMs)
 {
     std::unique_lock lock(m_Lock);
-    while (!m_ExitCode && util::NowMs() < deadlineMs)
-        m_Exit.wait_for(lock, std::chrono::milliseconds(50));
+    while (!m_ExitCode && util::NowMs() < deadlineMs) m_Exit.wait_for(lock, std::chrono::milliseconds(50));
     return m_ExitCode;
+}
+
+void TerminalDisplay::Finish(int exitCode, int64_t wallMs, const std::vector<std::string>& closingLines)
+{
+    std::lock_guard lock(m_Lock);
+    const auto state = Read();
+    if (state) {
+        if (m_Options.interactiveTerminal) {
+            DrawChangedLines();
+        } else {
+            for (const std::string& line : TableLines(state->table, state->ports, m_Options.width, false))
+                std::fprintf(m_Out, "%s\n", line.c_str());
+            std::fprintf(m_Out, "pass %u  fail %u  total %u\n", state->table.passCount, state->table.failCount,
+                         state->table.totalCount);
+        }
+    }
+    std::fprintf(m_Out, "wall time %lld.%03lld s  exit code %d\n", static_cast<long long>(wallMs / 1000),
+                 static_cast<long long>(wallMs % 1000), exitCode);
+    for (const std::string& line : closingLines) std::fprintf(m_Out, "%s\n", line.c_str());
+    std::fflush(m_Out);
 }
 
 }  // namespace cli

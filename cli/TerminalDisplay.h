@@ -1,24 +1,54 @@
 #pragma once
-// The headless front end of unattended stations: shows the 16 ports with their
-// step columns and the overall progress on a terminal (redrawn in place), or as
-// plain lines of changes when the output is a file or a pipe, and carries the
-// engine's exit request to the process.
-#include <atomic>
+// The headless front end of unattended stations. On a terminal it keeps one line
+// per taking port (phase, progress, elapsed time, serial and firmware written,
+// step results) and redraws only the lines that changed, at most a few times a
+// second, coloured unless NO_COLOR is set. In a file or a pipe it prints plain
+// lines of changes. Either way every failed step, every refusal and every
+// operator message gets a line of its own, and the run ends with the final table,
+// the counts and the wall time.
+#include <array>
 #include <condition_variable>
 #include <cstdio>
-#include <map>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/EngineSnapshot.h"
 #include "engine/RunObserver.h"
 
 namespace cli {
 
+struct DisplayOptions {
+    bool interactiveTerminal = false;  // redraw in place (ANSI) instead of printing lines
+    bool colour = false;               // ANSI colours for PASS, FAIL and running
+    int width = 80;                    // columns of the terminal
+};
+
+// Colours on a terminal unless $NO_COLOR is set (to anything); width from
+// $COLUMNS when it holds a number, 80 otherwise.
+DisplayOptions DisplayOptionsFromEnvironment(bool outputIsTerminal);
+
+// The narrow layout fits 80 columns; at 130 columns and more every step gets its
+// own titled column.
+inline constexpr int kWideLayoutWidth = 130;
+
+// The table's lines: a title line, then one line per port that takes part in the
+// run or shows a device; `colour` adds ANSI colours (which take no columns).
+std::vector<std::string> TableLines(const engine::TableView& table,
+                                    const std::array<engine::PortView, MAX_DEVICES>& ports, int width,
+                                    bool colour);
+
 class TerminalDisplay final : public engine::RunObserver {
 public:
-    // `interactiveTerminal`: redraw the table in place (ANSI) instead of printing lines.
-    TerminalDisplay(std::FILE* out, bool interactiveTerminal);
+    using SnapshotSource = std::function<std::shared_ptr<const engine::EngineSnapshot>()>;
+
+    TerminalDisplay(std::FILE* out, DisplayOptions options);
+
+    // Where the display reads the per-port view; without one it shows no table.
+    void SetSnapshotSource(SnapshotSource source);
 
     void OnCellChanged(int row, int column, const std::string& text, int colourMode,
                        engine::CellColours colours) override;
@@ -31,25 +61,33 @@ public:
     void OnStartEnabled(bool enabled) override;
     int OnOperatorMessage(const std::string& text, int kind) override;
     void OnExitRequest(int exitCode) override;
+    void OnMessageWritten(const std::string& text, int kind) override;
 
     // Waits until the engine asks the process to end or `deadlineMs` (station
     // clock) passes; the exit code, or nullopt at the deadline.
     std::optional<int> WaitForExit(int64_t deadlineMs);
-    // The table as it stands, one line per port that has a row.
-    std::string TableText() const;
+
+    // The end of the program: the final table once, the counts, the wall time,
+    // the exit code and then `closingLines` (where the trace and the logs are).
+    void Finish(int exitCode, int64_t wallMs, const std::vector<std::string>& closingLines);
 
 private:
-    void Redraw();
+    void NoteChange();
+    void DrawChangedLines();
+    void PrintLine(const std::string& line);
+    void PrintPortChanges(const std::shared_ptr<const engine::EngineSnapshot>& state);
+    std::shared_ptr<const engine::EngineSnapshot> Read() const;
+
     std::FILE* m_Out;
-    bool m_bInteractiveTerminal;
+    DisplayOptions m_Options;
+    SnapshotSource m_Source;
     mutable std::mutex m_Lock;
     std::condition_variable m_Exit;
     std::optional<int> m_ExitCode;
-    std::map<std::pair<int, int>, std::string> m_Cells;
-    std::string m_strProgress;
-    std::string m_strCounters;
-    std::string m_strVerdict;
-    int m_iLastProgressLine = -1;
+    std::vector<std::string> m_Shown;      // the lines on the screen now (terminal)
+    int64_t m_llLastDrawMs = 0;
+    std::array<std::string, MAX_DEVICES> m_Phases;  // last phase printed per port (pipe)
+    int m_iLastProgressTenth = -1;
 };
 
 }  // namespace cli

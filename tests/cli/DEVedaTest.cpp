@@ -91,3 +91,46 @@ TEST_F(DEVedaStation, USB4ExportAndPowerConfiguration)
 }
 
 }  // namespace
+
+namespace {
+
+// The terminal output alone tells which port failed in which step, and where the
+// trace, the result log and the run's JSON are; the JSON follows its schema.
+TEST_F(DEVedaStation, FailingBridgeNamedOnTheTerminalWithItsStep)
+{
+    Settings("fw_enable=1 fw_binary_name=" + m_Firmware);
+    ASSERT_EQ(clitest::RunCtl(Station() + "emu fault 2 E3 check 50").status, 0);
+    const auto fail = Run("/S");
+    EXPECT_EQ(fail.status, 255) << fail.output;
+    EXPECT_NE(fail.output.find("port 1: Update FAIL\n"), std::string::npos) << fail.output;
+    EXPECT_EQ(fail.output.find('\x1b'), std::string::npos);  // a pipe: no ANSI codes
+    EXPECT_NE(fail.output.find("\ntrace: "), std::string::npos) << fail.output;
+    EXPECT_NE(fail.output.find("\nresult log: "), std::string::npos) << fail.output;
+    const size_t json = fail.output.find("\nrun result: ");
+    ASSERT_NE(json, std::string::npos) << fail.output;
+    const std::string path = fail.output.substr(json + 13, fail.output.find('\n', json + 1) - json - 13);
+    const std::string source = DEVEDA_SOURCE_DIR;
+    const auto check = clitest::RunProgram("python3", source + "/tests/cli/check_json_schema.py " + source +
+                                                          "/docs/json/run-result.schema.json < " + path,
+                                           "2>&1");
+    EXPECT_EQ(check.output, "valid\n");
+}
+
+TEST_F(DEVedaStation, RefusalAtStartPrintsItsReason)
+{
+    Settings("fw_enable=1 fw_binary_name=" + (m_Folder.Path() / "missing.bin").string());
+    const auto refused = Run("/S");
+    EXPECT_EQ(refused.status, 256 - 3);
+    EXPECT_NE(refused.output.find("outcome: Start refused the settings\ntrace: "), std::string::npos)
+        << refused.output;
+}
+
+TEST_F(DEVedaStation, HelpListsExitCodesAsTheShellSeesThem)
+{
+    const auto help = clitest::RunProgram(DEVEDA_PATH, "--help", "2>&1");
+    EXPECT_EQ(help.status, 0);
+    for (const char* code : {"255  (-1)", "254  (-2)", "253  (-3)", "252  (-4)", "246  (-10)"})
+        EXPECT_NE(help.output.find(code), std::string::npos) << code;
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "cli/RunJson.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "cli/CliText.h"
+#include "platform/FileStore.h"
+
+namespace cli {
+
+namespace {
+
+// The columns whose texts are step results, under their column titles.
+constexpr int kStepColumns[] = {engine::kColStatus, engine::kColUpdate,  engine::kColReLink, engine::kColPartition,
+                                engine::kColRWTest, engine::kColPreload, engine::kColPD};
+
+std::string LocalTimeText(const std::tm& time)
+{
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", time.tm_year + 1900, time.tm_mon + 1,
+                  time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
+    return text;
+}
+
+const char* OutcomeText(uint8_t runResult)
+{
+    return runResult == engine::kRunPass ? "PASS" : runResult == engine::kRunFail ? "FAIL" : "none";
+}
+
+std::string PortJson(int row, const engine::EngineSnapshot& state)
+{
+    const auto& cells = state.table.cells[row];
+    const engine::PortView& port = state.ports[row];
+    JsonObject steps;
+    for (int column : kStepColumns) steps.Text(engine::kResultColumns[column].title, cells[column].text);
+    return JsonObject()
+        .Number("port", row)
+        .Bool("taking", port.taking)
+        .Text("phase", port.phase)
+        .Number("percent", port.percent)
+        .Number("elapsedMs", port.elapsedMs)
+        .Text("serialNumber", cells[engine::kColSerialNumber].text)
+        .Text("firmwareVersion", cells[engine::kColFWVersion].text)
+        .Text("serialWritten", port.serialWritten)
+        .Text("firmwareWritten", port.firmwareWritten)
+        .Raw("steps", steps.Json())
+        .Json();
+}
+
+}  // namespace
+
+std::string RunJsonPath(const std::string& folder, const std::tm& start)
+{
+    char name[96];
+    std::snprintf(name, sizeof name, "MPResult_%04d%02d%02d_%02d%02d%02d.json", start.tm_year + 1900,
+                  start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec);
+    return folder + "/" + name;
+}
+
+std::string RunJsonText(const engine::EngineSnapshot& state, const RunTimes& times, int exitCode)
+{
+    std::vector<std::string> ports;
+    for (int row = 0; row < MAX_DEVICES; ++row)
+        if (state.ports[row].taking || !state.table.cells[row][engine::kColSerialNumber].text.empty())
+            ports.push_back(PortJson(row, state));
+    const std::string counters = JsonObject()
+                                     .Number("pass", state.table.passCount)
+                                     .Number("fail", state.table.failCount)
+                                     .Number("total", state.table.totalCount)
+                                     .Json();
+    return JsonObject()
+               .Text("started", LocalTimeText(times.start))
+               .Number("wallMs", times.wallMs)
+               .Number("exitCode", exitCode)
+               .Text("result", OutcomeText(state.runResult))
+               .Raw("counters", counters)
+               .Raw("ports", JsonArray(ports))
+               .Json() +
+           "\n";
+}
+
+bool WriteRunJson(const std::string& path, const engine::EngineSnapshot& state, const RunTimes& times,
+                  int exitCode, std::string& error)
+{
+    return platform::StoreFileDurably(path, RunJsonText(state, times, exitCode), error);
+}
+
+}  // namespace cli

@@ -1,0 +1,32 @@
+#pragma once
+// The JSON result file of a command-line run, written beside the day's result log
+// as "MPResult_YYYYMMDD_HHMMSS.json" (the run's start, local time): every port that
+// took part or showed a device, with the serial number and firmware version
+// written, each step's result, the times, and the program's exit code. Its schema
+// is docs/json/run-result.schema.json.
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "engine/EngineSnapshot.h"
+
+namespace cli {
+
+// The run's times: its start (local time) and how long the program ran.
+struct RunTimes {
+    std::tm start{};
+    int64_t wallMs = 0;
+};
+
+// "<folder>/MPResult_YYYYMMDD_HHMMSS.json" of a run started at `start`.
+std::string RunJsonPath(const std::string& folder, const std::tm& start);
+
+// The document of the run `state` shows.
+std::string RunJsonText(const engine::EngineSnapshot& state, const RunTimes& times, int exitCode);
+
+// Stores the document whole (temporary file renamed over the target). False with
+// `error` naming the failed step and the system's reason.
+bool WriteRunJson(const std::string& path, const engine::EngineSnapshot& state, const RunTimes& times,
+                  int exitCode, std::string& error);
+
+}  // namespace cli
