@@ -24,10 +24,9 @@ int RunWindow(int& argc, char** argv, const IniSettings& settings)
     }
     // The window is shown: operator messages are message boxes, not lines of the message file.
     Ini::Global().m_bMessageToFile = false;
-    const std::string emulated = platform::EmulatedStationFolder(platform::StationChoice());
-    const QString stationText =
-        emulated.empty() ? QString() : QObject::tr("EMULATED station %1").arg(QString::fromStdString(emulated));
-    CDEVedaDlg window(platform::Station(), settings, stationText);
+    platform::IStation& chosen = platform::Station();
+    const QString stationText = chosen.IsEmulated() ? QString::fromStdString(chosen.Describe()) : QString();
+    CDEVedaDlg window(chosen, settings, stationText);
     window.show();
     application.exec();
     return window.ExitCode();

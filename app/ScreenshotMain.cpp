@@ -76,9 +76,7 @@ int main(int argc, char** argv)
 
     Ini& ini = Ini::Global();
     ini.vLoadINIAtStartup(strDefaultINIFilePath());
-    app::CDEVedaDlg window(platform::Station(), ini.m_pINI,
-                           QStringLiteral("EMULATED station %1")
-                               .arg(QString::fromStdString(platform::EmulatedStationFolder(argv[1] + 10))));
+    app::CDEVedaDlg window(platform::Station(), ini.m_pINI, QString::fromStdString(platform::Station().Describe()));
     window.SetMessagePresenter([](const std::string& text, int) {
         std::printf("operator message: %s\n", text.c_str());
         return 1;
