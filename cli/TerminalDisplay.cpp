@@ -234,6 +234,13 @@ void TerminalDisplay::OnMessageWritten(const std::string& text, int kind)
     if (m_Options.interactiveTerminal) NoteChange();  // the table again below the line
 }
 
+void TerminalDisplay::OnStartRefused(const std::string& reason)
+{
+    std::lock_guard lock(m_Lock);
+    PrintLine("Start refused: " + reason);
+    if (m_Options.interactiveTerminal) NoteChange();
+}
+
 void TerminalDisplay::OnExitRequest(int exitCode)
 {
     std::lock_guard lock(m_Lock);

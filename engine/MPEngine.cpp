@@ -378,10 +378,11 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
             {m_Settings, snText, m_DevList, m_iPcieCount, m_Limitation, &m_Observer, m_bInteractive});
     } catch (...) {
         DBG_ERR("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", 0);
-        decision = {StartOutcome::kRefused, kExitPreCheckFail, {}};
+        decision = {StartOutcome::kRefused, kExitPreCheckFail, {}, {}};
     }
     if (decision.outcome != StartOutcome::kStarted) {
         m_RunLock.reset();
+        if (!decision.reason.empty()) m_QueuedObserver.OnStartRefused(decision.reason);
         if (decision.outcome == StartOutcome::kRefused && !m_bInteractive) Exit(decision.exitCode);
         done.set_value({decision.outcome, snText});
         return;

@@ -49,6 +49,10 @@ public:
         return 0;
     }
     void OnExitRequest(int exitCode) override { m_Post([=](RunObserver& o) { o.OnExitRequest(exitCode); }); }
+    void OnStartRefused(const std::string& reason) override
+    {
+        m_Post([=](RunObserver& o) { o.OnStartRefused(reason); });
+    }
     void OnMessageWritten(const std::string& text, int kind) override
     {
         m_Post([=](RunObserver& o) { o.OnMessageWritten(text, kind); });

@@ -78,6 +78,11 @@ public:
     // An operator message of a command-line run, written to "ProgramMSG.txt"; a
     // headless front end shows it too, so the reason is on the operator's screen.
     virtual void OnMessageWritten(const std::string& /*text*/, int /*kind*/) {}
+
+    // Start refused a run for a reason the operator gets no message about (a
+    // missing file or folder, no step switched on, a descriptor format): the
+    // cause in words, for the screen.
+    virtual void OnStartRefused(const std::string& /*reason*/) {}
 };
 
 // Shows an operator message the way the tool's current mode wants it: through the

@@ -32,7 +32,7 @@ unsigned MajorRevision(const DeviceInfo& device)
 
 StartDecision Refused(int exitCode)
 {
-    return {StartOutcome::kRefused, exitCode, {}};
+    return {StartOutcome::kRefused, exitCode, {}, {}};
 }
 
 // Each taking-part device's tables, with its own serial number.
@@ -126,7 +126,7 @@ StartDecision DecideStart(const StartInput& in)
         if (in.limitation.iCheckLimitation(attached) != 0) return Refused(kExitPreCheckFail);
     }
 
-    StartDecision decision{StartOutcome::kStarted, 0, {}};
+    StartDecision decision{StartOutcome::kStarted, 0, {}, {}};
     RunParam& param = decision.run.param;
     param.ucTestItemCount =
         static_cast<uint8_t>(f.m_bUpdateConfig + f.m_bUpdateFW + f.m_bReloadFW + 2 * f.m_bPartitionFormat +
@@ -154,7 +154,15 @@ StartDecision DecideStart(const StartInput& in)
         !invalid.empty()) {
         DBG_ERR("%s:%d: OnBnClickedButtonStart: Pre-Check Fail , ucTestItemCount[%d] , m_bUpdateFW[%d]=[%s] , ",
                 param.ucTestItemCount, f.m_bUpdateFW, fwPath.c_str());
-        return Refused(kExitPreCheckFail);
+        StartDecision refused = Refused(kExitPreCheckFail);
+        std::vector<std::string> causes;
+        if (fwMissing) causes.push_back("the firmware file " + fwPath + " does not exist");
+        if (preloadMissing) causes.push_back(std::string("the preload folder ") + settings.preload_folder_path + " does not exist");
+        if (f.m_bWrRdTest && testFileSize < 0) causes.push_back("the write/read test file " + testFile + " is missing");
+        if (param.ucTestItemCount == 0) causes.push_back("no test step is switched on");
+        if (!invalid.empty()) causes.push_back("the VID, PID or revision is not 4 characters long");
+        for (const auto& cause : causes) refused.reason += (refused.reason.empty() ? "" : "; ") + cause;
+        return refused;
     }
 
     // Device selection.
@@ -187,7 +195,7 @@ StartDecision DecideStart(const StartInput& in)
     }
     if (param.ucThreadCount == 0) {
         DBG_WRN("%s:%d: No Thread [%d/%d] To Run ", param.ucThreadCount, param.ucCountedDevices);
-        return {StartOutcome::kNothingToRun, 0, {}};
+        return {StartOutcome::kNothingToRun, 0, {}, {}};
     }
     RunContext& run = decision.run;
     if (f.m_bUpdateConfig && bRunAdvancesSerial(settings)) {

@@ -19,6 +19,7 @@ struct StartDecision {
     StartOutcome outcome = StartOutcome::kRefused;
     int exitCode = 0;  // the command line's exit code of a refusal
     RunContext run;    // filled when the run may start
+    std::string reason;  // of a refusal that shows no operator message
 };
 
 struct StartInput {

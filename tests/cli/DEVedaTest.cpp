@@ -125,6 +125,14 @@ TEST_F(DEVedaStation, RefusalAtStartPrintsItsReason)
         << refused.output;
 }
 
+TEST_F(DEVedaStation, RefusalWithoutAMessageStillNamesItsCause)
+{
+    Settings("fw_enable=0");  // no step at all: the check refuses with only a trace line
+    const auto refused = Run("/S");
+    EXPECT_EQ(refused.status, 256 - 3);
+    EXPECT_NE(refused.output.find("Start refused: no test step is switched on"), std::string::npos) << refused.output;
+}
+
 TEST_F(DEVedaStation, HelpListsExitCodesAsTheShellSeesThem)
 {
     const auto help = clitest::RunProgram(DEVEDA_PATH, "--help", "2>&1");
