@@ -186,12 +186,18 @@ void TerminalDisplay::NoteChange()
     DrawChangedLines();
 }
 
-void TerminalDisplay::OnCellChanged(int row, int column, const std::string& text, int, engine::CellColours)
+void TerminalDisplay::OnCellChanged(int, int, const std::string&, int, engine::CellColours)
 {
     std::lock_guard lock(m_Lock);
-    if (IsStepColumn(column) && text == engine::FailText)
-        PrintLine("port " + std::to_string(row) + ": " + engine::kResultColumns[column].title + " FAIL");
     NoteChange();
+}
+
+void TerminalDisplay::OnStepFailed(int row, int column, const std::string& reason)
+{
+    std::lock_guard lock(m_Lock);
+    if (!IsStepColumn(column)) return;
+    PrintLine("port " + std::to_string(row) + ": " + engine::kResultColumns[column].title + " FAIL: " + reason);
+    if (m_Options.interactiveTerminal) NoteChange();
 }
 
 void TerminalDisplay::OnProgressPosition(int) {}

@@ -43,6 +43,16 @@ void CDeviceWorker::ShowStep(int column, bool enabled, uint8_t result)
 {
     m_Resources.table.vUpdateMainResultItemTable(m_Port, column, enabled ? (result ? PassText : FailText) : "",
                                                  kModePlain);
+    if (enabled && !result)
+        m_Resources.observer.OnStepFailed(m_Port, column,
+                                          m_strFailReason.empty() ? "an earlier step failed" : m_strFailReason);
+    m_strFailReason.clear();
+}
+
+uint8_t CDeviceWorker::Fail(const char* reason)
+{
+    if (m_strFailReason.empty()) m_strFailReason = reason;
+    return 0;
 }
 
 void CDeviceWorker::AddIncrement()
@@ -85,6 +95,7 @@ void CDeviceWorker::Run(const std::stop_token& stop)
         }
     } catch (...) {
         DBG_ERR("%s:%d: ChildThreadFun: dwErrorCode %d", 0);
+        Fail("an unexpected error ended the worker");
         m_Results.UpdateFWResult = m_Results.ReloadFWResult = 0;
         ShowStep(kColUpdate, f.m_bUpdateFW, 0);
         ShowStep(kColReLink, f.m_bReloadFW, 0);
@@ -103,7 +114,8 @@ uint8_t CDeviceWorker::StepUsbStatus(uint8_t r)
     }
     static const char* const kFailingLink[] = {"HIGH", "SUPER", "PLUS"};  // USB 2.0, 3.0, 3.1
     const uint32_t required = m_Run.settings.Check_USBStatus;
-    if (required < 3 && m_Device.m_strUsbConnectionStatus.find(kFailingLink[required]) != std::string::npos) r = 0;
+    if (required < 3 && m_Device.m_strUsbConnectionStatus.find(kFailingLink[required]) != std::string::npos)
+        r = Fail("the USB link is slower than the settings require");
     m_Results.UsbStatusResult = r;
     return r;
 }
@@ -210,11 +222,11 @@ uint8_t CDeviceWorker::StepUpdate(uint8_t r)
         else
             DBG_MSG("%s:%d: res:%d, start update usb config: target:%d, dev nums:%d", r, m_Port,
                     m_Resources.devices.DevNums);
-        r = WriteConfiguration() ? 1 : 0;
+        r = WriteConfiguration() ? 1 : Fail("the configuration tables could not be written");
         m_Results.ConfigWriteResult = r;
-        if (r == 1) r = WriteFirmware() ? 1 : 0;
+        if (r == 1) r = WriteFirmware() ? 1 : Fail("the firmware could not be written, read back or verified");
         if (r == 1 && m_Run.flags.m_bVerifyConfig) {
-            m_Results.ConfigVerifyResult = VerifyConfiguration() ? 1 : 0;
+            m_Results.ConfigVerifyResult = VerifyConfiguration() ? 1 : Fail("the configuration tables read back different");
             r = m_Results.ConfigVerifyResult;
         }
     }
@@ -227,7 +239,8 @@ uint8_t CDeviceWorker::StepReload(uint8_t r, const std::stop_token& stop)
 {
     const bool reload = m_Run.flags.m_bReloadFW != 0;
     if (!reload || r != 1 || stop.stop_requested()) {
-        ShowStep(kColReLink, reload && r != 1, 0);
+        if (stop.stop_requested() && r == 1) Fail("the run was stopped");
+        ShowStep(kColReLink, reload && (r != 1 || stop.stop_requested()), 0);
         if (reload) m_Results.ReloadFWResult = 0;
         // This worker will never reach the barrier; the others must not wait for it.
         m_Worker.ucState = kWorkerPastReload;
@@ -250,6 +263,7 @@ uint8_t CDeviceWorker::StepReload(uint8_t r, const std::stop_token& stop)
                                         kBridgeFamily795x);
         util::SleepMs(kStepPauseMs);
     }
+    if (r != 1) Fail("the bridge was not found again after its reset");
     // This worker's row only: the other rows belong to their own workers.
     m_Resources.table.vUpdateMainResultSubItemRow(m_Port, m_Device);
     m_Results.ReloadFWResult = r;
@@ -286,7 +300,7 @@ uint8_t CDeviceWorker::StepConfigCheck(uint8_t r)
     };
     for (const auto& [reported, expected] : pairs)
         if (!util::EqualNoCase(*reported, expected)) {
-            r = 0;
+            r = Fail("the bridge reports other identity strings than the settings");
             break;
         }
     m_Results.ConfigCheckResult = r;

@@ -4,6 +4,7 @@
 // configuration check), each shown in its column of the result table.
 #include <cstdint>
 #include <stop_token>
+#include <string>
 
 #include "engine/RunContext.h"
 
@@ -27,7 +28,11 @@ private:
     // Reads or writes one 128-byte table of one image, over USB or PCIe.
     bool TransferConfig(uint8_t readWrite, uint8_t* table, uint8_t image, uint8_t type);
     bool ImageOn(uint8_t image) const { return image == 0 ? m_Run.settings.image0 : m_Run.settings.image1; }
+    // Shows a step's result in its column; a failure also goes to the observer
+    // with the cause noted by Fail() (or that an earlier step failed).
     void ShowStep(int column, bool enabled, uint8_t result);
+    // Notes why the step now running fails; returns 0 (the failed result).
+    uint8_t Fail(const char* reason);
     void AddIncrement();
     bool IsPcie() const { return m_Device.IsPcie != 0; }
     uint8_t PcieIndex() const { return static_cast<uint8_t>(m_Port - m_Resources.devices.DevNums); }
@@ -39,6 +44,7 @@ private:
     DeviceInfo& m_Device;
     StepResults& m_Results;
     const float m_fIncrement;
+    std::string m_strFailReason;  // of the step now running
 };
 
 }  // namespace engine

@@ -49,6 +49,10 @@ public:
         return 0;
     }
     void OnExitRequest(int exitCode) override { m_Post([=](RunObserver& o) { o.OnExitRequest(exitCode); }); }
+    void OnStepFailed(int row, int column, const std::string& reason) override
+    {
+        m_Post([=](RunObserver& o) { o.OnStepFailed(row, column, reason); });
+    }
     void OnStartRefused(const std::string& reason) override
     {
         m_Post([=](RunObserver& o) { o.OnStartRefused(reason); });

@@ -83,6 +83,9 @@ public:
     // missing file or folder, no step switched on, a descriptor format): the
     // cause in words, for the screen.
     virtual void OnStartRefused(const std::string& /*reason*/) {}
+
+    // A step of a port failed: the row, the step's column and the cause in words.
+    virtual void OnStepFailed(int /*row*/, int /*column*/, const std::string& /*reason*/) {}
 };
 
 // Shows an operator message the way the tool's current mode wants it: through the

@@ -94,7 +94,7 @@ TEST_F(DEVedaStation, USB4ExportAndPowerConfiguration)
 
 namespace {
 
-// The terminal output alone tells which port failed in which step, and where the
+// The terminal output alone tells which port failed in which step and why, and where the
 // trace, the result log and the run's JSON are; the JSON follows its schema.
 TEST_F(DEVedaStation, FailingBridgeNamedOnTheTerminalWithItsStep)
 {
@@ -102,7 +102,9 @@ TEST_F(DEVedaStation, FailingBridgeNamedOnTheTerminalWithItsStep)
     ASSERT_EQ(clitest::RunCtl(Station() + "emu fault 2 E3 check 50").status, 0);
     const auto fail = Run("/S");
     EXPECT_EQ(fail.status, 255) << fail.output;
-    EXPECT_NE(fail.output.find("port 1: Update FAIL\n"), std::string::npos) << fail.output;
+    EXPECT_NE(fail.output.find("port 1: Update FAIL: the firmware could not be written, read back or verified\n"),
+              std::string::npos)
+        << fail.output;
     EXPECT_EQ(fail.output.find('\x1b'), std::string::npos);  // a pipe: no ANSI codes
     EXPECT_NE(fail.output.find("\ntrace: "), std::string::npos) << fail.output;
     EXPECT_NE(fail.output.find("\nresult log: "), std::string::npos) << fail.output;

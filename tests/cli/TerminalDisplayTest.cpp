@@ -152,10 +152,12 @@ TEST(TerminalDisplay, PipeGetsPlainLinesOfFailuresAndMessages)
     cli::TerminalDisplay display(out.File(), cli::DisplayOptions{false, false, 80});
     display.SetSnapshotSource([&] { return state; });
     display.OnCellChanged(3, engine::kColUpdate, engine::FailText, engine::kModeRed, {});
+    display.OnStepFailed(3, engine::kColUpdate, "the configuration tables could not be written");
     display.OnMessageWritten("Set SN Fail !!", 1);
     display.Finish(-1, 1500, {"trace: /tmp/t.txt"});
     const std::string text = out.Text();
-    EXPECT_NE(text.find("port 3: Update FAIL\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("port 3: Update FAIL: the configuration tables could not be written\n"), std::string::npos)
+        << text;
     EXPECT_NE(text.find("port 3: update"), std::string::npos) << text;
     EXPECT_NE(text.find("Error: Set SN Fail !!\n"), std::string::npos) << text;
     EXPECT_NE(text.find("wall time 1.500 s  exit code -1\ntrace: /tmp/t.txt\n"), std::string::npos) << text;
