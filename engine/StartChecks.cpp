@@ -225,8 +225,10 @@ StartDecision DecideStart(const StartInput& in)
     run.interactive = in.interactive;
     if (f.m_bUpdateFW) {
         run.firmwareWritten = strFWVersionFromFileName(fwPath);
+        // A bridge that failed identification keeps its reserved serial number
+        // unused: nothing is written to it.
         for (int i = 0; i < MAX_DEVICES; ++i)
-            if (param.ucPort[i])
+            if (param.ucPort[i] && devices.Devs[i].m_strIdentifyFailure.empty())
                 run.serialWritten[i] =
                     strDeviceSerialNumber(settings, static_cast<uint8_t>(i), devices.Devs[i].m_strDiskSerialNumber);
     }

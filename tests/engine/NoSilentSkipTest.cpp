@@ -47,6 +47,7 @@ protected:
         EXPECT_EQ(Cell(*mp, row, engine::kColUpdate).text, engine::FailText);
         EXPECT_EQ(Cell(*mp, row, engine::kColStatus).text, failure);
         EXPECT_EQ(Bridge(1).ImageVersion(0), kOldVersion);  // nothing was sent to it
+        EXPECT_EQ(state->ports[row].serialWritten, "");
         for (int id = 2; id <= 4; ++id) EXPECT_EQ(Bridge(id).ImageVersion(0), kNewVersion) << id;
         // The result log has a line for it too: one per bridge after the header.
         const std::string log = ResultLog(*mp);
