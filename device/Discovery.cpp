@@ -62,6 +62,14 @@ std::string SerialFromInterfacePath(const std::string& path)
     return path.substr(second + 1, last - second - 1 - 2);
 }
 
+// True when a disk's storage serial or interface path names the USB serial `wanted`.
+bool NamesSerial(const std::string& propertySerial, const std::string& devicePath, const std::string& wanted)
+{
+    const std::string upper = Upper(wanted);
+    return !upper.empty() && (propertySerial.find(upper) != std::string::npos ||
+                              Upper(SerialFromInterfacePath(devicePath)).find(upper) != std::string::npos);
+}
+
 }  // namespace
 
 CommandResult CBrvtUSBDev::Open(DeviceList& list, const std::string& chipTypeFilter, int iBridgeType)
@@ -434,8 +442,8 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
         char chipId[8] = "";
         if (SCSI8306_Inquiry(device.Get(), inquiry, sizeof inquiry) == kCommandSuccess)
             std::snprintf(chipId, sizeof chipId, "%02X%02X", inquiry[37], inquiry[36]);
-        else
-            m_strIdentifyFailure = "INQUIRY FAIL";
+        else if (NamesSerial(propertySerial, storage.devicePath, serialNumber))
+            m_strIdentifyFailure = "INQUIRY FAIL";  // the wanted bridge's disk did not answer
         if (!ChipFitsFamily(chipId, iBridgeType)) {
             if (iBridgeType == 0)
                 DBG_MSG("%s:%d: This USB is not BRVT Chip: \t pspdidd->DevicePath: %s ", storage.devicePath.c_str());
