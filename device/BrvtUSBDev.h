@@ -120,6 +120,11 @@ public:
     bool m_bCdromMatching = false;
     // Chip-type texts of the bridges the last walk met.
     std::string m_strChipTypes;
+    // A further USB identity ("VID", "PID" as four upper-case hex digits) that
+    // marks a device as a bridge besides the chip's own (the settings' identity).
+    // A device with a bridge's identity that fails identification is listed
+    // with the failure instead of being left out.
+    void SetBridgeIdentity(const std::string& vid, const std::string& pid);
     // --- disk operations ---
     // Drive letter ('D'..'Z') of the volume on disk `physicalAddress`, kNoDriveLetter
     // when none; with `wait` non-zero the search repeats every 200 ms for 5 s.
@@ -219,6 +224,9 @@ private:
     // USB4 mode, then the USB4 speed or the USB3 link text and speed code.
     void ReadLinkState(HANDLE hDev, DeviceInfo& record);
     bool ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial, bool& onlyFillers);
+    bool CarriesBridgeIdentity() const;
+    // Lists the device of the current port as a bridge that failed identification.
+    void AddUnidentifiedRecord(const std::string& failure, const std::string& hubName);
 
     CPassThrough m_Transport;
     DeviceList* m_pDevList = nullptr;
@@ -228,6 +236,8 @@ private:
     int m_iPortLocation = -1;
     uint32_t m_ulPortIndex = 0;
     PortStrings m_PortStrings;
+    std::string m_strIdentifyFailure;  // why the current port's bridge could not be identified
+    std::pair<std::string, std::string> m_BridgeIdentity;
     std::vector<HubEntry> m_HubTable;
     mutable std::mutex m_DiskIdentityLock;
     std::vector<std::pair<std::string, std::string>> m_DiskIdentities;

@@ -53,6 +53,9 @@ struct DeviceInfo {
     std::array<uint8_t, CONFIG_BIN_SIZE> U4ConfigImage{};
     std::array<uint8_t, CONFIG_BIN_SIZE> ConfigReadBack{};
     uint8_t IsPcie = 0;
+    // Not empty for a device that carries a bridge's USB identity but failed
+    // identification: the failure, shown as the row's status and failing the run.
+    std::string m_strIdentifyFailure;
 };
 
 struct DeviceList {

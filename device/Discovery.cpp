@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "device/BrvtUSBDev.h"
 #include "device/ScopedHandle.h"
@@ -18,6 +20,8 @@ constexpr uint32_t kOpenForCommands = platform::GENERIC_READ | platform::GENERIC
 constexpr uint32_t kShareAll = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
 constexpr const char* kUsbClassGuid = "{36FC9E60-C465-11CF-8056-444553540000}";
 constexpr const char* kDiskClassGuid = "{4D36E967-E325-11CE-BFC1-08002BE10318}";
+// The USB identities the 795x bridges leave the factory with.
+constexpr std::pair<const char*, const char*> kChipIdentities[] = {{"2B9D", "7951"}, {"2B9D", "7956"}};
 
 const char* ConnectionStatusName(uint8_t status)
 {
@@ -58,6 +62,14 @@ std::string SerialFromInterfacePath(const std::string& path)
     return path.substr(second + 1, last - second - 1 - 2);
 }
 
+// True when a disk's storage serial or interface path names the USB serial `wanted`.
+bool NamesSerial(const std::string& propertySerial, const std::string& devicePath, const std::string& wanted)
+{
+    const std::string upper = Upper(wanted);
+    return !upper.empty() && (propertySerial.find(upper) != std::string::npos ||
+                              Upper(SerialFromInterfacePath(devicePath)).find(upper) != std::string::npos);
+}
+
 }  // namespace
 
 CommandResult CBrvtUSBDev::Open(DeviceList& list, const std::string& chipTypeFilter, int iBridgeType)
@@ -71,6 +83,45 @@ CommandResult CBrvtUSBDev::Open(DeviceList& list, const std::string& chipTypeFil
         DBG_ERR("%s:%d: catch(...) Open:  Error:%d", platform::GetLastError());
         return kCommandNothingObtained;
     }
+}
+
+void CBrvtUSBDev::SetBridgeIdentity(const std::string& vid, const std::string& pid)
+{
+    m_BridgeIdentity = {Upper(vid), Upper(pid)};
+}
+
+bool CBrvtUSBDev::CarriesBridgeIdentity() const
+{
+    const auto& vid = m_PortStrings.vid;
+    const auto& pid = m_PortStrings.pid;
+    if (vid == m_BridgeIdentity.first && pid == m_BridgeIdentity.second) return true;
+    return std::any_of(std::begin(kChipIdentities), std::end(kChipIdentities),
+                       [&](const auto& chip) { return vid == chip.first && pid == chip.second; });
+}
+
+void CBrvtUSBDev::AddUnidentifiedRecord(const std::string& failure, const std::string& hubName)
+{
+    if (m_ucRecordCount >= MAX_DEVICES) return;
+    DBG_ERR("%s:%d: Port[%d] VID:%s PID:%s strSerialNumber:%s is a bridge that failed identification: %s",
+            m_iPortLocation, m_PortStrings.vid.c_str(), m_PortStrings.pid.c_str(), m_PortStrings.serial.c_str(),
+            failure.c_str());
+    DeviceInfo& record = m_pDevList->Devs[m_ucRecordCount];
+    record = DeviceInfo{};
+    record.m_ucDevIdx = m_ucRecordCount;
+    record.m_strIdentifyFailure = failure;
+    record.m_strUsbConnectionStatus = failure;
+    record.m_strPID = m_PortStrings.pid;
+    record.m_strVID = m_PortStrings.vid;
+    record.m_strSerialNumber = m_PortStrings.serial;
+    record.m_strManufacturer = m_PortStrings.manufacturer;
+    record.m_strProduct = m_PortStrings.product;
+    record.m_strDeviceRev = m_PortStrings.revision;
+    record.m_iPortLocation = m_iPortLocation;
+    record.m_ulPortIndex = static_cast<int32_t>(m_ulPortIndex);
+    record.m_strHubName = hubName;
+    record.m_strDriverKeyName = m_PortStrings.driverKeyName;
+    ++m_ucRecordCount;
+    if (m_ucMode == 1) m_pDevList->DevNums = m_ucRecordCount;
 }
 
 void CBrvtUSBDev::vClearPrivateData()
@@ -243,6 +294,7 @@ void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controll
         }
         DeviceInfo& record = m_pDevList->Devs[m_ucRecordCount];
         uint8_t address = record.m_ucPhysicalAddress;
+        m_strIdentifyFailure.clear();
         if (m_ucMode == 1) {
             address = ucGetPhysicalAddressFromSN(m_PortStrings.serial, platform::FILE_DEVICE_DISK, iBridgeType);
             if (address == kAddressNotFound && iBridgeType != 1 && iBridgeType != 2) {
@@ -258,14 +310,21 @@ void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controll
         if (address == kAddressNotFound) {
             DBG_WRN("%s:%d: Invalid  ucPhysicalAddress:%d, usLanguageID=%d, strSerialNumber:%s", address, languageId,
                     m_PortStrings.serial.c_str());
+            // A bridge whose disk cannot be found is not left out silently: it
+            // is listed with the failure, so that the run cannot pass without it.
+            if (CarriesBridgeIdentity())
+                AddUnidentifiedRecord(m_strIdentifyFailure.empty() ? "Disk not found" : m_strIdentifyFailure, hubName);
             continue;
         }
         char path[32];
         std::snprintf(path, sizeof path, "\\\\.\\%s%d", record.m_bCDROM ? "CDROM" : "PHYSICALDRIVE", address);
-        if (!vTestHandleFromPhysicalAddress(path, hubName, chipTypeFilter, iBridgeType))
+        if (!vTestHandleFromPhysicalAddress(path, hubName, chipTypeFilter, iBridgeType)) {
             DBG_WRN("%s:%d: vTestHandleFromPhysicalAddress Fail , ulPortIndex [%d] iHubDepth[%d] ulPortCount[%d] , "
                     "strPhysicalAddress:%s",
                     port, depth, portCount, path);
+            if (!m_strIdentifyFailure.empty() && CarriesBridgeIdentity())
+                AddUnidentifiedRecord(m_strIdentifyFailure, hubName);
+        }
     }
 }
 
@@ -383,6 +442,8 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
         char chipId[8] = "";
         if (SCSI8306_Inquiry(device.Get(), inquiry, sizeof inquiry) == kCommandSuccess)
             std::snprintf(chipId, sizeof chipId, "%02X%02X", inquiry[37], inquiry[36]);
+        else if (NamesSerial(propertySerial, storage.devicePath, serialNumber))
+            m_strIdentifyFailure = "INQUIRY FAIL";  // the wanted bridge's disk did not answer
         if (!ChipFitsFamily(chipId, iBridgeType)) {
             if (iBridgeType == 0)
                 DBG_MSG("%s:%d: This USB is not BRVT Chip: \t pspdidd->DevicePath: %s ", storage.devicePath.c_str());
@@ -437,6 +498,7 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
     ScopedHandle device(Station(), Station().CreateFile(path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
     if (!IsValidHandle(device.Get())) {
         DBG_ERR("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", path.c_str(), platform::GetLastError());
+        m_strIdentifyFailure = "Disk open FAIL";
         return 0;
     }
     const HANDLE h = device.Get();
@@ -444,6 +506,7 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
     if (SCSI8306_Inquiry(h, inquiry, sizeof inquiry) != kCommandSuccess) {
         DBG_ERR("%s:%d: strPhysicalAddress[%s] SCSI_Inquiry Fail , dwErrorCode %d", path.c_str(),
                 platform::GetLastError());
+        m_strIdentifyFailure = "INQUIRY FAIL";
         return 0;
     }
     char chipId[8];
@@ -471,6 +534,7 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
         static_cast<int>(number.DeviceNumber) != pathNumber) {
         DBG_ERR("%s:%d: vTestHandleFromPhysicalAddress: strPhysicalAddress[%s] != StoDevNum.DeviceNumber[%d] ", path.c_str(),
                 static_cast<int>(number.DeviceNumber));
+        m_strIdentifyFailure = "Disk number FAIL";
         return 0;
     }
 
@@ -496,6 +560,12 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
         record.m_ucUSBMode = ucGet7951USBMode(h, record.m_ucDevType);
         record.m_ucCCOrientation = static_cast<uint8_t>(nGet7951CCOrientation(h));
         m_strChipTypes += strGet7951ChipType(h);
+        // Without its firmware version (register reads) the bridge cannot be
+        // checked against the firmware: it is listed as failed, not left out.
+        if (record.m_strFWVersion.empty()) {
+            record.m_strIdentifyFailure = "FW version read FAIL";
+            record.m_strUsbConnectionStatus = record.m_strIdentifyFailure;
+        }
     }
     ++m_ucRecordCount;
     if (m_ucMode == 1) m_pDevList->DevNums = m_ucRecordCount;

@@ -25,6 +25,7 @@ bool vScanUSBPort(const ScanJob& job)
 {
     try {
         DeviceList& list = job.devices;
+        job.dev.SetBridgeIdentity(job.settings.vendor_id, job.settings.product_id);
         job.dev.Open(list, strChipTypeFilterFromTargetChip(job.settings.target_chip), kBridgeFamily795x);
         for (uint32_t i = 0; i < list.DevNums; ++i) {
             char path[32];

@@ -60,10 +60,9 @@ void CDeviceWorker::AddIncrement()
     m_Worker.fProgress = m_Worker.fProgress + m_fIncrement;
 }
 
-void CDeviceWorker::Run(const std::stop_token& stop)
+void CDeviceWorker::RunSteps(const std::stop_token& stop)
 {
     const RunFlags& f = m_Run.flags;
-    m_Results.ConfigVerifyResult = 0;
     uint8_t r = m_Device.m_ucDevIdx > 16 ? 0 : 1;
     try {
         if (f.m_bUsbStatusCheck) {
@@ -100,6 +99,14 @@ void CDeviceWorker::Run(const std::stop_token& stop)
         ShowStep(kColUpdate, f.m_bUpdateFW, 0);
         ShowStep(kColReLink, f.m_bReloadFW, 0);
     }
+}
+
+void CDeviceWorker::Run(const std::stop_token& stop)
+{
+    m_Results.ConfigVerifyResult = 0;
+    // Nothing is sent to a bridge that could not be identified: it fails.
+    if (m_Device.m_strIdentifyFailure.empty()) RunSteps(stop);
+    else ShowStep(kColUpdate, true, 0);
     m_Worker.fProgress = 100.0f;
     m_Worker.ucPhase = kPhaseDone;
     m_Worker.llEndMs = util::NowMs();

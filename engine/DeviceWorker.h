@@ -17,6 +17,7 @@ public:
     void Run(const std::stop_token& stop);
 
 private:
+    void RunSteps(const std::stop_token& stop);
     // Each step returns the running result.
     uint8_t StepUsbStatus(uint8_t r);
     uint8_t StepUpdate(uint8_t r);

@@ -98,7 +98,8 @@ uint8_t CRunSupervisor::Evaluate()
     for (int i = 0; i < MAX_DEVICES; ++i) {
         if (!m_Run.param.ucPort[i]) continue;
         const StepResults& r = m_Resources.results[i];
-        const bool pass = !m_TimedOut[i] && (!f.m_bUpdateFW || r.UpdateFWResult) &&
+        const bool pass = !m_TimedOut[i] && m_Resources.devices.Devs[i].m_strIdentifyFailure.empty() &&
+                          (!f.m_bUpdateFW || r.UpdateFWResult) &&
                           (!f.m_bReloadFW || r.ReloadFWResult) &&
                           (!f.m_bPartitionFormat || (r.PartitionResult && r.FormatResult)) &&
                           (!f.m_bWrRdTest || r.DoWrRdTestResult) && (!f.m_bPreload || r.DoPreloadResult) &&

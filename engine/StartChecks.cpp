@@ -171,8 +171,11 @@ StartDecision DecideStart(const StartInput& in)
     const uint8_t signature = f.m_bUpdateFW ? uGet7951FWSignatureFromeBin(fwPath) : 0;
     for (int i = 0; i < MAX_DEVICES; ++i) {
         const DeviceInfo& device = devices.Devs[i];
-        if (device.m_ucDevIdx == 255 || device.m_strFWVersion.empty()) continue;
-        if (f.m_bUpdateFW) {
+        // A bridge that failed identification takes part: its worker fails it,
+        // so the run cannot pass while a bridge on the station was not programmed.
+        const bool unidentified = !device.m_strIdentifyFailure.empty();
+        if (device.m_ucDevIdx == 255 || (device.m_strFWVersion.empty() && !unidentified)) continue;
+        if (f.m_bUpdateFW && !unidentified) {
             const bool match = bCmp7951ChipAndFWVersion(MajorRevision(device), signature);
             DBG_MSG("%s:%d: bCmp7951ChipAndFWVersion: %d", match);
             if (!match) {
@@ -192,6 +195,12 @@ StartDecision DecideStart(const StartInput& in)
     if (f.m_bUpdateFW && !bCheckFWFile(fwPath)) {
         message("FW check is incorrect.");
         return Refused(kExitPreCheckFail);
+    }
+    // The number of bridges expected per run: fewer is a failure, never a PASS.
+    if (settings.auto_mp_DevNum > param.ucThreadCount) {
+        message("Expected " + std::to_string(settings.auto_mp_DevNum) + " bridges, found " +
+                std::to_string(param.ucThreadCount) + ".");
+        return Refused(-1);
     }
     if (param.ucThreadCount == 0) {
         DBG_WRN("%s:%d: No Thread [%d/%d] To Run ", param.ucThreadCount, param.ucCountedDevices);
@@ -224,8 +233,10 @@ StartDecision DecideStart(const StartInput& in)
     run.interactive = in.interactive;
     if (f.m_bUpdateFW) {
         run.firmwareWritten = strFWVersionFromFileName(fwPath);
+        // A bridge that failed identification keeps its reserved serial number
+        // unused: nothing is written to it.
         for (int i = 0; i < MAX_DEVICES; ++i)
-            if (param.ucPort[i])
+            if (param.ucPort[i] && devices.Devs[i].m_strIdentifyFailure.empty())
                 run.serialWritten[i] =
                     strDeviceSerialNumber(settings, static_cast<uint8_t>(i), devices.Devs[i].m_strDiskSerialNumber);
     }

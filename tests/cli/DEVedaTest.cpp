@@ -1,10 +1,19 @@
 // DEVeda as an unattended station runs it: every exit code of the command line.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <set>
 
 #include "CtlRunner.h"
+#include "config/Ini.h"
+#include "emu/Bridge.h"
 #include "emu/KeyValueFile.h"
+#include "emu/World.h"
 
 #include <filesystem>
 #include <fstream>
@@ -141,6 +150,90 @@ TEST_F(DEVedaStation, HelpListsExitCodesAsTheShellSeesThem)
     EXPECT_EQ(help.status, 0);
     for (const char* code : {"255  (-1)", "254  (-2)", "253  (-3)", "252  (-4)", "246  (-10)"})
         EXPECT_NE(help.output.find(code), std::string::npos) << code;
+}
+
+}  // namespace
+
+namespace {
+
+// DEVeda /S killed with SIGKILL at each step of a run, then run again: whatever
+// moment the kill hits, no serial number reaches two bridges and the settings
+// file loads.
+class DEVedaKill : public DEVedaStation {
+protected:
+    std::filesystem::path TracePath() const { return m_Folder.Path() / "kill-trace.txt"; }
+    // Starts DEVeda /S and kills it with SIGKILL once its trace holds `marker`.
+    // True when the kill hit the running process.
+    bool RunAndKillAt(const std::string& marker)
+    {
+        std::filesystem::remove(TracePath());
+        std::string station = Station();
+        station.pop_back();  // the trailing blank
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(m_Folder.Path().c_str()) != 0) ::_exit(127);
+            ::setenv("DEVEDA_TRACE", TracePath().c_str(), 1);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl(DEVEDA_PATH, "DEVeda", station.c_str(), "/S", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        bool killed = false;
+        for (int poll = 0; poll < 60000; ++poll) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) return false;  // ended before the marker
+            if (emu::ReadBlob(TracePath().string()).find(marker) != std::string::npos) {
+                killed = ::kill(pid, SIGKILL) == 0;
+                break;
+            }
+            ::usleep(1000);
+        }
+        if (!killed) ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return killed && WIFSIGNALED(status);
+    }
+    // The serial numbers the tool wrote to bridges are unique and all below the
+    // stored counter, and the settings file loads; returns how many bridges hold one.
+    size_t ExpectNoSerialTwice(const std::string& when)
+    {
+        Ini stored;
+        EXPECT_TRUE(stored.vLoadINIFile((m_Folder.Path() / "br_mp_Toolv0.6.ini").string())) << when;
+        const std::string next = stored.m_pINI.serial_number;
+        emu::World world(m_Folder.Path() / "st");
+        std::set<std::string> serials;
+        for (int id : world.BridgeIds()) {
+            const std::string serial = emu::Bridge(world.BridgeFolder(id)).TableIdentity().serial;
+            if (serial.size() != next.size() || serial.compare(0, 8, next, 0, 8) != 0) continue;  // not the tool's
+            EXPECT_TRUE(serials.insert(serial).second) << when << ": " << serial << " on two bridges";
+            EXPECT_LT(serial, next) << when << ": " << serial << " would be handed out again";
+        }
+        return serials.size();
+    }
+};
+
+TEST_F(DEVedaKill, AKillAtEachStepLeavesNoSerialTwiceAndSettingsThatLoad)
+{
+    Settings("fw_enable=1 fw_reload=1 USB4_U4Mode=1 config_format=4 fw_binary_name=" + m_Firmware);
+    // Trace lines at the step boundaries of a run: the scan, the start checks
+    // passed (serial numbers reserved), the configuration write, the firmware
+    // write and the end of the update, before the reset.
+    const char* const kSteps[] = {"Start Scan USB Port", "vCheck419", "start update usb config", "WriteFirmware",
+                                  "wfw:1"};
+    int kills = 0;
+    for (const char* step : kSteps) {
+        const bool killed = RunAndKillAt(step);
+        kills += killed;
+        ExpectNoSerialTwice(std::string("after the kill at ") + step);
+        const auto next = Run("/S");
+        const size_t written = ExpectNoSerialTwice(std::string("after the run that followed the kill at ") + step);
+        if (next.status == 0) {
+            EXPECT_EQ(written, 2u) << "a passing run wrote a serial number to each bridge";
+        }
+        std::printf("kill at %-24s %-6s -> next run exit %d\n", step, killed ? "killed" : "missed", next.status);
+    }
+    EXPECT_GE(kills, 3) << "too few kills hit a running process";
 }
 
 }  // namespace
