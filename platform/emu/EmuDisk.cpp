@@ -9,7 +9,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
 
+#include "emu/DiskPartTool.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
 #include "util/Text.h"
@@ -32,6 +36,10 @@ constexpr uint32_t kCdromSectorSize = 2048;
 constexpr uint32_t kSector = emu::kDiskSectorSize;
 constexpr uint32_t kMaxGptEntries = 128;
 constexpr char kFirstBridgeLetter = 'D';
+// Raw transfers reach the disk as READ(10) and WRITE(10): faults injected for these
+// opcodes fail them.
+constexpr uint8_t kOpRead10 = 0x28;
+constexpr uint8_t kOpWrite10 = 0x2A;
 
 // The lock file of a bridge folder, the same one the pass-through path takes, so
 // that sector transfers and commands to one bridge never interleave.
@@ -292,9 +300,10 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
     }
     const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
     BridgeLock lock(folder);
-    const emu::Bridge bridge(folder);
+    emu::Bridge bridge(folder);
     if (!bridge.Present() || bridge.DiskNumber() != device.number || bridge.CdromNumber() >= 0)
         return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    if (bridge.TakeOpcodeFault(write ? kOpWrite10 : kOpRead10)) return Fail(ERROR_IO_DEVICE), false;
     const emu::NvmeDisk disk(folder);
     const uint64_t size = disk.SizeBytes();
     if (offset > size) return Fail(ERROR_SECTOR_NOT_FOUND), false;
@@ -567,6 +576,46 @@ bool EmuStation::GetVolumeInformation(const std::string& rootPath, VolumeInforma
         return true;
     }
     return Fail(ERROR_PATH_NOT_FOUND), false;
+}
+
+uint32_t EmuStation::GetDriveType(const std::string& rootPath)
+{
+    const char letter = LetterOf(rootPath, true);
+    if (!letter) return DRIVE_NO_ROOT_DIR;
+    for (const EmuVolume& volume : Volumes())
+        if (volume.letter == letter) return DRIVE_FIXED;
+    return DRIVE_NO_ROOT_DIR;
+}
+
+bool EmuStation::RunDiskPartScript(const std::string& scriptPath)
+{
+    std::ifstream file(scriptPath, std::ios::binary);
+    if (!file) return Fail(ERROR_FILE_NOT_FOUND), false;
+    std::ostringstream text;
+    text << file.rdbuf();
+
+    // The tool sees every present disk; each bridge stays locked while it runs.
+    // A disk whose writes fail (an injected WRITE(10) fault) is one the tool
+    // cannot open, so a script that selects it fails.
+    std::vector<std::unique_ptr<BridgeLock>> locks;
+    std::vector<emu::DiskPartDisk> disks;
+    for (int id : m_World.BridgeIds()) {
+        const fs::path folder = m_World.BridgeFolder(id);
+        locks.push_back(std::make_unique<BridgeLock>(folder));
+        emu::Bridge bridge(folder);
+        if (!bridge.Present() || bridge.DiskNumber() <= 0 || bridge.CdromNumber() >= 0) continue;
+        if (bridge.TakeOpcodeFault(kOpWrite10)) continue;
+        const emu::NvmeDisk disk(folder);
+        // The image gets its full size before the tool writes at its end.
+        uint8_t first[kSector];
+        if (!disk.Read(0, first, kSector) || !disk.Write(0, first, kSector)) continue;
+        disks.push_back({bridge.DiskNumber(), disk.ImagePath(), disk.SizeBytes(), kSector});
+    }
+    // Like the real tool, a script that fails half-way still ran: the caller
+    // reads the disk's layout to see what it did.
+    emu::RunDiskPartScript(text.str(), disks);
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
 }  // namespace platform

@@ -100,6 +100,12 @@ public:
     bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred) override;
     bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
     bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
+    // DRIVE_FIXED for the letter of a volume, DRIVE_NO_ROOT_DIR otherwise.
+    uint32_t GetDriveType(const std::string& rootPath) override;
+    // The emulated partitioning tool (emu::RunDiskPartScript) on the disk images
+    // of the present bridges, under each bridge's lock; the tool's messages go to
+    // the trace (EmuDiskPart.cpp).
+    bool RunDiskPartScript(const std::string& scriptPath) override;
 
     struct EmuVolume {
         char letter = 0;
