@@ -8,6 +8,7 @@
 
 #include "disk/Fat32Layout.h"
 #include "disk/SectorDevice.h"
+#include "platform/Station.h"
 
 namespace disk {
 
@@ -17,6 +18,8 @@ public:
     static constexpr int kRefusedClusterSize = 0x7FFFFFFF;
 
     CFat32Format();
+    // The disk-level operations go to `station` (without it, to the process station).
+    explicit CFat32Format(platform::IStation& station);
     ~CFat32Format();
     CFat32Format(const CFat32Format&) = delete;
     CFat32Format& operator=(const CFat32Format&) = delete;
@@ -69,12 +72,14 @@ public:
 private:
     bool bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter, const std::string& fileSystem,
                           const std::string& label);
+    platform::IStation& Station() const { return m_pStation ? *m_pStation : platform::Station(); }
     void Reset();
     void ReleaseBuffers();
     bool FormatLocked(ISectorDevice& volume, const std::string& label, const FatStamp& stamp);
     bool WriteSystemArea(ISectorDevice& volume, const std::string& label, const FatStamp& stamp);
     std::string LogicalAddress() const;
 
+    platform::IStation* m_pStation = nullptr;
     char m_cDriveLetter = kNoDriveLetter;
     int m_iClusterSize = 0;
     uint8_t m_bGptPartition = 0;

@@ -34,9 +34,8 @@ constexpr uint32_t kReadWrite = platform::GENERIC_READ | platform::GENERIC_WRITE
 std::string RootPath(char letter) { return std::string(1, letter) + ":\\"; }
 
 // Asks the system to read the disk's layout again; a failure is only traced.
-void UpdateDiskProperties(uint8_t physicalDrive, char letter)
+void UpdateDiskProperties(platform::IStation& station, uint8_t physicalDrive, char letter)
 {
-    platform::IStation& station = platform::Station();
     ScopedHandle disk(station, station.CreateFile(CStationSectorDevice::DiskPath(physicalDrive), kReadWrite,
                                                   kShareReadWrite, platform::OPEN_EXISTING, 0));
     if (!disk.Valid() || !station.UpdateDiskProperties(disk.Get()))
@@ -75,7 +74,7 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
             // Drive 0 never gets a script, so there is none of it to delete.
             return false;
         }
-        platform::IStation& station = platform::Station();
+        platform::IStation& station = Station();
         CBrvtUSBDev dev(station);
         const std::string script = (folder / DiskPartScriptName(ucPhysicalAddress)).string();
         for (int attempt = 0; attempt < kPartitionAttempts; ++attempt) {
@@ -120,7 +119,7 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
 
 int CFat32Format::vCheckFileSystemCapacity(uint8_t ucPhysicalAddress)
 {
-    platform::IStation& station = platform::Station();
+    platform::IStation& station = Station();
     const std::string path = CStationSectorDevice::DiskPath(ucPhysicalAddress);
     ScopedHandle disk(station, station.CreateFile(path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
                                                   platform::FILE_FLAG_NO_BUFFERING));
@@ -157,11 +156,11 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
                         "m_cDriveLetter:[%c] ,  ucFormat_drive_type %d",
                         ucPhysicalAddress, cDriveLetter, ucFormatDriveType);
             if (util::EqualNoCase(fileSystem, "FAT32")) {
-                CBrvtUSBDev dev(platform::Station());
+                CBrvtUSBDev dev(Station());
                 bSetFormatParam(cDriveLetter, SectorsPerClusterForDiskMiB(dev.vGetDiskPhysicalSize(ucPhysicalAddress)),
                                 bGptPartition);
                 // Results unused: the post-check decides.
-                CStationSectorDevice volume(platform::Station(), testDrive);
+                CStationSectorDevice volume(Station(), testDrive);
                 if (volume.Open()) bFormatVolume(volume, label);
             } else {
                 // The system formatters are not reachable through the station yet:
@@ -171,7 +170,7 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
                         ucPhysicalAddress, cDriveLetter, capacity, fileSystem.c_str());
             }
             if (bPostCheckFormat(ucPhysicalAddress, cDriveLetter, fileSystem, label)) return true;
-            UpdateDiskProperties(ucPhysicalAddress, cDriveLetter);
+            UpdateDiskProperties(Station(), ucPhysicalAddress, cDriveLetter);
         }
     } catch (...) {
         DBG_ERR("%s:%d: ucPhysicalAddress : %d , dwErrorCode %d", ucPhysicalAddress, platform::GetLastError());
@@ -182,7 +181,7 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
 bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter, const std::string& fileSystem,
                                     const std::string& label)
 {
-    platform::IStation& station = platform::Station();
+    platform::IStation& station = Station();
     const std::string root = RootPath(cDriveLetter);
     // The volume must be one the system can put files on: its file system is
     // recognised and tells its free space.

@@ -80,7 +80,7 @@ uint8_t CDiskSteps::Partition(uint8_t r)
     const uint8_t drive = m_Device.m_ucPhysicalAddress;
     if (dev.vGetDiskPhysicalSize(drive) == -1) return 0;
     if (m_Device.m_cDriveLetter == kNoDriveLetter) m_Device.m_cDriveLetter = FirstFreeDriveLetter(dev.Station());
-    disk::CFat32Format formatter;
+    disk::CFat32Format formatter(dev.Station());
     return formatter.vCreatePartition(m_Device.m_cDriveLetter, drive, m_Run.settings.partition_drive_type,
                                       GetDiskInfoArea(m_Device).BytesPerSector, 0)
                ? 1
@@ -111,7 +111,7 @@ uint8_t CDiskSteps::Format(uint8_t r)
     const IniSettings& s = m_Run.settings;
     std::lock_guard format(CUSBUtility::Instance().m_ChildThreadFormatUtilityCriticalSection);
     g_bFormatIdle = false;
-    disk::CFat32Format formatter;
+    disk::CFat32Format formatter(dev.Station());
     const bool formatted = formatter.vLowLevelFormatTracks(drive, s.format_drive_type, s.partition_drive_type,
                                                            s.drive_label_name, m_Device.m_cDriveLetter);
     g_bFormatIdle = true;

@@ -36,6 +36,9 @@ constexpr uint32_t kCdromSectorSize = 2048;
 constexpr uint32_t kSector = emu::kDiskSectorSize;
 constexpr uint32_t kMaxGptEntries = 128;
 constexpr char kFirstBridgeLetter = 'D';
+// Type GUID of the Microsoft reserved partition, in its on-disk byte order.
+constexpr uint8_t kMsrTypeGuid[16] = {0x16, 0xE3, 0xC9, 0xE3, 0x5C, 0x0B, 0xB8, 0x4D,
+                                      0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE};
 // Raw transfers reach the disk as READ(10) and WRITE(10): faults injected for these
 // opcodes fail them.
 constexpr uint8_t kOpRead10 = 0x28;
@@ -126,7 +129,8 @@ PartitionTable ReadPartitionTable(const emu::NvmeDisk& disk)
         slot.offset = first * kSector;
         slot.length = (last - first + 1) * kSector;
         slot.used = true;
-        slot.volume = slot.offset + slot.length <= size;
+        // The Microsoft reserved partition never carries a volume.
+        slot.volume = slot.offset + slot.length <= size && std::memcmp(e, kMsrTypeGuid, sizeof kMsrTypeGuid) != 0;
         table.slots.push_back(slot);
     }
     return table;
@@ -239,8 +243,9 @@ std::vector<EmuStation::EmuVolume> EmuStation::Volumes()
         const fs::path folder = m_World.BridgeFolder(id);
         BridgeLock lock(folder);
         const PartitionTable table = ReadPartitionTable(emu::NvmeDisk(folder));
-        const auto first = std::find_if(table.slots.begin(), table.slots.end(), [](const Slot& s) { return s.used; });
-        if (first == table.slots.end() || !first->volume) continue;
+        const auto first =
+            std::find_if(table.slots.begin(), table.slots.end(), [](const Slot& s) { return s.used && s.volume; });
+        if (first == table.slots.end()) continue;
         volumes.push_back({next++, id, disk, first->offset, first->length});
     }
     return volumes;
