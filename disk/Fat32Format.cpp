@@ -36,6 +36,8 @@ FatStamp FatStampNow()
 
 CFat32Format::CFat32Format() { Reset(); }
 
+CFat32Format::CFat32Format(platform::IStation& station) : m_pStation(&station) { Reset(); }
+
 CFat32Format::~CFat32Format() { Reset(); }
 
 void CFat32Format::Reset()

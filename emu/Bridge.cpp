@@ -439,6 +439,16 @@ int64_t Bridge::ReturnDueMs() const
 
 // --- command handling -------------------------------------------------------------
 
+bool Bridge::TakeOpcodeFault(uint8_t opcode)
+{
+    const auto faults = Faults();
+    const auto it = faults.find(opcode);
+    if (it == faults.end()) return false;
+    SetFault(opcode, it->second.mode, it->second.remaining - 1);
+    Save();
+    return true;
+}
+
 bool Bridge::TakeFault(ScsiExchange& exchange)
 {
     const auto faults = Faults();

@@ -159,6 +159,9 @@ public:
     void SetFault(uint8_t opcode, FaultMode mode, int count);
     void ClearFaults();
     std::map<uint8_t, Fault> Faults() const;
+    // Takes one injected fault of `opcode` (the raw disk transfers use READ(10)
+    // 28 and WRITE(10) 2A) and saves the rest; false when none is pending.
+    bool TakeOpcodeFault(uint8_t opcode);
 
     // Device memory, for inspection.
     uint8_t ReadRegister(uint32_t address) const;

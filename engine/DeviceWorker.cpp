@@ -6,6 +6,7 @@
 
 #include "config/FirmwareCheck.h"
 #include "config/U4ConfigTable.h"
+#include "engine/DiskSteps.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/Text.h"
@@ -24,7 +25,8 @@ uint16_t HexValue(const char* text)
 
 const char* PortPhaseText(uint8_t phase)
 {
-    static const char* const kTexts[] = {"waiting", "USB status", "key", "update", "reload", "config check", "done"};
+    static const char* const kTexts[] = {"waiting", "USB status", "key", "update", "reload",
+                                         "config check", "partition", "format", "done"};
     return phase < std::size(kTexts) ? kTexts[phase] : "";
 }
 
@@ -92,9 +94,11 @@ void CDeviceWorker::RunSteps(const std::stop_token& stop)
             ShowStep(kColUpdate, true, m_Results.ConfigCheckResult);
             AddIncrement();
         }
+        if (!stop.stop_requested()) r = CDiskSteps(m_Run, m_Resources, m_Port, [this] { AddIncrement(); }).Run(r, stop);
     } catch (...) {
         DBG_ERR("%s:%d: ChildThreadFun: dwErrorCode %d", 0);
         Fail("an unexpected error ended the worker");
+        m_Results.PartitionReached = 1;  // never leave the others waiting at the partition barrier
         m_Results.UpdateFWResult = m_Results.ReloadFWResult = 0;
         ShowStep(kColUpdate, f.m_bUpdateFW, 0);
         ShowStep(kColReLink, f.m_bReloadFW, 0);

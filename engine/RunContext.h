@@ -63,9 +63,12 @@ enum PortPhase : uint8_t {
     kPhaseUpdate,
     kPhaseReload,
     kPhaseConfigCheck,
+    kPhasePartition,
+    kPhaseFormat,
     kPhaseDone,
 };
-// "waiting", "USB status", "key", "update", "reload", "config check", "done".
+// "waiting", "USB status", "key", "update", "reload", "config check", "partition",
+// "format", "done".
 const char* PortPhaseText(uint8_t phase);
 
 // Written by the supervisor before the worker starts, then progress and state by

@@ -168,6 +168,12 @@ public:
     // Of a root path "X:\"; ERROR_UNRECOGNIZED_VOLUME when no file system is known.
     virtual bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) = 0;
     virtual bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) = 0;
+    // DRIVE_NO_ROOT_DIR, DRIVE_FIXED, ... of a root path "X:\\".
+    virtual uint32_t GetDriveType(const std::string& rootPath) = 0;
+    // Runs the system's partitioning tool on a script file ("diskpart /s FILE")
+    // and waits for it. False (last error set) when the tool cannot be started;
+    // what the script did is read back from the disks afterwards.
+    virtual bool RunDiskPartScript(const std::string& scriptPath) = 0;
 
     // --- PCIe configuration space and physical memory ---
     // The physical-memory driver of the PCIe path. LoadBrvIODriver is true when

@@ -109,6 +109,15 @@ constexpr uint32_t MEDIA_TYPE_UNKNOWN = 0;
 constexpr uint32_t MEDIA_TYPE_REMOVABLE = 11;  // RemovableMedia
 constexpr uint32_t MEDIA_TYPE_FIXED = 12;      // FixedMedia
 
+// Drive types of a root path.
+constexpr uint32_t DRIVE_UNKNOWN = 0;
+constexpr uint32_t DRIVE_NO_ROOT_DIR = 1;
+constexpr uint32_t DRIVE_REMOVABLE = 2;
+constexpr uint32_t DRIVE_FIXED = 3;
+constexpr uint32_t DRIVE_REMOTE = 4;
+constexpr uint32_t DRIVE_CDROM = 5;
+constexpr uint32_t DRIVE_RAMDISK = 6;
+
 // Partition styles of a drive layout.
 constexpr uint32_t PARTITION_STYLE_MBR = 0;
 constexpr uint32_t PARTITION_STYLE_GPT = 1;

@@ -9,7 +9,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
 
+#include "emu/DiskPartTool.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
 #include "util/Text.h"
@@ -32,6 +36,13 @@ constexpr uint32_t kCdromSectorSize = 2048;
 constexpr uint32_t kSector = emu::kDiskSectorSize;
 constexpr uint32_t kMaxGptEntries = 128;
 constexpr char kFirstBridgeLetter = 'D';
+// Type GUID of the Microsoft reserved partition, in its on-disk byte order.
+constexpr uint8_t kMsrTypeGuid[16] = {0x16, 0xE3, 0xC9, 0xE3, 0x5C, 0x0B, 0xB8, 0x4D,
+                                      0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE};
+// Raw transfers reach the disk as READ(10) and WRITE(10): faults injected for these
+// opcodes fail them.
+constexpr uint8_t kOpRead10 = 0x28;
+constexpr uint8_t kOpWrite10 = 0x2A;
 
 // The lock file of a bridge folder, the same one the pass-through path takes, so
 // that sector transfers and commands to one bridge never interleave.
@@ -118,7 +129,8 @@ PartitionTable ReadPartitionTable(const emu::NvmeDisk& disk)
         slot.offset = first * kSector;
         slot.length = (last - first + 1) * kSector;
         slot.used = true;
-        slot.volume = slot.offset + slot.length <= size;
+        // The Microsoft reserved partition never carries a volume.
+        slot.volume = slot.offset + slot.length <= size && std::memcmp(e, kMsrTypeGuid, sizeof kMsrTypeGuid) != 0;
         table.slots.push_back(slot);
     }
     return table;
@@ -231,8 +243,9 @@ std::vector<EmuStation::EmuVolume> EmuStation::Volumes()
         const fs::path folder = m_World.BridgeFolder(id);
         BridgeLock lock(folder);
         const PartitionTable table = ReadPartitionTable(emu::NvmeDisk(folder));
-        const auto first = std::find_if(table.slots.begin(), table.slots.end(), [](const Slot& s) { return s.used; });
-        if (first == table.slots.end() || !first->volume) continue;
+        const auto first =
+            std::find_if(table.slots.begin(), table.slots.end(), [](const Slot& s) { return s.used && s.volume; });
+        if (first == table.slots.end()) continue;
         volumes.push_back({next++, id, disk, first->offset, first->length});
     }
     return volumes;
@@ -292,9 +305,10 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
     }
     const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
     BridgeLock lock(folder);
-    const emu::Bridge bridge(folder);
+    emu::Bridge bridge(folder);
     if (!bridge.Present() || bridge.DiskNumber() != device.number || bridge.CdromNumber() >= 0)
         return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    if (bridge.TakeOpcodeFault(write ? kOpWrite10 : kOpRead10)) return Fail(ERROR_IO_DEVICE), false;
     const emu::NvmeDisk disk(folder);
     const uint64_t size = disk.SizeBytes();
     if (offset > size) return Fail(ERROR_SECTOR_NOT_FOUND), false;
@@ -567,6 +581,46 @@ bool EmuStation::GetVolumeInformation(const std::string& rootPath, VolumeInforma
         return true;
     }
     return Fail(ERROR_PATH_NOT_FOUND), false;
+}
+
+uint32_t EmuStation::GetDriveType(const std::string& rootPath)
+{
+    const char letter = LetterOf(rootPath, true);
+    if (!letter) return DRIVE_NO_ROOT_DIR;
+    for (const EmuVolume& volume : Volumes())
+        if (volume.letter == letter) return DRIVE_FIXED;
+    return DRIVE_NO_ROOT_DIR;
+}
+
+bool EmuStation::RunDiskPartScript(const std::string& scriptPath)
+{
+    std::ifstream file(scriptPath, std::ios::binary);
+    if (!file) return Fail(ERROR_FILE_NOT_FOUND), false;
+    std::ostringstream text;
+    text << file.rdbuf();
+
+    // The tool sees every present disk; each bridge stays locked while it runs.
+    // A disk whose writes fail (an injected WRITE(10) fault) is one the tool
+    // cannot open, so a script that selects it fails.
+    std::vector<std::unique_ptr<BridgeLock>> locks;
+    std::vector<emu::DiskPartDisk> disks;
+    for (int id : m_World.BridgeIds()) {
+        const fs::path folder = m_World.BridgeFolder(id);
+        locks.push_back(std::make_unique<BridgeLock>(folder));
+        emu::Bridge bridge(folder);
+        if (!bridge.Present() || bridge.DiskNumber() <= 0 || bridge.CdromNumber() >= 0) continue;
+        if (bridge.TakeOpcodeFault(kOpWrite10)) continue;
+        const emu::NvmeDisk disk(folder);
+        // The image gets its full size before the tool writes at its end.
+        uint8_t first[kSector];
+        if (!disk.Read(0, first, kSector) || !disk.Write(0, first, kSector)) continue;
+        disks.push_back({bridge.DiskNumber(), disk.ImagePath(), disk.SizeBytes(), kSector});
+    }
+    // Like the real tool, a script that fails half-way still ran: the caller
+    // reads the disk's layout to see what it did.
+    emu::RunDiskPartScript(text.str(), disks);
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
 }  // namespace platform

@@ -81,9 +81,11 @@ public:
     uint32_t LastOpenFlags() const { return m_LastOpenFlags.load(); }
 
     // --- disks and volumes (EmuDisk.cpp) ---
-    // Volumes: the system disk (disk 0) holds volume C:. The first partition of
-    // the disk of every present bridge (not in CD-ROM mode) whose image carries an
-    // MBR or GPT partition table is a volume; these get the letters D, E, F, ...
+    // Volumes: the system disk (disk 0) holds volume C:. On the disk of every
+    // present bridge (not in CD-ROM mode) whose image carries an MBR or GPT
+    // partition table, the first partition that can carry a file system (not an
+    // extended container, not the Microsoft reserved partition) is a volume;
+    // these get the letters D, E, F, ...
     // in the order of their disk numbers. Letters follow the disks as they are now:
     // a disk that gains or loses its partition moves the letters after it.
     // Writes to disk 0 and to C: are refused (ERROR_ACCESS_DENIED).
@@ -100,6 +102,12 @@ public:
     bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred) override;
     bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
     bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
+    // DRIVE_FIXED for the letter of a volume, DRIVE_NO_ROOT_DIR otherwise.
+    uint32_t GetDriveType(const std::string& rootPath) override;
+    // The emulated partitioning tool (emu::RunDiskPartScript) on the disk images
+    // of the present bridges, under each bridge's lock; the tool's messages go to
+    // the trace (EmuDiskPart.cpp).
+    bool RunDiskPartScript(const std::string& scriptPath) override;
 
     struct EmuVolume {
         char letter = 0;

@@ -550,6 +550,13 @@ bool LinuxStation::UpdateDiskProperties(HANDLE) { return Fail(ERROR_NOT_SUPPORTE
 bool LinuxStation::GetDiskFreeSpace(const std::string&, DiskFreeSpace&) { return Fail(ERROR_NOT_SUPPORTED); }
 bool LinuxStation::GetVolumeInformation(const std::string&, VolumeInformation&) { return Fail(ERROR_NOT_SUPPORTED); }
 
+// Volumes are not mounted into the run folder yet: no drive letter has a root.
+uint32_t LinuxStation::GetDriveType(const std::string&) { return DRIVE_NO_ROOT_DIR; }
+
+// Partitioning with libfdisk is not built yet: every script fails to start, so
+// the partition step fails before anything is written to a disk.
+bool LinuxStation::RunDiskPartScript(const std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
+
 bool LinuxStation::LoadBrvIODriver()
 {
     return m_Pcie.Available() || Fail(ERROR_FILE_NOT_FOUND);

@@ -64,6 +64,8 @@ public:
     bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred) override;
     bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
     bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
+    uint32_t GetDriveType(const std::string& rootPath) override;
+    bool RunDiskPartScript(const std::string& scriptPath) override;
 
     // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.
     bool LoadBrvIODriver() override;

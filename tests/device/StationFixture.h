@@ -115,6 +115,8 @@ public:
     {
         return m_Inner.GetVolumeInformation(root, info);
     }
+    uint32_t GetDriveType(const std::string& root) override { return m_Inner.GetDriveType(root); }
+    bool RunDiskPartScript(const std::string& script) override { return m_Inner.RunDiskPartScript(script); }
     // --- PCIe configuration space and physical memory ---
     bool LoadBrvIODriver() override { return m_Inner.LoadBrvIODriver(); }
     void UnloadBrvIODriver() override { m_Inner.UnloadBrvIODriver(); }

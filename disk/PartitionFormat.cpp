@@ -1,0 +1,217 @@
+// The disk-level half of the formatter: partitioning through the station's
+// partitioning tool, the capacity class, and the format of a partition with its
+// post-check through the file-system queries.
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "device/BrvtUSBDev.h"
+#include "device/ScopedHandle.h"
+#include "disk/DiskPartScript.h"
+#include "disk/Fat32Format.h"
+#include "disk/MbrPostProcess.h"
+#include "disk/StationSectorDevice.h"
+#include "log/DebugLog.h"
+#include "platform/Station.h"
+#include "util/Clock.h"
+#include "util/Text.h"
+#include "util/USBUtility.h"
+
+namespace disk {
+
+namespace {
+namespace fs = std::filesystem;
+
+constexpr int kPartitionAttempts = 3;
+constexpr int kFormatAttemptLimit = 3;  // attempts counted from 1 while below this
+constexpr int64_t kStartFailPauseMs = 500;
+constexpr int64_t kPartitionSettleMs = 1500;
+constexpr int64_t kPostCheckPauseMs = 1000;
+constexpr int64_t kNtfsOnlyMiB = 0x800000;  // 8 TiB
+constexpr uint32_t kShareReadWrite = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
+constexpr uint32_t kReadWrite = platform::GENERIC_READ | platform::GENERIC_WRITE;
+
+std::string RootPath(char letter) { return std::string(1, letter) + ":\\"; }
+
+// Asks the system to read the disk's layout again; a failure is only traced.
+void UpdateDiskProperties(platform::IStation& station, uint8_t physicalDrive, char letter)
+{
+    ScopedHandle disk(station, station.CreateFile(CStationSectorDevice::DiskPath(physicalDrive), kReadWrite,
+                                                  kShareReadWrite, platform::OPEN_EXISTING, 0));
+    if (!disk.Valid() || !station.UpdateDiskProperties(disk.Get()))
+        DBG_ERR("%s:%d: [%c] IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d", letter, platform::GetLastError());
+}
+}  // namespace
+
+std::string FileSystemForFormat(int capacityClass, uint8_t formatType)
+{
+    if (capacityClass == kCapacityNtfsOnly) return "NTFS";
+    if (capacityClass == kCapacityAnyFs && formatType == kFormatNtfs) return "NTFS";
+    if (capacityClass == kCapacityAnyFs && formatType == kFormatExfat) return "EXFAT";
+    return "FAT32";
+}
+
+int SectorsPerClusterForDiskMiB(int64_t diskMiB)
+{
+    if (diskMiB <= 0) return 128;
+    if (diskMiB <= 140288) return 16;
+    if (diskMiB <= 280576) return 32;
+    if (diskMiB <= 562176) return 64;
+    return 128;
+}
+
+bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress, uint8_t bGptPartition,
+                                    uint32_t dwBytesPerSector, uint32_t dwOffsetMiB)
+{
+    std::lock_guard partition(CUSBUtility::Instance().m_PartitionCriticalSection);
+    std::error_code ec;
+    const fs::path folder = fs::current_path(ec);
+    bool result = false;
+    try {
+        if (ec || !vSetDiskPartSetupInfo(folder, cDriveLetter, ucPhysicalAddress, bGptPartition, dwOffsetMiB)) {
+            DBG_ERR("%s:%d: vCreatePartition: [%d] Script File Not Exist , ErrorCode:%d", ucPhysicalAddress,
+                    platform::GetLastError());
+            // Drive 0 never gets a script, so there is none of it to delete.
+            return false;
+        }
+        platform::IStation& station = Station();
+        CBrvtUSBDev dev(station);
+        const std::string script = (folder / DiskPartScriptName(ucPhysicalAddress)).string();
+        for (int attempt = 0; attempt < kPartitionAttempts; ++attempt) {
+            const bool started = station.RunDiskPartScript(script);
+            DBG_MSG("%s:%d: vCreatePartition000: bResult:%d, ErrorCode:%d ", started, platform::GetLastError());
+            DBG_MSG("%s:%d: vCreatePartition111: ErrorCode:%d ", platform::GetLastError());
+            if (!started) {
+                util::SleepMs(kStartFailPauseMs);
+                DBG_ERR("%s:%d: vCreatePartition: ucPhysicalAddress[%d] PartitionParam:%s Fail, ErrorCode:%d ",
+                        ucPhysicalAddress, script.c_str(), platform::GetLastError());
+                continue;
+            }
+            util::SleepMs(kPartitionSettleMs);
+            const int32_t count = dev.vGetPartitionCount(ucPhysicalAddress);
+            if (count == kNoPartitionCount) {
+                DBG_ERR("%s:%d: vCreatePartition: Fail ucPhysicalAddress [%d] Check Partition Count %d",
+                        ucPhysicalAddress, count);
+                result = false;
+                continue;
+            }
+            DBG_MSG("%s:%d: vCreatePartition: [%d] Check Partition Count %d", ucPhysicalAddress, count);
+            result = true;
+            CStationSectorDevice disk(station, CStationSectorDevice::DiskPath(ucPhysicalAddress));
+            VolumeGeometry geometry;
+            if (!disk.Open() || !disk.UpdateProperties())
+                DBG_ERR("%s:%d: vCreatePartition: %c IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d",
+                        cDriveLetter, platform::GetLastError());
+            // One partition: the MBR case, whose first entry may need the repair.
+            if (count == 1)
+                result = disk.GetGeometry(geometry) &&
+                         vPostProcessMbr(disk, dwBytesPerSector, geometry.partitionLength, ucPhysicalAddress,
+                                         cDriveLetter);
+            break;
+        }
+    } catch (...) {
+        DBG_ERR("%s:%d: ucPhysicalAddress : %d , dwErrorCode %d", ucPhysicalAddress, platform::GetLastError());
+        result = false;
+    }
+    if (!vDelDiskPartSetupInfo(folder, ucPhysicalAddress)) result = false;
+    return result;
+}
+
+int CFat32Format::vCheckFileSystemCapacity(uint8_t ucPhysicalAddress)
+{
+    platform::IStation& station = Station();
+    const std::string path = CStationSectorDevice::DiskPath(ucPhysicalAddress);
+    ScopedHandle disk(station, station.CreateFile(path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
+                                                  platform::FILE_FLAG_NO_BUFFERING));
+    if (!disk.Valid()) {
+        DBG_ERR("%s:%d: vCheckFileSystemCapacity: CreateFile[%s] Fail, ErrorCode:%d", path.c_str(),
+                platform::GetLastError());
+        return kCapacityUnknown;
+    }
+    platform::DiskGeometryEx geometry;
+    if (!station.GetDriveGeometryEx(disk.Get(), geometry)) {
+        DBG_ERR("%s:%d: vCheckFileSystemCapacity: [%s] not support  , ErrorCode:%d", path.c_str(),
+                platform::GetLastError());
+        return kCapacityUnknown;
+    }
+    return geometry.DiskSize / 1048576 >= kNtfsOnlyMiB ? kCapacityNtfsOnly : kCapacityAnyFs;
+}
+
+bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFormatDriveType, uint8_t bGptPartition,
+                                         const std::string& label, char cDriveLetter)
+{
+    const std::string testDrive = CStationSectorDevice::VolumePath(cDriveLetter);
+    const int capacity = vCheckFileSystemCapacity(ucPhysicalAddress);
+    if (cDriveLetter == kNoDriveLetter || capacity == kCapacityUnknown) {
+        DBG_ERR("%s:%d: vLowLevelFormatTracks: Pre-Check Fail , ucPhysicalAddress:[%d] , m_cDriveLetter:[%c] ,  "
+                "strTestLogicalDrive: %s , iFSCapacity : %d ",
+                ucPhysicalAddress, cDriveLetter, testDrive.c_str(), capacity);
+        return false;
+    }
+    try {
+        for (int attempt = 1; attempt < kFormatAttemptLimit; ++attempt) {
+            const std::string fileSystem = FileSystemForFormat(capacity, ucFormatDriveType);
+            if (capacity == kCapacityAnyFs && ucFormatDriveType > kFormatExfat)
+                DBG_ERR("%s:%d: vLowLevelFormatTracks: Pre-Set Format Param Impossible , ucPhysicalAddress:[%d] , "
+                        "m_cDriveLetter:[%c] ,  ucFormat_drive_type %d",
+                        ucPhysicalAddress, cDriveLetter, ucFormatDriveType);
+            if (util::EqualNoCase(fileSystem, "FAT32")) {
+                CBrvtUSBDev dev(Station());
+                bSetFormatParam(cDriveLetter, SectorsPerClusterForDiskMiB(dev.vGetDiskPhysicalSize(ucPhysicalAddress)),
+                                bGptPartition);
+                // Results unused: the post-check decides.
+                CStationSectorDevice volume(Station(), testDrive);
+                if (volume.Open()) bFormatVolume(volume, label);
+            } else {
+                // The system formatters are not reachable through the station yet:
+                // the post-check finds no such file system and the attempt fails.
+                DBG_ERR("%s:%d: vLowLevelFormatTracks: Pre-Set Format Param Impossible , ucPhysicalAddress:[%d] , "
+                        "m_cDriveLetter:[%c] ,  iFSCapacity %d , strFileSystemParam %s",
+                        ucPhysicalAddress, cDriveLetter, capacity, fileSystem.c_str());
+            }
+            if (bPostCheckFormat(ucPhysicalAddress, cDriveLetter, fileSystem, label)) return true;
+            UpdateDiskProperties(Station(), ucPhysicalAddress, cDriveLetter);
+        }
+    } catch (...) {
+        DBG_ERR("%s:%d: ucPhysicalAddress : %d , dwErrorCode %d", ucPhysicalAddress, platform::GetLastError());
+    }
+    return false;
+}
+
+bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter, const std::string& fileSystem,
+                                    const std::string& label)
+{
+    platform::IStation& station = Station();
+    const std::string root = RootPath(cDriveLetter);
+    // The volume must be one the system can put files on: its file system is
+    // recognised and tells its free space.
+    platform::DiskFreeSpace space;
+    if (!station.GetDiskFreeSpace(root, space)) {
+        util::SleepMs(kPostCheckPauseMs);
+        DBG_ERR("%s:%d: vLowLevelFormatTracks: Post-Check (CreateDirectory) Fail , ucPhysicalAddress:[%d] , "
+                "m_cDriveLetter:[%c] ,  strTestDirectory : %s , dwErrorCode %d",
+                ucPhysicalAddress, cDriveLetter, (root + "tmp").c_str(), platform::GetLastError());
+        return false;
+    }
+    DBG_MSG("%s:%d: vLowLevelFormatTracks: SetVolumeLabel , strLogicalAddress: %s , strDriveLabelName %s , "
+            "bResult %d",
+            root.c_str(), label.c_str(), 1);
+    platform::VolumeInformation information;
+    if (!station.GetVolumeInformation(root, information)) {
+        DBG_ERR("%s:%d: vLowLevelFormatTracks: GetVolumeInformation Fail , strLogicalAddress:[%s] , dwErrorCode %d",
+                root.c_str(), platform::GetLastError());
+        return false;
+    }
+    DBG_MSG("%s:%d: vLowLevelFormatTracks: GetVolumeInformation , strCheckFSType: %s strFileSystemParam %s , "
+            "strCheckDriveLabel %s , strDriveLabelName %s",
+            information.FileSystemName.c_str(), fileSystem.c_str(), information.VolumeName.c_str(), label.c_str());
+    if (util::EqualNoCase(information.FileSystemName, fileSystem) && util::EqualNoCase(information.VolumeName, label))
+        return true;
+    DBG_ERR("%s:%d: vLowLevelFormatTracks: Post-Check Fail , ucPhysicalAddress:[%d] , m_cDriveLetter:[%c] ,  Cmp "
+            "FSParam[%s] and CheckFSType[%s] , Cmp DriveLabelName[%s] and CheckDriveLabelName[%s] , dwErrorCode %d",
+            ucPhysicalAddress, cDriveLetter, fileSystem.c_str(), information.FileSystemName.c_str(), label.c_str(),
+            information.VolumeName.c_str(), platform::GetLastError());
+    return false;
+}
+
+}  // namespace disk

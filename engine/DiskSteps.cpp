@@ -1,0 +1,121 @@
+#include "engine/DiskSteps.h"
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+#include "device/DiskInfoArea.h"
+#include "disk/Fat32Format.h"
+#include "log/DebugLog.h"
+#include "util/Clock.h"
+#include "util/USBUtility.h"
+
+namespace engine {
+
+namespace {
+std::atomic<bool> g_bFormatIdle{true};
+
+// Drive types that mean a letter is in use.
+bool LetterInUse(uint32_t driveType)
+{
+    return driveType == platform::DRIVE_REMOVABLE || driveType == platform::DRIVE_FIXED ||
+           driveType == platform::DRIVE_REMOTE || driveType == platform::DRIVE_CDROM ||
+           driveType == platform::DRIVE_RAMDISK;
+}
+}  // namespace
+
+bool FormatIdle() { return g_bFormatIdle.load(); }
+
+char FirstFreeDriveLetter(platform::IStation& station)
+{
+    for (char letter = 'E'; letter <= 'Z'; ++letter)
+        if (!LetterInUse(station.GetDriveType(std::string(1, letter) + ":\\"))) return letter;
+    return kNoDriveLetter;
+}
+
+CDiskSteps::CDiskSteps(const RunContext& run, RunResources& resources, uint8_t port, std::function<void()> addIncrement)
+    : m_Run(run),
+      m_Resources(resources),
+      m_Port(port),
+      m_Device(resources.devices.Devs[port]),
+      m_Results(resources.results[port]),
+      m_AddIncrement(std::move(addIncrement))
+{
+}
+
+void CDiskSteps::ShowResult(uint8_t result)
+{
+    m_Resources.table.vUpdateMainResultItemTable(m_Port, kColPartition, result ? PassText : FailText, kModePlain);
+}
+
+uint8_t CDiskSteps::Run(uint8_t r, const std::stop_token& stop)
+{
+    if (!m_Run.flags.m_bPartitionFormat) {
+        m_Resources.table.vUpdateMainResultItemTable(m_Port, kColPartition, "", kModePlain);
+        m_Results.FormatStepDone = 1;
+        return r;
+    }
+    WorkerParam& worker = m_Resources.workers[m_Port];
+    worker.ucPhase = kPhasePartition;
+    r = Partition(r);
+    m_Results.PartitionResult = r;
+    ShowResult(r);
+    m_AddIncrement();
+    WaitAtBarrier(stop);
+    worker.ucPhase = kPhaseFormat;
+    r = stop.stop_requested() ? 0 : Format(r);
+    m_Results.FormatResult = r;
+    ShowResult(r);
+    m_AddIncrement();
+    m_Results.FormatStepDone = 1;
+    return r;
+}
+
+uint8_t CDiskSteps::Partition(uint8_t r)
+{
+    // A bridge on the PCIe path or seen as a CD-ROM has no disk to partition.
+    if (m_Device.IsPcie || m_Device.m_bCDROM) return 0;
+    if (r != 1) return r;
+    CBrvtUSBDev& dev = m_Resources.dev;
+    const uint8_t drive = m_Device.m_ucPhysicalAddress;
+    if (dev.vGetDiskPhysicalSize(drive) == -1) return 0;
+    if (m_Device.m_cDriveLetter == kNoDriveLetter) m_Device.m_cDriveLetter = FirstFreeDriveLetter(dev.Station());
+    disk::CFat32Format formatter(dev.Station());
+    return formatter.vCreatePartition(m_Device.m_cDriveLetter, drive, m_Run.settings.partition_drive_type,
+                                      GetDiskInfoArea(m_Device).BytesPerSector, 0)
+               ? 1
+               : 0;
+}
+
+void CDiskSteps::WaitAtBarrier(const std::stop_token& stop)
+{
+    // Every worker comes here whatever its result, so the count always completes.
+    m_Results.PartitionReached = 1;
+    const uint8_t workers = m_Resources.workers[m_Port].ucWorkerCount;
+    for (;;) {
+        if (!util::SleepMs(kPartitionBarrierPollMs, stop)) return;
+        int reached = 0;
+        for (size_t port = 0; port < m_Resources.results.size(); ++port)
+            reached += m_Run.param.ucPort[port] && m_Resources.results[port].PartitionReached;
+        if (reached >= workers) return;
+    }
+}
+
+uint8_t CDiskSteps::Format(uint8_t r)
+{
+    if (r != 1) return r;
+    CBrvtUSBDev& dev = m_Resources.dev;
+    const uint8_t drive = m_Device.m_ucPhysicalAddress;
+    m_Device.m_cDriveLetter = dev.vGetLogicalAddressFromPhysicalAddress(drive, 1);
+    if (m_Device.m_cDriveLetter == kNoDriveLetter) return 0;
+    const IniSettings& s = m_Run.settings;
+    std::lock_guard format(CUSBUtility::Instance().m_ChildThreadFormatUtilityCriticalSection);
+    g_bFormatIdle = false;
+    disk::CFat32Format formatter(dev.Station());
+    const bool formatted = formatter.vLowLevelFormatTracks(drive, s.format_drive_type, s.partition_drive_type,
+                                                           s.drive_label_name, m_Device.m_cDriveLetter);
+    g_bFormatIdle = true;
+    return formatted ? 1 : 0;
+}
+
+}  // namespace engine
