@@ -333,8 +333,8 @@ void CMPEngine::HandleScanFinished()
 
 void CMPEngine::JoinEndedRun()
 {
+    // The run's context stays until the next Start: the snapshot's port view reads it.
     if (m_MainThread.joinable()) m_MainThread.join();
-    m_Run.reset();
 }
 
 void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)

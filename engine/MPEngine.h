@@ -160,7 +160,7 @@ private:
     std::optional<int> m_ExitCode;
     bool m_bRescanPending = false;
     std::optional<std::pair<std::string, std::shared_ptr<std::promise<StartResult>>>> m_DeferredStart;
-    std::unique_ptr<RunContext> m_Run;  // of the run whose supervisor is alive
+    std::unique_ptr<RunContext> m_Run;  // of the last run started (its supervisor may still be alive)
     std::unique_ptr<platform::FileLock> m_RunLock;  // the tool folder's run lock, from Start to evaluation
     uint64_t m_uRunGeneration = 0;      // counts the runs started
     std::jthread m_ScanThread;
