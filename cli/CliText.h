@@ -20,7 +20,7 @@ std::string HexBytes(const uint8_t* data, size_t size);
 std::string HexDump(const uint8_t* data, size_t size, bool offsets);
 
 // The options of devedactl that come before the command, in any order:
-// --station=SPEC (or --station SPEC), --debug=LEVEL, --trace=FILE, --help/-h,
+// --station=CHOICE (or --station CHOICE), --debug=LEVEL, --trace=FILE, --help/-h,
 // --version. Parsing stops at the first word that is not one of them.
 struct GlobalOptions {
     std::optional<std::string> station;
