@@ -65,7 +65,7 @@ bool CFat32Format::bSetFormatParam(char cDriveLetter, int iClusterSize, uint8_t 
     // no FAT reader accepts.
     const bool powerOfTwo = (iClusterSize & (iClusterSize - 1)) == 0;
     if (iClusterSize > static_cast<int>(kFat32MaxSectorsPerCluster) || iClusterSize < 0 || !powerOfTwo) {
-        DBG_ERR("%s:%d: bSetFormatParam: cDriveLetter %C , iClusterSize %d", static_cast<wint_t>(cDriveLetter),
+        DBG_ERR("%s:%d: bSetFormatParam: cDriveLetter %C , iClusterSize %d", static_cast<wchar_t>(cDriveLetter),
                 iClusterSize);
         m_cDriveLetter = kNoDriveLetter;
         m_iClusterSize = kRefusedClusterSize;
@@ -107,7 +107,7 @@ bool CFat32Format::bPreCheckFat32FormatParam(ISectorDevice& volume)
 bool CFat32Format::bFormatVolume(ISectorDevice& volume, const std::string& label)
 {
     if (std::toupper(static_cast<unsigned char>(m_cDriveLetter)) == 'C') {
-        DBG_ERR("%s:%d: bFormatVolume: Force not to Do Format %C", static_cast<wint_t>(m_cDriveLetter));
+        DBG_ERR("%s:%d: bFormatVolume: Force not to Do Format %C", static_cast<wchar_t>(m_cDriveLetter));
         return false;
     }
     if (m_iClusterSize == kRefusedClusterSize || m_cDriveLetter == kNoDriveLetter) return false;
@@ -131,22 +131,22 @@ bool CFat32Format::bFormatVolume(ISectorDevice& volume, const std::string& label
         bool result = FormatLocked(volume, label, stamp);
         if (!volume.Dismount()) {
             DBG_ERR("%s:%d: bFormatVolume: %C FSCTL_DISMOUNT_VOLUME Fail , dwErrorCode %d",
-                    static_cast<wint_t>(m_cDriveLetter), errno);
+                    static_cast<wchar_t>(m_cDriveLetter), errno);
             result = false;
         }
         locked = false;
         if (!volume.Unlock())
             DBG_ERR("%s:%d: bFormatVolume: %C FSCTL_UNLOCK_VOLUME Fail , dwErrorCode %d",
-                    static_cast<wint_t>(m_cDriveLetter), errno);
+                    static_cast<wchar_t>(m_cDriveLetter), errno);
         if (!volume.UpdateProperties())
             DBG_ERR("%s:%d: bFormatVolume: %C IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d",
-                    static_cast<wint_t>(m_cDriveLetter), errno);
+                    static_cast<wchar_t>(m_cDriveLetter), errno);
         ReleaseBuffers();
         return result;
     } catch (...) {
         if (locked) volume.Unlock();
         ReleaseBuffers();
-        DBG_ERR("%s:%d: bFormatVolume: %C dwErrorCode %d", static_cast<wint_t>(m_cDriveLetter), errno);
+        DBG_ERR("%s:%d: bFormatVolume: %C dwErrorCode %d", static_cast<wchar_t>(m_cDriveLetter), errno);
         return false;
     }
 }
@@ -210,7 +210,7 @@ bool CFat32Format::FormatLocked(ISectorDevice& volume, const std::string& label,
     bool result = WriteSystemArea(volume, label, stamp);
     if (m_bGptPartition == 0 && m_Geometry.hiddenSectors != 0 && !volume.SetPartitionType(kPartitionTypeFat32Lba)) {
         DBG_ERR("%s:%d: bFormatVolume: %C IOCTL_DISK_SET_PARTITION_INFO Fail , dwErrorCode %d",
-                static_cast<wint_t>(letter), errno);
+                static_cast<wchar_t>(letter), errno);
         result = false;
     }
     return result;

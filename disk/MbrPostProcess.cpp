@@ -57,7 +57,7 @@ bool vPostProcessMbr(ISectorDevice& disk, uint32_t bytesPerSector, uint64_t disk
                      char driveLetter)
 {
     const std::string address = "\\\\.\\PhysicalDrive" + std::to_string(physicalDrive);
-    const wint_t letter = static_cast<wint_t>(driveLetter);
+    const wchar_t letter = static_cast<wchar_t>(driveLetter);
     const AlignedBuffer sector(bytesPerSector);
     if (!sector || !disk.ReadSectors(0, 1, sector.Data())) {
         DBG_ERR("%s:%d: m_ucPhysicalAddress= %C, Get MBR  Fail , dwErrorCode %d", letter, errno);
