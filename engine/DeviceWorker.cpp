@@ -99,6 +99,7 @@ void CDeviceWorker::RunSteps(const std::stop_token& stop)
         DBG_ERR("%s:%d: ChildThreadFun: dwErrorCode %d", 0);
         Fail("an unexpected error ended the worker");
         m_Results.PartitionReached = 1;  // never leave the others waiting at the partition barrier
+        m_Worker.bPartitionReached = true;
         m_Results.UpdateFWResult = m_Results.ReloadFWResult = 0;
         ShowStep(kColUpdate, f.m_bUpdateFW, 0);
         ShowStep(kColReLink, f.m_bReloadFW, 0);

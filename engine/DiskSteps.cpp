@@ -91,12 +91,14 @@ void CDiskSteps::WaitAtBarrier(const std::stop_token& stop)
 {
     // Every worker comes here whatever its result, so the count always completes.
     m_Results.PartitionReached = 1;
+    // The other workers' marks are read through their atomics: their results are theirs.
+    m_Resources.workers[m_Port].bPartitionReached = true;
     const uint8_t workers = m_Resources.workers[m_Port].ucWorkerCount;
     for (;;) {
         if (!util::SleepMs(kPartitionBarrierPollMs, stop)) return;
         int reached = 0;
         for (size_t port = 0; port < m_Resources.results.size(); ++port)
-            reached += m_Run.param.ucPort[port] && m_Resources.results[port].PartitionReached;
+            reached += m_Run.param.ucPort[port] && m_Resources.workers[port].bPartitionReached;
         if (reached >= workers) return;
     }
 }

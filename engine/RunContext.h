@@ -81,6 +81,7 @@ struct WorkerParam {
     std::atomic<uint8_t> ucState{kWorkerIdle};
     std::atomic<uint8_t> ucPhase{kPhaseWaiting};
     std::atomic<int64_t> llEndMs{0};  // clock time the worker finished, 0 while it runs
+    std::atomic<bool> bPartitionReached{false};  // at the partition barrier, or never coming
 };
 
 // Supervision of a run: poll period and the number of polls before the run is

@@ -26,6 +26,7 @@ void CRunSupervisor::StartWorkers()
         worker.ucState = param.ucPort[i] ? kWorkerRunning : kWorkerIdle;
         worker.ucPhase = kPhaseWaiting;
         worker.llEndMs = 0;
+        worker.bPartitionReached = false;
     }
     for (uint8_t i = 0; i < MAX_DEVICES; ++i)
         if (param.ucPort[i])
