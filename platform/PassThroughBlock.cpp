@@ -82,7 +82,7 @@ bool EncodePassThrough(const PassThroughCall& call, const ScsiOutcome& outcome, 
     auto* out = static_cast<uint8_t*>(outBuffer);
     if (out != inBuffer) std::memcpy(out, inBuffer, call.headerSize);
     const auto senseReturned = static_cast<uint8_t>(std::min<size_t>(call.request.senseCapacity, outcome.sense.size()));
-    std::memcpy(out + call.senseOffset, outcome.sense.data(), senseReturned);
+    if (senseReturned != 0) std::memcpy(out + call.senseOffset, outcome.sense.data(), senseReturned);
     out[offsetof(SCSI_PASS_THROUGH, ScsiStatus)] = outcome.scsiStatus;
     out[offsetof(SCSI_PASS_THROUGH, SenseInfoLength)] = senseReturned;
     const uint32_t moved = std::min<uint32_t>(outcome.bytesMoved, static_cast<uint32_t>(call.request.data.size()));
