@@ -162,12 +162,12 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
                 // Results unused: the post-check decides.
                 CStationSectorDevice volume(Station(), testDrive);
                 if (volume.Open()) bFormatVolume(volume, label);
-            } else {
-                // The system formatters are not reachable through the station yet:
-                // the post-check finds no such file system and the attempt fails.
-                DBG_ERR("%s:%d: vLowLevelFormatTracks: Pre-Set Format Param Impossible , ucPhysicalAddress:[%d] , "
-                        "m_cDriveLetter:[%c] ,  iFSCapacity %d , strFileSystemParam %s",
-                        ucPhysicalAddress, cDriveLetter, capacity, fileSystem.c_str());
+            } else if (!Station().FormatVolume(RootPath(cDriveLetter), fileSystem)) {
+                // NTFS and exFAT: the system's formatter, quick, without a label
+                // (the post-check sets it). Its result is not used either.
+                DBG_ERR("%s:%d: vLowLevelFormatTracks: FormatVolume Fail , m_cDriveLetter:[%c] , "
+                        "strFileSystemParam %s , dwErrorCode %d",
+                        cDriveLetter, fileSystem.c_str(), platform::GetLastError());
             }
             if (bPostCheckFormat(ucPhysicalAddress, cDriveLetter, fileSystem, label)) return true;
             UpdateDiskProperties(Station(), ucPhysicalAddress, cDriveLetter);
@@ -193,9 +193,21 @@ bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter
                 ucPhysicalAddress, cDriveLetter, (root + "tmp").c_str(), platform::GetLastError());
         return false;
     }
+    // FAT32 volumes carry the label from our formatter; the system's formatters
+    // leave it to the volume-label request, tried once more when it fails.
+    bool labelled = true;
+    if (!util::EqualNoCase(fileSystem, "FAT32")) {
+        labelled = station.SetVolumeLabel(root, label);
+        if (!labelled) {
+            DBG_ERR("%s:%d: vLowLevelFormatTracks: SetVolumeLabel Fail , strLogicalAddress: %s , strDriveLabelName "
+                    "%s , bResult %d",
+                    root.c_str(), label.c_str(), labelled);
+            labelled = station.SetVolumeLabel(root, label);
+        }
+    }
     DBG_MSG("%s:%d: vLowLevelFormatTracks: SetVolumeLabel , strLogicalAddress: %s , strDriveLabelName %s , "
             "bResult %d",
-            root.c_str(), label.c_str(), 1);
+            root.c_str(), label.c_str(), labelled);
     platform::VolumeInformation information;
     if (!station.GetVolumeInformation(root, information)) {
         DBG_ERR("%s:%d: vLowLevelFormatTracks: GetVolumeInformation Fail , strLogicalAddress:[%s] , dwErrorCode %d",

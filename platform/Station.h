@@ -170,6 +170,12 @@ public:
     virtual bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) = 0;
     // DRIVE_NO_ROOT_DIR, DRIVE_FIXED, ... of a root path "X:\\".
     virtual uint32_t GetDriveType(const std::string& rootPath) = 0;
+    // Quick-formats the volume of a root path "X:\" with the system's tool for
+    // `fileSystem` ("NTFS" or "EXFAT", any case) and waits for it. False (last
+    // error set) when there is no such volume or the tool cannot run or fails.
+    virtual bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) = 0;
+    // Sets the label of the volume of a root path "X:\" as its file system keeps it.
+    virtual bool SetVolumeLabel(const std::string& rootPath, const std::string& label) = 0;
     // Runs the system's partitioning tool on a script file ("diskpart /s FILE")
     // and waits for it. False (last error set) when the tool cannot be started;
     // what the script did is read back from the disks afterwards.

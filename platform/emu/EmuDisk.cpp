@@ -16,6 +16,7 @@
 #include "emu/DiskPartTool.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
+#include "platform/emu/VolumeProbe.h"
 #include "util/Text.h"
 
 namespace platform {
@@ -204,6 +205,17 @@ std::optional<Fat32Volume> ReadFat32(const emu::NvmeDisk& disk, uint64_t offset,
             }
     }
     return fat;
+}
+
+// The file system on a volume of a bridge's disk: our FAT32, or NTFS or exFAT.
+std::optional<ProbedVolume> ReadVolume(const emu::NvmeDisk& disk, uint64_t offset, uint64_t length)
+{
+    if (const auto fat = ReadFat32(disk, offset, length))
+        return ProbedVolume{"FAT32",          fat->label,         fat->serial,        fat->bytesPerSector,
+                            fat->sectorsPerCluster, fat->totalClusters, fat->freeClusters};
+    return ProbeNtfsOrExfat(
+        [&](uint64_t at, uint8_t* out, size_t size) { return at <= length && disk.Read(offset + at, out, size); },
+        length);
 }
 
 std::string VolumeName(const std::optional<int>& bridgeId)
@@ -543,12 +555,12 @@ bool EmuStation::GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& sp
         }
         const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
         BridgeLock lock(folder);
-        const auto fat = ReadFat32(emu::NvmeDisk(folder), volume.offset, volume.length);
-        if (!fat) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
-        space.BytesPerSector = fat->bytesPerSector;
-        space.SectorsPerCluster = fat->sectorsPerCluster;
-        space.TotalNumberOfClusters = fat->totalClusters;
-        space.NumberOfFreeClusters = fat->freeClusters;
+        const auto found = ReadVolume(emu::NvmeDisk(folder), volume.offset, volume.length);
+        if (!found) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
+        space.BytesPerSector = found->bytesPerSector;
+        space.SectorsPerCluster = found->sectorsPerCluster;
+        space.TotalNumberOfClusters = static_cast<uint32_t>(std::min<uint64_t>(found->totalClusters, UINT32_MAX));
+        space.NumberOfFreeClusters = static_cast<uint32_t>(std::min<uint64_t>(found->freeClusters, UINT32_MAX));
         SetLastError(ERROR_SUCCESS);
         return true;
     }
@@ -572,11 +584,11 @@ bool EmuStation::GetVolumeInformation(const std::string& rootPath, VolumeInforma
         }
         const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
         BridgeLock lock(folder);
-        const auto fat = ReadFat32(emu::NvmeDisk(folder), volume.offset, volume.length);
-        if (!fat) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
-        information.VolumeName = fat->label;
-        information.VolumeSerialNumber = fat->serial;
-        information.FileSystemName = "FAT32";
+        const auto found = ReadVolume(emu::NvmeDisk(folder), volume.offset, volume.length);
+        if (!found) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
+        information.VolumeName = found->label;
+        information.VolumeSerialNumber = found->serial;
+        information.FileSystemName = found->fileSystem;
         SetLastError(ERROR_SUCCESS);
         return true;
     }
@@ -590,6 +602,27 @@ uint32_t EmuStation::GetDriveType(const std::string& rootPath)
     for (const EmuVolume& volume : Volumes())
         if (volume.letter == letter) return DRIVE_FIXED;
     return DRIVE_NO_ROOT_DIR;
+}
+
+bool EmuStation::WithVolumeImage(const std::string& rootPath,
+                                 const std::function<bool(const fs::path& image, const EmuVolume& volume)>& work)
+{
+    const char letter = LetterOf(rootPath, true);
+    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
+    for (const EmuVolume& volume : Volumes()) {
+        if (volume.letter != letter) continue;
+        if (!volume.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // C: is never written
+        const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
+        BridgeLock lock(folder);
+        emu::Bridge bridge(folder);
+        if (!bridge.Present() || bridge.DiskNumber() != volume.disk || bridge.CdromNumber() >= 0)
+            return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+        if (bridge.TakeOpcodeFault(kOpWrite10)) return Fail(ERROR_IO_DEVICE), false;
+        if (!work(emu::NvmeDisk(folder).ImagePath(), volume)) return false;
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    return Fail(ERROR_PATH_NOT_FOUND), false;
 }
 
 bool EmuStation::RunDiskPartScript(const std::string& scriptPath)

@@ -108,6 +108,11 @@ public:
     // of the present bridges, under each bridge's lock; the tool's messages go to
     // the trace (EmuDiskPart.cpp).
     bool RunDiskPartScript(const std::string& scriptPath) override;
+    // The system's mkfs.ntfs or mkfs.exfat, and ntfslabel, exfatlabel or fatlabel,
+    // run on the volume's byte range of the bridge's disk image, under the
+    // bridge's lock (EmuVolumeFormat.cpp). The system volume C: is refused.
+    bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) override;
+    bool SetVolumeLabel(const std::string& rootPath, const std::string& label) override;
 
     struct EmuVolume {
         char letter = 0;
@@ -183,6 +188,11 @@ private:
     // Byte transfer on the disk of a handle, under the bridge's lock.
     bool DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t* data, uint32_t length, bool write,
                       uint32_t* transferred);
+    // Runs `work` on the disk image of the bridge volume of root path "X:\\" under
+    // the bridge's lock, with the volume as it is now. False (last error set) when
+    // the letter is no bridge's volume, the bridge is gone or its writes fail.
+    bool WithVolumeImage(const std::string& rootPath,
+                         const std::function<bool(const std::filesystem::path& image, const EmuVolume& volume)>& work);
     bool Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange);
     // The device on a hub port; false when the handle is not a hub or the port is empty.
     bool PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupant, emu::UsbIdentity& identity);

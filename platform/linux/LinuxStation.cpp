@@ -549,6 +549,8 @@ bool LinuxStation::UnlockVolume(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
 bool LinuxStation::UpdateDiskProperties(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
 bool LinuxStation::GetDiskFreeSpace(const std::string&, DiskFreeSpace&) { return Fail(ERROR_NOT_SUPPORTED); }
 bool LinuxStation::GetVolumeInformation(const std::string&, VolumeInformation&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::FormatVolume(const std::string&, const std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::SetVolumeLabel(const std::string&, const std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
 
 // Volumes are not mounted into the run folder yet: no drive letter has a root.
 uint32_t LinuxStation::GetDriveType(const std::string&) { return DRIVE_NO_ROOT_DIR; }

@@ -65,6 +65,8 @@ public:
     bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
     bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
     uint32_t GetDriveType(const std::string& rootPath) override;
+    bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) override;
+    bool SetVolumeLabel(const std::string& rootPath, const std::string& label) override;
     bool RunDiskPartScript(const std::string& scriptPath) override;
 
     // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.

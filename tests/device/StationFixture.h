@@ -117,6 +117,14 @@ public:
     }
     uint32_t GetDriveType(const std::string& root) override { return m_Inner.GetDriveType(root); }
     bool RunDiskPartScript(const std::string& script) override { return m_Inner.RunDiskPartScript(script); }
+    bool FormatVolume(const std::string& root, const std::string& fileSystem) override
+    {
+        return m_Inner.FormatVolume(root, fileSystem);
+    }
+    bool SetVolumeLabel(const std::string& root, const std::string& label) override
+    {
+        return m_Inner.SetVolumeLabel(root, label);
+    }
     // --- PCIe configuration space and physical memory ---
     bool LoadBrvIODriver() override { return m_Inner.LoadBrvIODriver(); }
     void UnloadBrvIODriver() override { m_Inner.UnloadBrvIODriver(); }

@@ -1,0 +1,25 @@
+#pragma once
+// Runs one of the system's tools (mkfs.ntfs, exfatlabel, ...) as a child process
+// with its arguments given word by word (no shell), its output collected, and
+// waits for it to end.
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct ToolRun {
+    bool started = false;  // false: the tool was not found or could not be started
+    int exitCode = -1;     // the tool's exit status; -1 when it did not end normally
+    std::string output;    // standard output and standard error together
+    bool Succeeded() const { return started && exitCode == 0; }
+};
+
+// argv[0] is the tool's name, looked up in PATH and then in /usr/sbin and /sbin
+// (where Debian keeps the file-system tools, outside an ordinary user's PATH).
+ToolRun RunTool(const std::vector<std::string>& argv);
+
+// How a station starts tools; tests put a recorder in its place.
+using ToolRunner = std::function<ToolRun(const std::vector<std::string>& argv)>;
+
+}  // namespace platform
