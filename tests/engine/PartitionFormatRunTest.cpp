@@ -12,6 +12,7 @@
 #include "disk/Fat32Format.h"
 #include "emu/NvmeDisk.h"
 #include "engine/DiskSteps.h"
+#include "util/Text.h"
 
 namespace {
 
@@ -38,31 +39,42 @@ protected:
         for (int id = 1; id <= bridges; ++id)
             m_Station.ModifyBridge(id, [](emu::Bridge& b) { b.Set("disk_size_mib", std::to_string(kDiskMiB)); });
     }
-    std::unique_ptr<engine::CMPEngine> Engine(uint8_t gpt)
+    std::unique_ptr<engine::CMPEngine> Engine(uint8_t gpt, uint8_t formatType = disk::kFormatFat32,
+                                              const std::string& label = "SHIPPED")
     {
         auto mp = MakeEngine();
-        mp->UpdateSettings([gpt](IniSettings& s) {
+        mp->UpdateSettings([gpt, formatType, label](IniSettings& s) {
             s.fw_enable = 0;
             s.format_enable = 1;
-            s.format_drive_type = disk::kFormatFat32;
+            s.format_drive_type = formatType;
             s.partition_drive_type = gpt;
-            SetIniString(s.drive_label_name, "SHIPPED");
+            SetIniString(s.drive_label_name, label);
         });
         return mp;
+    }
+    // Partition `partition` of the image cut out for the system's tools; "" when
+    // sfdisk finds no such partition.
+    std::string CutPartition(int id, int partition)
+    {
+        int status = 0;
+        const std::string dump = Shell("sfdisk --dump " + Image(id), status);
+        const std::string name = Image(id) + std::to_string(partition) + " : start=";
+        const size_t at = dump.find(name);
+        if (at == std::string::npos) return ADD_FAILURE() << dump, "";
+        const uint64_t start = std::stoull(dump.substr(at + name.size()));
+        const std::string part = Image(id) + ".part";
+        Shell("dd if=" + Image(id) + " of=" + part + " bs=1M iflag=skip_bytes skip=" + std::to_string(start * 512) +
+                  " conv=sparse status=none",
+              status);
+        return part;
     }
     std::string Image(int id) { return emu::NvmeDisk(m_Station.World().BridgeFolder(id)).ImagePath().string(); }
     // fsck.fat on the partition sfdisk finds as number `partition` of the image.
     void ExpectClean(int id, int partition)
     {
         int status = 0;
-        const std::string dump = Shell("sfdisk --dump " + Image(id), status);
-        const std::string name = Image(id) + std::to_string(partition) + " : start=";
-        const size_t at = dump.find(name);
-        ASSERT_NE(at, std::string::npos) << dump;
-        const uint64_t start = std::stoull(dump.substr(at + name.size()));
-        const std::string part = Image(id) + ".part";
-        Shell("dd if=" + Image(id) + " of=" + part + " bs=512 skip=" + std::to_string(start) + " conv=sparse status=none",
-            status);
+        const std::string part = CutPartition(id, partition);
+        ASSERT_FALSE(part.empty());
         const std::string fsck = Shell("fsck.fat -n " + part, status);
         // Nothing but the label note: the boot sector keeps "NO NAME" while the
         // root directory holds the label.
@@ -127,6 +139,46 @@ TEST_F(PartitionFormatRun, ADiskFailingWritesFailsItsPortAloneAndTheOthersStillF
         EXPECT_EQ(Cell(*mp, id - 1, engine::kColPartition).text, engine::PassText) << id;
         ExpectClean(id, 1);
     }
+}
+
+TEST_F(PartitionFormatRun, NtfsAndExfatRunsPassAndTheSystemToolsReadTheLabel)
+{
+    Init(2);
+    for (const uint8_t type : {disk::kFormatNtfs, disk::kFormatExfat}) {
+        auto mp = Engine(type == disk::kFormatNtfs ? 0 : 1, type);
+        ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted);
+        EXPECT_EQ(mp->Snapshot()->runResult, 1) << int{type};
+        for (int id = 1; id <= 2; ++id) {
+            EXPECT_EQ(Cell(*mp, id - 1, engine::kColPartition).text, engine::PassText) << id;
+            const std::string part = CutPartition(id, type == disk::kFormatNtfs ? 1 : 2);
+            int status = 0;
+            if (type == disk::kFormatNtfs) {
+                EXPECT_NE(Shell("ntfsinfo -m " + part, status).find("Volume Name: SHIPPED"), std::string::npos);
+            } else {
+                const std::string fsck = Shell("fsck.exfat -n " + part, status);
+                EXPECT_EQ(status, 0) << fsck;
+                EXPECT_NE(Shell("exfatlabel " + part, status).find("label: SHIPPED"), std::string::npos);
+            }
+            std::filesystem::remove(part);
+        }
+        platform::VolumeInformation info;
+        ASSERT_TRUE(m_Station.GetVolumeInformation("D:\\", info));
+        EXPECT_TRUE(util::EqualNoCase(info.FileSystemName, type == disk::kFormatNtfs ? "NTFS" : "EXFAT"));
+    }
+}
+
+TEST_F(PartitionFormatRun, ALabelTheVolumeCannotHoldFailsTheFormatAfterTwoAttempts)
+{
+    Init(1);
+    // exFAT labels hold at most 11 characters: the label never reads back.
+    auto mp = Engine(0, disk::kFormatExfat, "TWELVE_CHARS");
+    ASSERT_EQ(Start(*mp), engine::StartOutcome::kStarted);
+    EXPECT_EQ(mp->Snapshot()->runResult, 2);
+    EXPECT_EQ(Cell(*mp, 0, engine::kColPartition).text, engine::FailText);
+    platform::VolumeInformation info;
+    ASSERT_TRUE(m_Station.GetVolumeInformation("D:\\", info));
+    EXPECT_EQ(info.FileSystemName, "exFAT");
+    EXPECT_EQ(info.VolumeName, "");
 }
 
 TEST_F(PartitionFormatRun, DiskZeroIsNeverPartitionedNorFormatted)
