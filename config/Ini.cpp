@@ -514,9 +514,15 @@ int Ini::vSetDefaultINI()
 
 bool Ini::vLoadINIAtStartup(const std::string& path)
 {
+    const bool loaded = vLoadINIKeepingSteps(path);
+    vClearStepSwitchesAfterLoad(m_pINI);
+    return loaded;
+}
+
+bool Ini::vLoadINIKeepingSteps(const std::string& path)
+{
     const bool loaded = vLoadINIFile(path);
     if (!loaded) vSetDefaultINI();
-    vClearStepSwitchesAfterLoad(m_pINI);
     vApplyDeviceOptionsFile(strDeviceOptionsPath(path));
     bSyncUSB4BcdProductFWRevision(m_pINI);
     return loaded;

@@ -71,6 +71,10 @@ public:
     // USB4 BCD revision from the firmware file name. Returns whether the file loaded.
     bool vLoadINIAtStartup(const std::string& path);
 
+    // The start-up load with the step switches kept as the file holds them: for
+    // runs started from the engineering console, where no operator ticks them.
+    bool vLoadINIKeepingSteps(const std::string& path);
+
     // Applies the device options file `path` to the record; a missing file
     // changes nothing. A damaged one is shown and changes nothing; false then.
     bool vApplyDeviceOptionsFile(const std::string& path);
