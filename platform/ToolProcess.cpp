@@ -46,7 +46,7 @@ std::string Drain(int fd)
 
 }  // namespace
 
-ToolRun RunTool(const std::vector<std::string>& argv)
+ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input)
 {
     ToolRun run;
     if (argv.empty()) return run;
@@ -55,11 +55,29 @@ ToolRun RunTool(const std::vector<std::string>& argv)
         run.output = argv[0] + ": not found";
         return run;
     }
-    int pipeFds[2];
+    int pipeFds[2], inputFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return run;
+    if (::pipe2(inputFds, O_CLOEXEC) != 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return run;
+    }
+    // The whole input waits in the pipe before the tool starts, so a tool that
+    // ends without reading it can never stop this process with SIGPIPE.
+    const bool queued = ::fcntl(inputFds[1], F_SETFL, O_NONBLOCK) == 0 &&
+                        (input.empty() || ::write(inputFds[1], input.data(), input.size()) ==
+                                              static_cast<ssize_t>(input.size()));
+    ::close(inputFds[1]);
+    if (!queued) {
+        ::close(inputFds[0]);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        run.output = argv[0] + ": the input does not fit the pipe";
+        return run;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, inputFds[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
     std::vector<char*> args;
@@ -69,6 +87,7 @@ ToolRun RunTool(const std::vector<std::string>& argv)
     const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
+    ::close(inputFds[0]);
     if (spawned != 0) {
         ::close(pipeFds[0]);
         run.output = program + ": cannot be started";

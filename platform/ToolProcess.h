@@ -17,9 +17,11 @@ struct ToolRun {
 
 // argv[0] is the tool's name, looked up in PATH and then in /usr/sbin and /sbin
 // (where Debian keeps the file-system tools, outside an ordinary user's PATH).
-ToolRun RunTool(const std::vector<std::string>& argv);
+// `input` is the tool's whole standard input (a script of a few lines; it is
+// written before the output is read).
+ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input = {});
 
 // How a station starts tools; tests put a recorder in its place.
-using ToolRunner = std::function<ToolRun(const std::vector<std::string>& argv)>;
+using ToolRunner = std::function<ToolRun(const std::vector<std::string>& argv, const std::string& input)>;
 
 }  // namespace platform

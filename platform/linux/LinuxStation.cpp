@@ -13,6 +13,7 @@
 
 #include "log/DebugLog.h"
 #include "platform/DevicePath.h"
+#include "platform/linux/DiskPartPlan.h"
 
 namespace platform::linuxst {
 
@@ -555,9 +556,42 @@ bool LinuxStation::SetVolumeLabel(const std::string&, const std::string&) { retu
 // Volumes are not mounted into the run folder yet: no drive letter has a root.
 uint32_t LinuxStation::GetDriveType(const std::string&) { return DRIVE_NO_ROOT_DIR; }
 
-// Partitioning with libfdisk is not built yet: every script fails to start, so
-// the partition step fails before anything is written to a disk.
-bool LinuxStation::RunDiskPartScript(const std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinuxStation::RunDiskPartScript(const std::string& scriptPath)
+{
+    std::ifstream file(scriptPath, std::ios::binary);
+    if (!file) return Fail(ERROR_FILE_NOT_FOUND);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string error;
+    const auto plan = ParseDiskPartScript(text, error);
+    if (!plan) {
+        DBG_ERR("%s:%d: partition script %s refused: %s", scriptPath.c_str(), error.c_str());
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    std::string node;
+    uint32_t sectorSize = 0;
+    {
+        std::lock_guard lock(m_Lock);
+        Refresh();
+        const Disk* disk = FindDisk(static_cast<uint32_t>(plan->disk));
+        if (!disk) return Fail(ERROR_FILE_NOT_FOUND);
+        if (!disk->refusal.empty()) {
+            DBG_ERR("%s:%d: disk %u (%s) not partitioned: %s", disk->number, disk->block.name.c_str(),
+                    disk->refusal.c_str());
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        node = m_Tree.Under("dev/" + disk->block.name).string();
+        sectorSize = disk->block.sectorSize ? disk->block.sectorSize : 512;
+    }
+    // Every old partition-table and file-system signature goes, as "clean" does.
+    const ToolRun run =
+        m_RunTool({"sfdisk", "--wipe", "always", "--wipe-partitions", "always", node}, SfdiskScript(*plan, sectorSize));
+    if (!run.Succeeded()) {
+        DBG_ERR("%s:%d: sfdisk on %s failed (exit %d): %s", node.c_str(), run.exitCode, run.output.c_str());
+        return Fail(run.started ? ERROR_IO_DEVICE : ERROR_FILE_NOT_FOUND);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
 
 bool LinuxStation::LoadBrvIODriver()
 {

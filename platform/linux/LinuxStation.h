@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/Station.h"
+#include "platform/ToolProcess.h"
 #include "platform/linux/SgIo.h"
 #include "platform/linux/SysfsPcie.h"
 #include "platform/linux/SysfsTree.h"
@@ -67,7 +68,12 @@ public:
     uint32_t GetDriveType(const std::string& rootPath) override;
     bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) override;
     bool SetVolumeLabel(const std::string& rootPath, const std::string& label) override;
+    // The script's one disk gets the same partition table from sfdisk
+    // (DiskPartPlan.h); a refused disk, an unknown one or a script this station
+    // cannot carry out whole is refused before any tool runs.
     bool RunDiskPartScript(const std::string& scriptPath) override;
+    // Replaces how the system's tools are started (tests).
+    void SetToolRunner(ToolRunner runner) { m_RunTool = std::move(runner); }
 
     // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.
     bool LoadBrvIODriver() override;
@@ -131,6 +137,9 @@ private:
     std::map<uintptr_t, OpenDevice> m_Handles;
     uintptr_t m_NextHandle = 0x100;
     std::mutex m_NotifyLock;
+    ToolRunner m_RunTool = [](const std::vector<std::string>& argv, const std::string& input) {
+        return RunTool(argv, input);
+    };
     UdevMonitor m_Monitor;  // last: stops before the rest goes
 };
 
