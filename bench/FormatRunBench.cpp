@@ -79,6 +79,7 @@ RunFigures Run(platform::EmuStation& station, uint8_t formatType, uint8_t gpt)
     engine::CMPEngine mp(observer, station);
     IniSettings settings = DefaultIniSettings();
     settings.fw_enable = 0;
+    settings.fw_reload = 0;
     settings.format_enable = 1;
     settings.format_drive_type = formatType;
     settings.partition_drive_type = gpt;
@@ -95,6 +96,7 @@ RunFigures Run(platform::EmuStation& station, uint8_t formatType, uint8_t gpt)
 
 struct FormatFigures {
     bool ok = true;
+    int volumes = 0;
     double seconds = 0;
     uint64_t written = 0;
 };
@@ -120,6 +122,7 @@ FormatFigures FormatAll(platform::EmuStation& station, Format format)
     FormatFigures figures;
     for (const auto& volume : station.Volumes()) {
         if (!volume.bridgeId) continue;
+        ++figures.volumes;
         const fs::path image = emu::NvmeDisk(station.World().BridgeFolder(*volume.bridgeId)).ImagePath();
         if (!PunchRange(image, volume.offset, volume.length)) figures.ok = false;
         const uint64_t before = AllocatedBytes(image);
@@ -159,37 +162,39 @@ int main(int argc, char** argv)
         uint8_t type, gpt;
     };
     std::printf("bridges              %d, %lld GiB sparse disks\n", bridges, static_cast<long long>(diskGiB));
-    std::printf("%-22s %8s %10s %12s %14s\n", "MP run, step 6 only", "result", "wall (s)", "imposed (s)",
+    std::printf("%-24s %8s %10s %12s %14s\n", "MP run, step 6 only", "result", "wall (s)", "imposed (s)",
                 "wall / imposed");
     bool allPassed = true;
     for (const Row& row : {Row{"FAT32 (ours), MBR", disk::kFormatFat32, 0}, Row{"NTFS (mkfs.ntfs), MBR", disk::kFormatNtfs, 0},
                            Row{"exFAT (mkfs.exfat), GPT", disk::kFormatExfat, 1}}) {
         const RunFigures run = Run(station, row.type, row.gpt);
         allPassed = allPassed && run.passed;
-        std::printf("%-22s %8s %10.2f %12.2f %14.2f\n", row.name, run.passed ? "PASS" : "FAIL", run.seconds, imposed,
+        std::printf("%-24s %8s %10.2f %12.2f %14.2f\n", row.name, run.passed ? "PASS" : "FAIL", run.seconds, imposed,
                     run.seconds / imposed);
     }
 
     // The FAT32 partitions again (MBR, partition 1), for the side-by-side format.
     const RunFigures fat32 = Run(station, disk::kFormatFat32, 0);
     const int cluster = disk::SectorsPerClusterForDiskMiB(diskGiB * 1024);
-    const FormatFigures ours = FormatAll(station, [&](const fs::path& image, uint64_t offset, uint64_t length) {
+    FormatFigures ours = FormatAll(station, [&](const fs::path& image, uint64_t offset, uint64_t length) {
         disk::CImageSectorDevice volume(image.string(), offset, length, 512);
         disk::CFat32Format format;
         return volume.Open() && format.bSetFormatParam('E', cluster, 0) && format.bFormatVolume(volume, "SHIPPED");
     });
-    const FormatFigures theirs = FormatAll(station, [&](const fs::path& image, uint64_t offset, uint64_t length) {
+    FormatFigures theirs = FormatAll(station, [&](const fs::path& image, uint64_t offset, uint64_t length) {
         const std::string command = "mkfs.fat -F 32 -s " + std::to_string(cluster) + " -n SHIPPED --offset " +
                                     std::to_string(offset / 512) + " " + image.string() + " " +
                                     std::to_string(length / 1024) + " >/dev/null 2>&1";
         return std::system(command.c_str()) == 0;
     });
-    std::printf("\n%-22s %12s %12s\n", "FAT32, all partitions", "CFat32Format", "mkfs.fat");
-    std::printf("%-22s %12s %12s\n", "result", ours.ok && fat32.passed ? "ok" : "FAILED", theirs.ok ? "ok" : "FAILED");
-    std::printf("%-22s %12.3f %12.3f\n", "wall time (s)", ours.seconds, theirs.seconds);
-    std::printf("%-22s %12.1f %12.1f\n", "bytes written (MiB)", static_cast<double>(ours.written) / (1 << 20),
+    ours.ok = ours.ok && ours.volumes == bridges;
+    theirs.ok = theirs.ok && theirs.volumes == bridges;
+    std::printf("\n%-24s %12s %12s\n", "FAT32, all partitions", "CFat32Format", "mkfs.fat");
+    std::printf("%-24s %12s %12s\n", "result", ours.ok && fat32.passed ? "ok" : "FAILED", theirs.ok ? "ok" : "FAILED");
+    std::printf("%-24s %12.3f %12.3f\n", "wall time (s)", ours.seconds, theirs.seconds);
+    std::printf("%-24s %12.1f %12.1f\n", "bytes written (MiB)", static_cast<double>(ours.written) / (1 << 20),
                 static_cast<double>(theirs.written) / (1 << 20));
-    if (theirs.seconds > 0) std::printf("ours / mkfs.fat        wall time %.2f\n", ours.seconds / theirs.seconds);
+    if (theirs.seconds > 0) std::printf("ours / mkfs.fat          wall time %.2f\n", ours.seconds / theirs.seconds);
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(folder);
     return allPassed && ours.ok && theirs.ok ? 0 : 1;
