@@ -337,6 +337,26 @@ void CMPEngine::JoinEndedRun()
     if (m_MainThread.joinable()) m_MainThread.join();
 }
 
+std::string CMPEngine::AcquireRunLocks()
+{
+    // A second run on the same tool folder would write the same settings,
+    // counters and result log; one on the same station, the same bridges.
+    const std::pair<std::string, const char*> locks[] = {
+        {CUSBUtility::Instance().GetProgramFolder() + "/.deveda-run.lock", "this tool folder"},
+        {m_Station.RunLockPath(), "this station"},
+    };
+    for (const auto& [path, what] : locks) {
+        std::string holder;
+        auto lock = platform::FileLock::Acquire(path, false, holder);
+        if (!lock) {
+            m_RunLocks.clear();
+            return std::string("Another MP run uses ") + what + ": " + holder;
+        }
+        m_RunLocks.push_back(std::move(lock));
+    }
+    return {};
+}
+
 void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
 {
     if (m_Activity.scanning) {
@@ -360,14 +380,9 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
         JoinEndedRun();
     }
     m_Table.vSetRunStartBarColour(m_DevList.Devs[0].m_strUsbConnectionStatus);
-    std::string holder;
-    m_RunLock = platform::FileLock::Acquire(CUSBUtility::Instance().GetProgramFolder() + "/.deveda-run.lock", false,
-                                            holder);
-    if (!m_RunLock) {
-        // A second station on the same tool folder would write the same settings,
-        // counters and result log: refused, naming the one that runs.
-        DBG_ERR("%s:%d: OnBnClickedButtonStart: the tool folder is in use by %s", holder.c_str());
-        ShowOperatorMessage(&m_Observer, m_bInteractive, "Another MP run uses this tool folder: " + holder, kMsgWarning);
+    if (const std::string refusal = AcquireRunLocks(); !refusal.empty()) {
+        DBG_ERR("%s:%d: OnBnClickedButtonStart: %s", refusal.c_str());
+        ShowOperatorMessage(&m_Observer, m_bInteractive, refusal, kMsgWarning);
         if (!m_bInteractive) Exit(kExitPreCheckFail);
         done.set_value({StartOutcome::kRefused, snText});
         return;
@@ -381,7 +396,7 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
         decision = {StartOutcome::kRefused, kExitPreCheckFail, {}, {}};
     }
     if (decision.outcome != StartOutcome::kStarted) {
-        m_RunLock.reset();
+        m_RunLocks.clear();
         if (!decision.reason.empty()) m_QueuedObserver.OnStartRefused(decision.reason);
         if (decision.outcome == StartOutcome::kRefused && !m_bInteractive) Exit(decision.exitCode);
         done.set_value({decision.outcome, snText});
@@ -442,7 +457,7 @@ void CMPEngine::HandleRunEvaluated(uint8_t runResult)
 {
     m_ucRunResult = runResult;
     m_Activity.running = false;
-    m_RunLock.reset();
+    m_RunLocks.clear();
     if (!m_bInteractive) Exit(runResult == kRunFail ? -1 : 0);
 }
 

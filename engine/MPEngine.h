@@ -132,6 +132,9 @@ private:
     void HandleSafelyRemove();
     void HandleRemovalFinished();
     void JoinEndedRun();
+    // Takes the run locks of the tool folder and of the station; on a refusal
+    // gives them all back and returns the reason naming the holder.
+    std::string AcquireRunLocks();
     bool RunActivity() const { return m_Activity.running; }
     // The command-line actions (CommandLineActions.cpp).
     void vCmdLineHandler();
@@ -161,7 +164,8 @@ private:
     bool m_bRescanPending = false;
     std::optional<std::pair<std::string, std::shared_ptr<std::promise<StartResult>>>> m_DeferredStart;
     std::unique_ptr<RunContext> m_Run;  // of the last run started (its supervisor may still be alive)
-    std::unique_ptr<platform::FileLock> m_RunLock;  // the tool folder's run lock, from Start to evaluation
+    // The run locks of the tool folder and of the station, from Start to evaluation.
+    std::vector<std::unique_ptr<platform::FileLock>> m_RunLocks;
     uint64_t m_uRunGeneration = 0;      // counts the runs started
     std::jthread m_ScanThread;
     std::jthread m_MainThread;

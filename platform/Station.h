@@ -206,6 +206,9 @@ public:
     virtual bool IsEmulated() const = 0;
     // One line naming the station for the operator ("emulated station in DIR").
     virtual std::string Describe() const = 0;
+    // The file whose lock makes one MP run at a time on this station: two runs
+    // from different tool folders would otherwise program the same bridges.
+    virtual std::string RunLockPath() const = 0;
     // Every disk the station sees, by disk number, with its refusal when the
     // station keeps its hands off it.
     virtual std::vector<DiskDevice> Disks() = 0;

@@ -145,6 +145,7 @@ public:
 
     bool IsEmulated() const override { return true; }
     std::string Describe() const override;
+    std::string RunLockPath() const override { return (m_World.Folder() / "run.lock").string(); }
     std::vector<DiskDevice> Disks() override;
     // A bridge with "pd.replug_ms" is pulled out now and plugged in again that long
     // afterwards (station time), unless it is set never to come back; others wait

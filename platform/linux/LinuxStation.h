@@ -87,6 +87,8 @@ public:
 
     bool IsEmulated() const override { return false; }
     std::string Describe() const override;
+    // One lock for the whole host, kept where the system keeps its run-time locks.
+    std::string RunLockPath() const override { return (m_Tree.Root() / "run/lock/deveda-station.lock").string(); }
     std::vector<DiskDevice> Disks() override;
 
 private:

@@ -27,6 +27,7 @@ public:
     }
     bool IsEmulated() const override { return m_Inner.IsEmulated(); }
     std::string Describe() const override { return m_Inner.Describe(); }
+    std::string RunLockPath() const override { return m_Inner.RunLockPath(); }
     std::vector<platform::DiskDevice> Disks() override { return m_Inner.Disks(); }
     bool DeviceIoControl(platform::HANDLE handle, uint32_t code, void* in, uint32_t inSize, void* out,
                          uint32_t outSize, uint32_t* returned) override
