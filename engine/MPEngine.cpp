@@ -101,6 +101,8 @@ void CMPEngine::EngineThreadFun()
         threadsAlive = m_ScanThread.joinable() || m_MainThread.joinable() || m_RemoveThread.joinable();
     }
     ShutDownThreads();
+    // Work that never ran breaks its promise now: whoever waits for it learns at once.
+    m_DeviceWork.clear();
     // What the stopped threads still had to show reaches the front end.
     std::vector<ObserverCall> calls;
     {
@@ -260,7 +262,30 @@ void CMPEngine::StopRun()
     });
 }
 
+void CMPEngine::PostDeviceWork(DeviceWork work)
+{
+    Post([this, work = std::move(work)]() mutable {
+        m_DeviceWork.push_back(std::move(work));
+        RunDeviceWork();
+    });
+}
+
 // --- handlers (engine thread) ---------------------------------------------------------------
+
+bool CMPEngine::DevicesInUse() const
+{
+    return m_Activity.scanning || m_Activity.running || m_ScanThread.joinable() || m_RemoveThread.joinable();
+}
+
+void CMPEngine::RunDeviceWork()
+{
+    while (!m_DeviceWork.empty() && !DevicesInUse()) {
+        DeviceWork work = std::move(m_DeviceWork.front());
+        m_DeviceWork.pop_front();
+        EngineAccess access{m_Dev, m_Pcie, m_DevList, m_Settings};
+        work(access);
+    }
+}
 
 void CMPEngine::Exit(int code)
 {
@@ -325,10 +350,15 @@ void CMPEngine::HandleScanFinished()
         auto [snText, done] = std::move(*m_DeferredStart);
         m_DeferredStart.reset();
         HandleStart(std::move(snText), *done);
-        return;
-    }
-    if (m_DevList.DevNums + static_cast<uint32_t>(m_iPcieCount) > 0 && m_CommandLine.CommandIndex > 0)
+    } else if (m_DevList.DevNums + static_cast<uint32_t>(m_iPcieCount) > 0 && m_CommandLine.CommandIndex > 0) {
         vCmdLineHandler();
+    } else if (m_bInteractive && m_DevList.DevNums > 0 && m_Settings.SN_EditType == kSnFromBarcode) {
+        // Barcode serial numbers: the operator scans one for the devices just found.
+        DBG_MSG("%s:%d: OpenSNAndPStringEnteringDialog: this->m_DevList.DevNums : %i",
+                static_cast<int>(m_DevList.DevNums));
+        m_QueuedObserver.OnSerialNumberEntryWanted(m_DevList.DevNums);
+    }
+    RunDeviceWork();
 }
 
 void CMPEngine::JoinEndedRun()
@@ -444,6 +474,7 @@ void CMPEngine::HandleRunEvaluated(uint8_t runResult)
     m_Activity.running = false;
     m_RunLock.reset();
     if (!m_bInteractive) Exit(runResult == kRunFail ? -1 : 0);
+    RunDeviceWork();
 }
 
 void CMPEngine::HandleSafelyRemove()
@@ -474,6 +505,7 @@ void CMPEngine::HandleRemovalFinished()
     m_RemoveThread.join();
     m_Activity.removing = false;
     m_QueuedObserver.OnControlsEnabled(ControlSet::kNormal);
+    RunDeviceWork();
 }
 
 std::string CMPEngine::MPResultLogPath() const

@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "config/CmdLine.h"
@@ -48,6 +49,15 @@
 #include "util/ThreadAnnotations.h"
 
 namespace engine {
+
+// What work run on the engine thread may use: the one device-access object, the
+// PCIe path, the device list of the last scan and the settings the next Start takes.
+struct EngineAccess {
+    CBrvtUSBDev& dev;
+    CBrv795xPcieCtrl& pcie;
+    const DeviceList& devices;
+    const IniSettings& settings;
+};
 
 struct StartResult {
     StartOutcome outcome = StartOutcome::kRefused;
@@ -90,6 +100,21 @@ public:
     void OnBnClickedButtonSafelyRemove() EXCLUDES(m_QueueLock);
     // Asks a running run to stop: its workers end at their next step and fail.
     void StopRun() EXCLUDES(m_QueueLock);
+    // Runs `work` on the engine thread at a moment when no scan, run or removal
+    // uses the devices (it waits for one that is going on) and hands back its
+    // result. The engine's requests wait while it runs. When the engine ends
+    // before the work ran, the future holds a std::future_error (broken promise).
+    // As for Start: do not wait for the future on a thread that must answer the
+    // observer.
+    template <class Work>
+    auto RunOnEngine(Work work) -> std::future<std::invoke_result_t<Work&, EngineAccess&>>
+    {
+        using Result = std::invoke_result_t<Work&, EngineAccess&>;
+        auto task = std::make_shared<std::packaged_task<Result(EngineAccess&)>>(std::move(work));
+        auto result = task->get_future();
+        PostDeviceWork([task](EngineAccess& access) { (*task)(access); });
+        return result;
+    }
 
     // --- state ----------------------------------------------------------------------
     // The engine's state as last published; never null.
@@ -110,6 +135,11 @@ public:
 
 private:
     using Request = std::function<void()>;
+    using DeviceWork = std::function<void(EngineAccess&)>;
+    void PostDeviceWork(DeviceWork work) EXCLUDES(m_QueueLock);
+    // Runs the waiting device work while the devices are free.
+    void RunDeviceWork();
+    bool DevicesInUse() const;
     void Post(Request request) EXCLUDES(m_QueueLock);
     void PostObserverCall(ObserverCall call) EXCLUDES(m_QueueLock);
     void EngineThreadFun() EXCLUDES(m_QueueLock);
@@ -160,6 +190,7 @@ private:
     std::optional<int> m_ExitCode;
     bool m_bRescanPending = false;
     std::optional<std::pair<std::string, std::shared_ptr<std::promise<StartResult>>>> m_DeferredStart;
+    std::deque<DeviceWork> m_DeviceWork;  // posted work waiting for the devices to be free
     std::unique_ptr<RunContext> m_Run;  // of the last run started (its supervisor may still be alive)
     std::unique_ptr<platform::FileLock> m_RunLock;  // the tool folder's run lock, from Start to evaluation
     uint64_t m_uRunGeneration = 0;      // counts the runs started
