@@ -104,7 +104,7 @@ CDEVedaDlg::CDEVedaDlg(platform::IStation& station, IniSettings settings, const 
     CUSBUtility::Instance().SetMessageSink(&m_Observer);
     m_pEngine = std::make_unique<engine::CMPEngine>(m_Observer, station);
     m_pEngine->SetInteractive(true);
-    m_pEngine->SetSettings(m_Settings);
+    m_uSettingsTicket = m_pEngine->SetSettings(m_Settings);
     // What the engine's table holds already (the empty rows), before its first change arrives.
     const auto state = m_pEngine->Snapshot();
     for (int row = 0; row < engine::kResultRows; ++row)
@@ -398,7 +398,7 @@ void CDEVedaDlg::OnBnClickedButtonLoadIni()
     if (!ini.vLoadINIFile(path.toStdString())) return;
     m_Settings = ini.m_pINI;
     ShowSettings(m_Settings);
-    if (m_pEngine) m_pEngine->SetSettings(m_Settings);
+    if (m_pEngine) m_uSettingsTicket = m_pEngine->SetSettings(m_Settings);
     ApplyControlEnabling();
 }
 
@@ -580,7 +580,7 @@ engine::ControlSet CDEVedaDlg::EffectiveControlSet() const
 void CDEVedaDlg::PostSettingsChange(SettingsChange change)
 {
     change(m_Settings);
-    if (m_pEngine) m_pEngine->UpdateSettings(change);
+    if (m_pEngine) m_uSettingsTicket = m_pEngine->UpdateSettings(change);
     ApplyControlEnabling();  // the firmware switch and auto mode change what is usable
 }
 
@@ -616,13 +616,16 @@ void CDEVedaDlg::PollEngine()
     }
     // When a scan, run or removal has ended, or a run was counted (it may be over
     // between two polls), the engine may have moved the settings on (the next
-    // serial number): show its copy.
+    // serial number): its copy is shown once the engine is idle and holds the
+    // window's own last change (an older copy would undo that change on the screen).
     const auto state = m_pEngine->Snapshot();
     const bool busy = state->activity.scanning || state->activity.running || state->activity.removing;
-    const bool counted = state->table.totalCount != m_uShownTotal;
-    if (!busy && !m_StartPending && (m_bEngineBusy || counted)) {
+    if ((m_bEngineBusy && !busy) || state->table.totalCount != m_uShownTotal) m_bSettingsDue = true;
+    const bool current = state->settingsTicket >= m_uSettingsTicket;
+    if (m_bSettingsDue && !busy && !m_StartPending && current) {
         ShowSettings(state->settings);
         m_uShownTotal = state->table.totalCount;
+        m_bSettingsDue = false;
     }
     m_bEngineBusy = busy;
 }

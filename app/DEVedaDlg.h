@@ -137,6 +137,8 @@ private:
     bool m_bSNDialogOpen = false;
     bool m_bEnding = false;  // the window is closing: no new dialog
     uint32_t m_uShownTotal = 0;  // the total count when the settings were last shown
+    uint64_t m_uSettingsTicket = 0;  // of the last settings change posted to the engine
+    bool m_bSettingsDue = false;     // the engine's settings are to be shown once current
     int m_iExitCode = kExitWindowClosed;
     std::optional<std::future<engine::StartResult>> m_StartPending;
     QTimer m_PollTimer;

@@ -131,6 +131,8 @@ void CMPEngine::Publish()
     next->activity = m_Activity;
     next->runResult = m_ucRunResult;
     next->settings = m_Settings;
+    next->settingsRevision = m_uSettingsRevision;
+    next->settingsTicket = m_uSettingsTicket;
     next->exitCode = m_ExitCode;
     // The device list and the results are the engine thread's only between scans
     // and runs; meanwhile the last published ones stand.
@@ -189,14 +191,20 @@ bool CMPEngine::WaitUntil(const std::function<bool(const EngineSnapshot&)>& read
 
 // --- requests ----------------------------------------------------------------------------
 
-void CMPEngine::SetSettings(const IniSettings& settings)
+uint64_t CMPEngine::SetSettings(const IniSettings& settings)
 {
-    Post([this, settings] { m_Settings = settings; });
+    return UpdateSettings([settings](IniSettings& s) { s = settings; });
 }
 
-void CMPEngine::UpdateSettings(std::function<void(IniSettings&)> change)
+uint64_t CMPEngine::UpdateSettings(std::function<void(IniSettings&)> change)
 {
-    Post([this, change = std::move(change)] { change(m_Settings); });
+    const uint64_t ticket = ++m_uSettingsTickets;
+    Post([this, ticket, change = std::move(change)] {
+        change(m_Settings);
+        ++m_uSettingsRevision;
+        m_uSettingsTicket = ticket;
+    });
+    return ticket;
 }
 
 void CMPEngine::SetInteractive(bool interactive)
@@ -406,6 +414,7 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
     try {
         decision = DecideStart(
             {m_Settings, snText, m_DevList, m_iPcieCount, m_Limitation, &m_Observer, m_bInteractive});
+        ++m_uSettingsRevision;  // the checks may pad the serial number into the settings
     } catch (...) {
         DBG_ERR("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", 0);
         decision = {StartOutcome::kRefused, kExitPreCheckFail, {}, {}};
@@ -466,6 +475,7 @@ void CMPEngine::HandleSerialAdvanced(const std::string& serialNumber, const std:
     // The stored counter moved on when the run reserved its range.
     SetIniString(m_Settings.serial_number, serialNumber);
     SetIniString(m_Settings.USB4_ComponentID, componentId);
+    ++m_uSettingsRevision;
 }
 
 void CMPEngine::HandleRunEvaluated(uint8_t runResult)

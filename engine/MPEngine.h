@@ -72,10 +72,12 @@ public:
     CMPEngine& operator=(const CMPEngine&) = delete;
 
     // --- requests: from any thread, handled on the engine thread in order ----------
-    // Replaces the settings the next Start takes (the window's controls).
-    void SetSettings(const IniSettings& settings) EXCLUDES(m_QueueLock);
-    // Changes some settings in place, on the engine thread.
-    void UpdateSettings(std::function<void(IniSettings&)> change) EXCLUDES(m_QueueLock);
+    // Replaces the settings the next Start takes (the window's controls). Returns
+    // the change's ticket: the snapshot's settingsTicket reaches it once the
+    // change is in the engine's settings.
+    uint64_t SetSettings(const IniSettings& settings) EXCLUDES(m_QueueLock);
+    // Changes some settings in place, on the engine thread; returns its ticket as above.
+    uint64_t UpdateSettings(std::function<void(IniSettings&)> change) EXCLUDES(m_QueueLock);
     // False: command-line mode (messages to "ProgramMSG.txt", exit codes).
     void SetInteractive(bool interactive) EXCLUDES(m_QueueLock);
     // The key dialog's choice: the workers send the key first.
@@ -175,6 +177,8 @@ private:
     CBrv795xPcieCtrl m_Pcie;
     CResultTable m_Table;
     IniSettings m_Settings{};
+    uint64_t m_uSettingsRevision = 0;  // counts the changes of m_Settings
+    uint64_t m_uSettingsTicket = 0;    // the last front-end change handled
     bool m_bInteractive = true;
     bool m_bSendSHA256Key = false;
     uint32_t m_uRemoveSeconds = 0;
@@ -206,6 +210,8 @@ private:
     bool m_bStopping GUARDED_BY(m_QueueLock) = false;
     bool m_bHandling GUARDED_BY(m_QueueLock) = false;  // the engine thread is handling a batch
     bool m_bThreadsAlive GUARDED_BY(m_QueueLock) = false;  // a scan, run or removal thread is alive
+
+    std::atomic<uint64_t> m_uSettingsTickets{0};  // tickets handed out to front ends
 
     mutable util::Mutex m_SnapshotLock;
     std::shared_ptr<const EngineSnapshot> m_Snapshot GUARDED_BY(m_SnapshotLock);

@@ -3,7 +3,9 @@
 // shown, the enabling rules and what goes back to the settings.
 #include <QComboBox>
 #include <QPlainTextEdit>
+#include <atomic>
 #include <fstream>
+#include <future>
 
 #include "WindowFixture.h"
 #include "app/DebugDlg.h"
@@ -181,6 +183,53 @@ TEST_F(DialogsTest, TextsComeFromTheLanguageTable)
     EXPECT_EQ(window.ResultList()->horizontalHeaderItem(0)->text(), "Port#");
     Unlock();
     EXPECT_EQ(Child<QPushButton>("Unlock")->text(), "Lock");
+}
+
+// Holds the engine thread in a work until released.
+struct EngineHold {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::shared_ptr<std::atomic<bool>> started = std::make_shared<std::atomic<bool>>(false);
+    std::future<int> Post(engine::CMPEngine& mp)
+    {
+        return mp.RunOnEngine([r = released, s = started](engine::EngineAccess&) {
+            *s = true;
+            r.wait();
+            return 0;
+        });
+    }
+};
+
+TEST_F(DialogsTest, AnEditMadeWhileTheEngineIsHeldIsNotUndoneByAnOlderSnapshot)
+{
+    auto& window = Open(1, Settings());
+    Unlock();
+    engine::CMPEngine& mp = *window.Engine();
+    // A scan, and right behind it a work that holds the engine thread: the
+    // snapshot keeps saying "scanning" meanwhile, and the window sees it busy.
+    EngineHold first, second;
+    mp.TriggerScanThread();
+    auto firstDone = first.Post(mp);
+    ASSERT_TRUE(apptest::WaitFor([&] { return first.started->load(); }));
+    QTest::qWait(300);
+    // A second hold and the operator's edit queue up behind the first.
+    auto secondDone = second.Post(mp);
+    auto* serial = Child<QLineEdit>("Serial Number");
+    serial->setFocus();
+    serial->selectAll();
+    QTest::keyClicks(serial, "CAFE00000001");
+    // The first hold ends: the scan's end is published without the edit, while
+    // the second hold keeps the edit waiting.
+    first.release.set_value();
+    ASSERT_TRUE(apptest::WaitFor([&] { return second.started->load(); }));
+    QTest::qWait(300);
+    EXPECT_EQ(serial->text(), "CAFE00000001");
+    second.release.set_value();
+    mp.WaitUntilIdle();
+    QTest::qWait(300);
+    EXPECT_EQ(serial->text(), "CAFE00000001");
+    EXPECT_STREQ(mp.Snapshot()->settings.serial_number, "CAFE00000001");
+    EXPECT_EQ(firstDone.get() + secondDone.get(), 0);
 }
 
 TEST(SNDialog, KeepsHexDigitsInUpperCaseWhileADeviceIsAttached)

@@ -81,6 +81,26 @@ TEST_F(EngineWork, WorkLeftWhenTheEngineEndsBreaksItsPromise)
     }
 }
 
+TEST_F(EngineWork, SettingsChangesCarryTicketsAndTheRevisionCountsTheEnginesOwnToo)
+{
+    ASSERT_TRUE(m_Station.World().Init(2));
+    auto mp = MakeEngine();
+    const uint64_t first = mp->UpdateSettings([](IniSettings& s) { SetIniString(s.serial_number, "AAAA00000001"); });
+    const uint64_t second = mp->UpdateSettings([](IniSettings& s) { s.SN_EditType = kSnIncreaseHex; });
+    EXPECT_GT(second, first);
+    mp->WaitUntilIdle();
+    auto state = mp->Snapshot();
+    EXPECT_EQ(state->settingsTicket, second);
+    const uint64_t revision = state->settingsRevision;
+    // A run moves the serial number on by itself: a new revision, no new ticket.
+    ASSERT_EQ(mp->OnBnClickedButtonStart("AAAA00000001").get().outcome, engine::StartOutcome::kStarted);
+    mp->WaitUntilIdle();
+    state = mp->Snapshot();
+    EXPECT_GT(state->settingsRevision, revision);
+    EXPECT_EQ(state->settingsTicket, second);
+    EXPECT_STREQ(state->settings.serial_number, "AAAA00000003");
+}
+
 TEST_F(EngineWork, ABarcodeScanThatFoundBridgesAsksForTheSerialNumber)
 {
     ASSERT_TRUE(m_Station.World().Init(3));
