@@ -24,13 +24,17 @@ namespace {
 constexpr uint32_t kMaxRegisterAddress = 0xFFFFFFFF;
 constexpr uint32_t kMaxRegisterValue = 0xFF;
 
-// Runs one debug operation on the engine thread for the chosen bridge.
+// Runs one debug operation on the engine thread for the chosen bridge. The
+// dialog takes no other click meanwhile (its events keep flowing while it waits).
 template <class Work>
-auto OnEngine(engine::CMPEngine& engine, DebugChoice choice, Work work)
+auto OnEngine(QWidget& dialog, engine::CMPEngine& engine, DebugChoice choice, Work work)
 {
-    return AwaitEngine(engine.RunOnEngine([choice, work](engine::EngineAccess& access) {
+    dialog.setEnabled(false);
+    auto answer = AwaitEngine(engine.RunOnEngine([choice, work](engine::EngineAccess& access) {
         return work(DebugDevice{access.dev, access.pcie, access.devices, choice.record, choice.image});
     }));
+    dialog.setEnabled(true);
+    return answer;
 }
 
 QPushButton* AddButton(QWidget* parent, QGridLayout* grid, const char* text, int row, int column)
@@ -95,7 +99,7 @@ void CDebugDlg::OnBnClickedButtonReadRegister()
         m_Presenter("Invalid value for register length", kMsgError);
         return;
     }
-    const auto answer = OnEngine(m_Engine, m_Choice, [a = *address, n = *length](const DebugDevice& target) {
+    const auto answer = OnEngine(*this, m_Engine, m_Choice, [a = *address, n = *length](const DebugDevice& target) {
         return ReadRegister(target, a, n);
     });
     if (!answer) return;
@@ -119,14 +123,14 @@ void CDebugDlg::OnBnClickedButtonWriteRegister()
         m_Presenter("Invalid value for register value", kMsgError);
         return;
     }
-    const auto answer = OnEngine(m_Engine, m_Choice, [a = *address, v = static_cast<uint8_t>(*value)](
+    const auto answer = OnEngine(*this, m_Engine, m_Choice, [a = *address, v = static_cast<uint8_t>(*value)](
                                                          const DebugDevice& target) { return WriteRegister(target, a, v); });
     if (answer && !answer->message.empty()) m_Presenter(answer->message, kMsgError);
 }
 
 void CDebugDlg::ReadTable(uint8_t configType)
 {
-    const auto answer = OnEngine(m_Engine, m_Choice,
+    const auto answer = OnEngine(*this, m_Engine, m_Choice,
                                  [configType](const DebugDevice& target) { return ReadConfigArea(target, configType); });
     if (!answer) return;
     m_pDisplay->setPlainText(QString::fromStdString(answer->text));
@@ -145,7 +149,7 @@ void CDebugDlg::OnBnClickedButtonDeviceInfo()
 
 void CDebugDlg::OnBnClickedButtonU4Info()
 {
-    const auto answer = OnEngine(m_Engine, m_Choice, [](const DebugDevice& target) { return U4Info(target); });
+    const auto answer = OnEngine(*this, m_Engine, m_Choice, [](const DebugDevice& target) { return U4Info(target); });
     if (answer) m_Presenter(answer->message, kMsgInformation);
 }
 
@@ -179,7 +183,7 @@ void CDeviceInfoDlg::OnInitDialog(engine::CMPEngine& engine, DebugChoice choice,
     // The device code's numbers come from a generator seeded with the low byte of the time.
     const unsigned seed = static_cast<unsigned>(std::time(nullptr) & 0xFF);
     const auto view =
-        OnEngine(engine, choice, [seed](const DebugDevice& target) { return ReadDeviceInfo(target, seed); });
+        OnEngine(*this, engine, choice, [seed](const DebugDevice& target) { return ReadDeviceInfo(target, seed); });
     if (!view) return;
     for (int column = 0; column < static_cast<int>(view->row.size()); ++column)
         m_pList->SetCell(0, column, QString::fromStdString(view->row[static_cast<size_t>(column)]), Qt::white,

@@ -232,6 +232,26 @@ TEST_F(DialogsTest, AnEditMadeWhileTheEngineIsHeldIsNotUndoneByAnOlderSnapshot)
     EXPECT_EQ(firstDone.get() + secondDone.get(), 0);
 }
 
+TEST_F(DialogsTest, TheDebugDialogTakesNoClickWhileTheEngineWorksForIt)
+{
+    auto& window = Open(1, Settings());
+    EngineHold hold;
+    auto held = hold.Post(*window.Engine());
+    auto& debug = Debug(0);
+    debug.AddressEdit()->setText("9100");
+    debug.LengthEdit()->setText("1");
+    bool disabledWhileWaiting = false;
+    QTimer::singleShot(50, [&] {
+        disabledWhileWaiting = !debug.isEnabled();
+        hold.release.set_value();
+    });
+    debug.OnBnClickedButtonReadRegister();  // waits behind the hold
+    EXPECT_TRUE(disabledWhileWaiting);
+    EXPECT_TRUE(debug.isEnabled());
+    EXPECT_FALSE(debug.Display()->toPlainText().isEmpty());
+    EXPECT_EQ(held.get(), 0);
+}
+
 TEST(SNDialog, KeepsHexDigitsInUpperCaseWhileADeviceIsAttached)
 {
     apptest::EnsureApplication();
