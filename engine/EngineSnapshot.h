@@ -42,6 +42,8 @@ struct EngineSnapshot {
     std::array<PortView, MAX_DEVICES> ports{};  // of the current or last run
     TableView table;                      // cells, progress, indicators, counters
     IniSettings settings{};               // the settings the next Start takes
+    uint64_t settingsRevision = 0;        // counts every change of `settings` (a front end's or the engine's own)
+    uint64_t settingsTicket = 0;          // the ticket of the last front-end change in `settings`
     std::optional<int> exitCode;          // once the engine asked the program to end
 };
 

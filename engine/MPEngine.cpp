@@ -101,6 +101,8 @@ void CMPEngine::EngineThreadFun()
         threadsAlive = m_ScanThread.joinable() || m_MainThread.joinable() || m_RemoveThread.joinable();
     }
     ShutDownThreads();
+    // Work that never ran breaks its promise now: whoever waits for it learns at once.
+    m_DeviceWork.clear();
     // What the stopped threads still had to show reaches the front end.
     std::vector<ObserverCall> calls;
     {
@@ -129,6 +131,8 @@ void CMPEngine::Publish()
     next->activity = m_Activity;
     next->runResult = m_ucRunResult;
     next->settings = m_Settings;
+    next->settingsRevision = m_uSettingsRevision;
+    next->settingsTicket = m_uSettingsTicket;
     next->exitCode = m_ExitCode;
     // The device list and the results are the engine thread's only between scans
     // and runs; meanwhile the last published ones stand.
@@ -187,14 +191,20 @@ bool CMPEngine::WaitUntil(const std::function<bool(const EngineSnapshot&)>& read
 
 // --- requests ----------------------------------------------------------------------------
 
-void CMPEngine::SetSettings(const IniSettings& settings)
+uint64_t CMPEngine::SetSettings(const IniSettings& settings)
 {
-    Post([this, settings] { m_Settings = settings; });
+    return UpdateSettings([settings](IniSettings& s) { s = settings; });
 }
 
-void CMPEngine::UpdateSettings(std::function<void(IniSettings&)> change)
+uint64_t CMPEngine::UpdateSettings(std::function<void(IniSettings&)> change)
 {
-    Post([this, change = std::move(change)] { change(m_Settings); });
+    const uint64_t ticket = ++m_uSettingsTickets;
+    Post([this, ticket, change = std::move(change)] {
+        change(m_Settings);
+        ++m_uSettingsRevision;
+        m_uSettingsTicket = ticket;
+    });
+    return ticket;
 }
 
 void CMPEngine::SetInteractive(bool interactive)
@@ -260,7 +270,30 @@ void CMPEngine::StopRun()
     });
 }
 
+void CMPEngine::PostDeviceWork(DeviceWork work)
+{
+    Post([this, work = std::move(work)]() mutable {
+        m_DeviceWork.push_back(std::move(work));
+        RunDeviceWork();
+    });
+}
+
 // --- handlers (engine thread) ---------------------------------------------------------------
+
+bool CMPEngine::DevicesInUse() const
+{
+    return m_Activity.scanning || m_Activity.running || m_ScanThread.joinable() || m_RemoveThread.joinable();
+}
+
+void CMPEngine::RunDeviceWork()
+{
+    while (!m_DeviceWork.empty() && !DevicesInUse()) {
+        DeviceWork work = std::move(m_DeviceWork.front());
+        m_DeviceWork.pop_front();
+        EngineAccess access{m_Dev, m_Pcie, m_DevList, m_Settings};
+        work(access);
+    }
+}
 
 void CMPEngine::Exit(int code)
 {
@@ -325,10 +358,15 @@ void CMPEngine::HandleScanFinished()
         auto [snText, done] = std::move(*m_DeferredStart);
         m_DeferredStart.reset();
         HandleStart(std::move(snText), *done);
-        return;
-    }
-    if (m_DevList.DevNums + static_cast<uint32_t>(m_iPcieCount) > 0 && m_CommandLine.CommandIndex > 0)
+    } else if (m_DevList.DevNums + static_cast<uint32_t>(m_iPcieCount) > 0 && m_CommandLine.CommandIndex > 0) {
         vCmdLineHandler();
+    } else if (m_bInteractive && m_DevList.DevNums > 0 && m_Settings.SN_EditType == kSnFromBarcode) {
+        // Barcode serial numbers: the operator scans one for the devices just found.
+        DBG_MSG("%s:%d: OpenSNAndPStringEnteringDialog: this->m_DevList.DevNums : %i",
+                static_cast<int>(m_DevList.DevNums));
+        m_QueuedObserver.OnSerialNumberEntryWanted(m_DevList.DevNums);
+    }
+    RunDeviceWork();
 }
 
 void CMPEngine::JoinEndedRun()
@@ -391,6 +429,7 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
     try {
         decision = DecideStart(
             {m_Settings, snText, m_DevList, m_iPcieCount, m_Limitation, &m_Observer, m_bInteractive});
+        ++m_uSettingsRevision;  // the checks may pad the serial number into the settings
     } catch (...) {
         DBG_ERR("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", 0);
         decision = {StartOutcome::kRefused, kExitPreCheckFail, {}, {}};
@@ -451,6 +490,7 @@ void CMPEngine::HandleSerialAdvanced(const std::string& serialNumber, const std:
     // The stored counter moved on when the run reserved its range.
     SetIniString(m_Settings.serial_number, serialNumber);
     SetIniString(m_Settings.USB4_ComponentID, componentId);
+    ++m_uSettingsRevision;
 }
 
 void CMPEngine::HandleRunEvaluated(uint8_t runResult)
@@ -459,6 +499,7 @@ void CMPEngine::HandleRunEvaluated(uint8_t runResult)
     m_Activity.running = false;
     m_RunLocks.clear();
     if (!m_bInteractive) Exit(runResult == kRunFail ? -1 : 0);
+    RunDeviceWork();
 }
 
 void CMPEngine::HandleSafelyRemove()
@@ -489,6 +530,7 @@ void CMPEngine::HandleRemovalFinished()
     m_RemoveThread.join();
     m_Activity.removing = false;
     m_QueuedObserver.OnControlsEnabled(ControlSet::kNormal);
+    RunDeviceWork();
 }
 
 std::string CMPEngine::MPResultLogPath() const

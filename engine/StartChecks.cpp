@@ -10,6 +10,7 @@
 #include "config/ConfigTable.h"
 #include "config/FirmwareCheck.h"
 #include "config/Ini.h"
+#include "config/LanguageTable.h"
 #include "config/SerialNumber.h"
 #include "config/SerialReservation.h"
 #include "config/U4ConfigTable.h"
@@ -143,7 +144,7 @@ StartDecision DecideStart(const StartInput& in)
         std::error_code ec;
         const auto size = fs::file_size(testFile, ec);
         if (!ec && size > kMaxTestFileSize) {
-            message(testFile + " WrRdTest file size too large");
+            message(testFile + " " + kLanguageTable.strWrRdTestTooLarge);
             return Refused(-10);
         }
         if (!ec) testFileSize = static_cast<int64_t>(size);
