@@ -5,7 +5,9 @@
 //   disk_sector_faults=RANGE;RANGE...        sector ranges (512-byte sectors of the
 //       disk) that are "FIRST-LAST slow N" (N MiB/s there), "FIRST-LAST fail"
 //       (transfers touching them fail)
-//   disk_corrupt_writes=1                    every write stores its first byte inverted
+//   disk_corrupt_writes=1                    every piece of file data written to the
+//       volume is stored with its first byte inverted (raw sector writes stay
+//       intact, so the disk still partitions and formats)
 // A transfer's duration is spent on the process clock, so a scaled clock runs a
 // slow disk fast while its measured rate stays the configured one.
 #include <cstdint>
@@ -41,8 +43,7 @@ public:
     int64_t DurationUs(bool write, uint64_t offset, uint64_t bytes) const;
     // Spends DurationUs on the process clock.
     void Delay(bool write, uint64_t offset, uint64_t bytes) const;
-    bool CorruptsWrites() const { return m_bCorruptWrites; }
-    // The damage a corrupting disk does to data it stores (nothing otherwise).
+    // The damage a corrupting disk does to file data it stores (nothing otherwise).
     void Damage(uint8_t* data, uint64_t bytes) const;
 
 private:

@@ -225,16 +225,6 @@ char LetterOf(const std::string& text, bool rootPath)
 }
 
 void Fail(uint32_t error) { SetLastError(error); }
-
-// A write as the disk stores it (damaged when the disk corrupts writes).
-bool WriteThrough(const emu::NvmeDisk& disk, const emu::DiskThroughput& throughput, uint64_t offset,
-                  const uint8_t* data, uint32_t length)
-{
-    if (!throughput.CorruptsWrites()) return disk.Write(offset, data, length);
-    std::vector<uint8_t> stored(data, data + length);
-    throughput.Damage(stored.data(), stored.size());
-    return disk.Write(offset, stored.data(), stored.size());
-}
 }  // namespace
 
 std::vector<EmuStation::EmuVolume> EmuStation::Volumes()
@@ -326,7 +316,7 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, size - offset));
     const auto throughput = emu::DiskThroughput::Of(bridge);
     if (throughput.Fails(offset, n)) return Fail(ERROR_IO_DEVICE), false;
-    const bool ok = write ? WriteThrough(disk, throughput, offset, data, n) : disk.Read(offset, data, n);
+    const bool ok = write ? disk.Write(offset, data, n) : disk.Read(offset, data, n);
     if (!ok) return Fail(ERROR_IO_DEVICE), false;
     throughput.Delay(write, offset, n);
     if (transferred) *transferred = n;

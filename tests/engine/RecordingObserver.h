@@ -53,6 +53,12 @@ public:
         return 1;
     }
     void OnExitRequest(int exitCode) override { const Track track(*this); Add(exitCodes, exitCode); }
+    void OnStepFailed(int, int, const std::string& reason) override { const Track track(*this); Add(stepFailures, reason); }
+    std::vector<std::string> StepFailures() const
+    {
+        std::lock_guard lock(m_Lock);
+        return stepFailures;
+    }
 
     // The last call for one cell, if any.
     std::optional<CellCall> LastCell(int row, int column) const
@@ -75,6 +81,7 @@ public:
         startEnabled.clear();
         messages.clear();
         exitCodes.clear();
+        stepFailures.clear();
     }
 
     std::vector<CellCall> cells;
@@ -87,6 +94,7 @@ public:
     std::vector<bool> startEnabled;
     std::vector<std::pair<std::string, int>> messages;
     std::vector<int> exitCodes;
+    std::vector<std::string> stepFailures;
 
     // The observer's contract: every call on one thread, never two at once.
     size_t CallingThreads() const
