@@ -87,8 +87,8 @@ bool CPreloadCopy::CopyFileMem(const fs::path& source, const std::string& target
     const std::string file1 = source.string(), file2 = Shown(target);
     std::error_code ec;
     const uint64_t dwSizeFile1 = fs::file_size(source, ec);
-    if (ec || !m_Volume.DeleteFile(target)) {
-        m_strError = ec ? file1 + ": " + ec.message() : file2 + ": " + m_Volume.Error();
+    if (ec) {
+        m_strError = file1 + ": " + ec.message();
         return false;
     }
     std::ifstream in(source, std::ios::binary);
@@ -135,12 +135,15 @@ bool CPreloadCopy::CopyFileMem(const fs::path& source, const std::string& target
                 static_cast<long long>(offset + length - 1), buffer[length - 1]);
         if (m_Progress) m_Progress(length);
     }
-    if (!m_Volume.Flush()) {
-        DBG_ERR("%s:%d: vWriteFile: Flush Buffer Failed... , dwErrorCode %d", platform::GetLastError());
-        m_strError = file2 + ": " + m_Volume.Error();
-        return false;
-    }
     return true;
+}
+
+bool CPreloadCopy::Flush()
+{
+    if (m_Volume.Flush()) return true;
+    DBG_ERR("%s:%d: vWriteFile: Flush Buffer Failed... , dwErrorCode %d", platform::GetLastError());
+    m_strError = m_strShownTarget + ": " + m_Volume.Error();
+    return false;
 }
 
 bool CPreloadCopy::Dir_Copy(const fs::path& source, const std::string& target, uint8_t port)

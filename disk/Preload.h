@@ -25,8 +25,11 @@ public:
     // `shownTarget` is the target root as logged ("E:").
     CPreloadCopy(platform::IVolumeFiles& volume, std::string shownTarget, ByteProgress progress);
 
-    // Copies one host file to volume path `target` (replacing it) and flushes it.
+    // Copies one host file to volume path `target`, replacing it (the first
+    // chunk written truncates it).
     bool CopyFileMem(const std::filesystem::path& source, const std::string& target);
+    // Writes everything copied to the disk; the copy is done only after it.
+    bool Flush();
     // Copies the tree below `source` into volume folder `target` ("" for the
     // root). A folder that cannot be read fails the copy and names itself in
     // Error(), as does the first file that fails.

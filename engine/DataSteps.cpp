@@ -204,8 +204,8 @@ uint8_t CDataSteps::Preload()
     if (!files) return 0;
     StartBytes(*size);
     disk::CPreloadCopy copy(*files, std::string(1, letter) + ":", [this](uint64_t bytes) { AddBytes(bytes); });
-    uint8_t r = copy.Dir_Copy(source, "", m_Port) && files->Flush() ? 1 : 0;
-    if (!r) Fail("the preload copy failed: " + (copy.Error().empty() ? files->Error() : copy.Error()));
+    const uint8_t r = copy.Dir_Copy(source, "", m_Port) && copy.Flush() ? 1 : 0;
+    if (!r) Fail("the preload copy failed: " + copy.Error());
     RefreshDisk();
     return r;
 }

@@ -44,7 +44,7 @@ EmuVolumeFiles::EmuVolumeFiles(fs::path bridgeFolder, int disk, uint64_t volumeO
     : m_Folder(std::move(bridgeFolder)), m_iDisk(disk), m_ullOffset(volumeOffset)
 {
     const std::string stage = "files-" + std::to_string(::getpid()) + "-" + std::to_string(g_NextStage++);
-    m_WriteStage = m_Folder / (stage + ".write");
+    m_StageRoot = m_Folder / (stage + ".stage");
     m_ReadCache = m_Folder / (stage + ".read");
 }
 
@@ -52,7 +52,7 @@ EmuVolumeFiles::~EmuVolumeFiles()
 {
     Commit();
     std::error_code ec;
-    fs::remove(m_WriteStage, ec);
+    fs::remove_all(m_StageRoot, ec);
     fs::remove(m_ReadCache, ec);
 }
 
@@ -85,15 +85,24 @@ bool EmuVolumeFiles::Tool(const std::string& tool, std::vector<std::string> args
 
 bool EmuVolumeFiles::Commit()
 {
-    if (m_strPending.empty()) return true;
-    const std::string target = m_strPending;
-    m_strPending.clear();
+    if (m_Staged.empty()) return true;
     DropReadCache();
+    bool stored = true;
+    // One tool run per folder: every staged file of the folder goes in at once.
+    for (const auto& [parent, stage] : m_StageFolders) {
+        std::vector<std::string> args{"-o", "-m"};
+        std::error_code ec;
+        for (fs::directory_iterator it(stage, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+            args.push_back(it->path().string());
+        args.push_back(parent.empty() ? "::/" : VolumePathArgument(parent) + "/");
+        if (stored && args.size() > 3) stored = Tool("mcopy", args);
+    }
+    m_Staged.clear();
+    m_StageFolders.clear();
+    m_strPending.clear();
+    m_ullStagedBytes = 0;
     std::error_code ec;
-    if (fs::file_size(m_WriteStage, ec) != m_ullPendingSize || ec)
-        return Failed("the staged file " + target + " is incomplete", ERROR_IO_DEVICE);
-    const bool stored = Tool("mcopy", {"-o", "-m", m_WriteStage.string(), VolumePathArgument(target)});
-    fs::remove(m_WriteStage, ec);
+    fs::remove_all(m_StageRoot, ec);
     return stored;
 }
 
@@ -108,7 +117,9 @@ bool EmuVolumeFiles::MakeDirectory(const std::string& path)
 {
     const std::string arg = VolumePathArgument(path);
     if (arg.empty()) return Failed("bad folder name '" + path + "'", ERROR_INVALID_NAME);
-    if (!Commit()) return false;
+    // Staged files go into folders made before them: only a file of that very
+    // name must be stored first.
+    if (m_Staged.count(path) && !Commit()) return false;
     if (Tool("mmd", {arg})) return true;
     const std::string failure = m_strError;
     // An existing folder is fine; anything else is the mmd failure.
@@ -121,24 +132,33 @@ bool EmuVolumeFiles::WriteFile(const std::string& path, uint64_t offset, const v
 {
     if (VolumePathArgument(path).empty()) return Failed("bad file name '" + path + "'", ERROR_INVALID_NAME);
     if (offset == 0) {
-        if (!Commit()) return false;
+        if ((m_Staged.count(path) || m_Staged.size() >= kMaxStagedFiles || m_ullStagedBytes >= kMaxStagedBytes) &&
+            !Commit())
+            return false;
+        const size_t slash = path.rfind('/');
+        const std::string parent = slash == std::string::npos ? "" : path.substr(0, slash);
+        auto folder = m_StageFolders.find(parent);
+        if (folder == m_StageFolders.end())
+            folder = m_StageFolders.emplace(parent, m_StageRoot / std::to_string(m_StageFolders.size())).first;
+        std::error_code ec;
+        fs::create_directories(folder->second, ec);
+        m_PendingStage = folder->second / path.substr(slash == std::string::npos ? 0 : slash + 1);
         m_strPending = path;
         m_ullPendingSize = 0;
+        m_Staged.insert(path);
     } else if (path != m_strPending || offset != m_ullPendingSize) {
         return Failed("write to " + path + " at an offset that does not follow the data written", ERROR_INVALID_PARAMETER);
     }
-    std::ofstream stage(m_WriteStage, offset == 0 ? std::ios::binary | std::ios::trunc : std::ios::binary | std::ios::app);
+    std::ofstream stage(m_PendingStage, offset == 0 ? std::ios::binary | std::ios::trunc : std::ios::binary | std::ios::app);
     std::vector<uint8_t> chunk(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + length);
     const emu::Bridge bridge(m_Folder);
     const auto throughput = emu::DiskThroughput::Of(bridge);
     throughput.Damage(chunk.data(), chunk.size());
     stage.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
     stage.close();
-    if (!stage) {
-        m_strPending.clear();
-        return Failed("the staging file of " + path + " cannot be written", ERROR_DISK_FULL);
-    }
+    if (!stage) return Failed("the staging file of " + path + " cannot be written", ERROR_DISK_FULL);
     m_ullPendingSize += length;
+    m_ullStagedBytes += length;
     throughput.Delay(true, m_ullOffset, length);
     return true;
 }

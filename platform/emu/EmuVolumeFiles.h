@@ -1,11 +1,14 @@
 #pragma once
 // Files on an emulated bridge's FAT32 volume, worked through mtools on the
-// disk image ("disk.img@@OFFSET"), under the bridge's lock. A file written in
-// chunks is gathered in a staging file beside the image and stored whole when
-// the next call needs the volume (or on Flush), so a 64 MiB chunk costs one
-// tool run, not one per chunk.
+// disk image ("disk.img@@OFFSET"), under the bridge's lock. Files written are
+// gathered in a staging folder beside the image, one subfolder per volume
+// folder, and stored when a call needs the volume as it is (a read, a delete,
+// the free space, Flush) or the stage grows large: one tool run per folder,
+// not one per file or per chunk.
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,17 +38,25 @@ private:
     // Runs one mtools command on the volume; false (error set) when it fails.
     bool Tool(const std::string& tool, std::vector<std::string> args, std::string* output = nullptr);
     bool Failed(const std::string& what, uint32_t error);
-    // Stores the staged file on the volume.
+    // Stores the staged files on the volume.
     bool Commit();
     // Copies a volume file to the read cache (once per path until it changes).
     bool Fetch(const std::string& path);
     void DropReadCache();
 
+    // Limits of the stage before it is stored.
+    static constexpr size_t kMaxStagedFiles = 512;
+    static constexpr uint64_t kMaxStagedBytes = 256ull << 20;
+
     std::filesystem::path m_Folder;
     int m_iDisk;
     uint64_t m_ullOffset;
-    std::filesystem::path m_WriteStage, m_ReadCache;
-    std::string m_strPending;  // the volume path of the staged file, empty when none
+    std::filesystem::path m_StageRoot, m_ReadCache;
+    std::map<std::string, std::filesystem::path> m_StageFolders;  // volume folder -> its stage subfolder
+    std::set<std::string> m_Staged;                               // volume paths of the staged files
+    uint64_t m_ullStagedBytes = 0;
+    std::string m_strPending;  // the volume path of the file being written, empty when none
+    std::filesystem::path m_PendingStage;
     uint64_t m_ullPendingSize = 0;
     std::string m_strCached;   // the volume path held in the read cache, empty when none
     std::string m_strError;

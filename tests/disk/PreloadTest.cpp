@@ -24,7 +24,7 @@ protected:
     bool Copy()
     {
         disk::CPreloadCopy copy(m_Volume, "E:", [this](uint64_t bytes) { m_Bytes += bytes; });
-        const bool copied = copy.Dir_Copy(Source(), "", 3);
+        const bool copied = copy.Dir_Copy(Source(), "", 3) && copy.Flush();
         m_Error = copy.Error();
         return copied;
     }
