@@ -1,5 +1,6 @@
 #include "disk/WriteReadTest.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -49,10 +50,14 @@ bool RunWrRdCycles(platform::IVolumeFiles& volume, const WrRdTestPlan& plan, con
                     target.c_str(), static_cast<int>(size));
             return false;
         }
-        if (std::memcmp(m_ucpWriteBuffer.data(), m_ucpReadBuffer.data(), size) != 0) {
+        const auto mismatch = std::mismatch(m_ucpWriteBuffer.begin(), m_ucpWriteBuffer.begin() + size,
+                                            m_ucpReadBuffer.begin());
+        if (mismatch.first != m_ucpWriteBuffer.begin() + size) {
+            // The first differing byte and its offset.
             DBG_ERR("%s:%d: ChildThreadFun: [%d] TestCount[%d] Cmp m_ucpWriteBuffer[%x] and m_ucpReadBuffer[%x] "
                     "Size[%d] Invalid [%d]",
-                    plan.port, cycle, m_ucpWriteBuffer[0], m_ucpReadBuffer[0], static_cast<int>(size), 1);
+                    plan.port, cycle, *mismatch.first, *mismatch.second, static_cast<int>(size),
+                    static_cast<int>(mismatch.first - m_ucpWriteBuffer.begin()));
             volume.DeleteFile(plan.fileName);
             return false;
         }

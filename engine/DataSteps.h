@@ -34,11 +34,10 @@ public:
     // Step 7, then step 8; returns the running result.
     uint8_t Run(uint8_t r, const std::stop_token& stop);
 
+private:
     // The speed test: up to three attempts against the thresholds, as judged by
     // the measured speeds. True when an attempt passed.
     bool SpeedTest(char letter);
-
-private:
     uint8_t WriteReadStep(uint8_t r);
     uint8_t WriteReadTest();
     uint8_t PreloadStep(uint8_t r);
