@@ -109,8 +109,8 @@ TEST_F(Devedactl, DiskRatesAndSectorFaultsAreSetAndCleared)
         std::ifstream in(m_Folder.Path() / "st" / "bridge1" / "bridge.ini");
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
-    EXPECT_NE(ini().find("disk_read_mibps=400"), std::string::npos) << ini();
-    EXPECT_NE(ini().find("disk_sector_faults=100-199 slow 3;500-500 fail"), std::string::npos) << ini();
+    EXPECT_NE(ini().find("disk_read_mibps = 400"), std::string::npos) << ini();
+    EXPECT_NE(ini().find("disk_sector_faults = 100-199 slow 3;500-500 fail"), std::string::npos) << ini();
     EXPECT_EQ(RunCtl(Station() + "emu fault 1 clear").status, 0);
     EXPECT_EQ(ini().find("100-199"), std::string::npos) << ini();
 }
