@@ -155,6 +155,16 @@ public:
     // (serial, firmware) of every drive nObtainDiSKInfo identified, oldest first.
     std::vector<std::pair<std::string, std::string>> DiskIdentities() const;
 
+    // Raw speed test on volume "X:": at 512-byte sector kSpeedTestSectors[position]
+    // a quarter of `sizeMiB` is backed up, written with 0x55 and read back, then
+    // restored; twice, the second time timed (vWriteSectors/vReadSectors timing).
+    // The speeds are the measured MB/s. 0 success, -4 when the record's bytes per
+    // sector is 0, -1 backup, -2 write, -3 read, -5 restore, -6 bad position.
+    // The accumulators below are this object's: a worker that tests speed uses
+    // its own CBrvtUSBDev.
+    int vReadWriteSpeedTest(char cDriveLetter, const DeviceInfo& device, double& dReadSpeed, double& dWriteSpeed,
+                            uint8_t position, uint32_t sizeMiB);
+
     // MB/s sums of the timed writes and reads; workers add to them concurrently.
     std::atomic<double> m_fsdif_W{0.0};
     std::atomic<double> m_fsdif_R{0.0};

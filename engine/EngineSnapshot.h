@@ -31,6 +31,8 @@ struct PortView {
     int64_t elapsedMs = 0;        // since Start, until its worker finished
     std::string serialWritten;    // the serial number the run writes into it
     std::string firmwareWritten;  // the firmware version the run writes into it
+    uint64_t bytesDone = 0;       // bytes moved by its long step (write/read test, preload)
+    uint64_t bytesTotal = 0;      // bytes that step moves; 0 when none runs
 };
 
 struct EngineSnapshot {

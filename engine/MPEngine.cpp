@@ -158,6 +158,8 @@ void CMPEngine::PublishPorts(const RunContext& run, std::array<PortView, MAX_DEV
         const WorkerParam& worker = m_Workers[i];
         port.phase = PortPhaseText(worker.ucPhase);
         port.percent = std::clamp(static_cast<int>(worker.fProgress.load()), 0, 100);
+        port.bytesTotal = worker.ullBytesTotal;
+        port.bytesDone = std::min<uint64_t>(worker.ullBytesDone, port.bytesTotal);
         const int64_t end = worker.llEndMs;
         port.elapsedMs = (end != 0 ? end : now) - run.llStartMs;
         port.serialWritten = run.serialWritten[i];

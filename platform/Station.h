@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ScsiRequest.h"
+#include "platform/VolumeFiles.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -170,6 +171,11 @@ public:
     virtual bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) = 0;
     // DRIVE_NO_ROOT_DIR, DRIVE_FIXED, ... of a root path "X:\\".
     virtual uint32_t GetDriveType(const std::string& rootPath) = 0;
+    // The files of the volume mounted at a root path "X:\\", which must be a
+    // bridge's volume (never the system volume); nullptr with the last error set
+    // and `error` naming the cause when the letter reaches no such volume or the
+    // station cannot work with its file system.
+    virtual std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) = 0;
     // Runs the system's partitioning tool on a script file ("diskpart /s FILE")
     // and waits for it. False (last error set) when the tool cannot be started;
     // what the script did is read back from the disks afterwards.

@@ -24,9 +24,20 @@ int64_t RealClock::NowMs() const
     return WallMs();
 }
 
+int64_t RealClock::NowUs() const
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 void RealClock::SleepMs(int64_t ms) const
 {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void RealClock::SleepUs(int64_t us) const
+{
+    if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
 ScaledClock::ScaledClock(double factor)
@@ -38,6 +49,17 @@ int64_t ScaledClock::NowMs() const
 {
     const auto real = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_Origin);
     return m_OriginWallMs + static_cast<int64_t>(real.count() * m_dFactor);
+}
+
+int64_t ScaledClock::NowUs() const
+{
+    const auto real = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - m_Origin);
+    return m_OriginWallMs * 1000 + static_cast<int64_t>(real.count() * m_dFactor);
+}
+
+void ScaledClock::SleepUs(int64_t us) const
+{
+    if (us > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::micro>(static_cast<double>(us) / m_dFactor));
 }
 
 void ScaledClock::SleepMs(int64_t ms) const

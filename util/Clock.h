@@ -16,14 +16,21 @@ public:
     // sharing the emulated station compare such stamps, so the real clock is the
     // wall clock rather than a per-process counter.
     virtual int64_t NowMs() const = 0;
+    // Microseconds on the same time line, for timing short transfers; clocks
+    // that only keep milliseconds give NowMs() * 1000.
+    virtual int64_t NowUs() const { return NowMs() * 1000; }
     virtual void SleepMs(int64_t ms) const = 0;
+    // Sleeps a span given in microseconds (a transfer's duration at some rate).
+    virtual void SleepUs(int64_t us) const { SleepMs((us + 999) / 1000); }
 };
 
 // Wall-clock time, real sleeps.
 class RealClock final : public Clock {
 public:
     int64_t NowMs() const override;
+    int64_t NowUs() const override;
     void SleepMs(int64_t ms) const override;
+    void SleepUs(int64_t us) const override;
 };
 
 // Runs `factor` times faster than real time: a sleep of N ms takes N / factor
@@ -33,7 +40,9 @@ class ScaledClock final : public Clock {
 public:
     explicit ScaledClock(double factor);
     int64_t NowMs() const override;
+    int64_t NowUs() const override;
     void SleepMs(int64_t ms) const override;
+    void SleepUs(int64_t us) const override;
     double Factor() const { return m_dFactor; }
 
 private:
@@ -53,5 +62,7 @@ inline void SleepMs(int64_t ms) { GetClock()->SleepMs(ms); }
 // checking it every few milliseconds; false when the sleep was cut short.
 bool SleepMs(int64_t ms, const std::stop_token& stop);
 inline int64_t NowMs() { return GetClock()->NowMs(); }
+inline int64_t NowUs() { return GetClock()->NowUs(); }
+inline void SleepUs(int64_t us) { GetClock()->SleepUs(us); }
 
 }  // namespace util

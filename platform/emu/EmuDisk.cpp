@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "emu/DiskPartTool.h"
+#include "emu/DiskThroughput.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
 #include "util/Text.h"
@@ -313,8 +314,11 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
     const uint64_t size = disk.SizeBytes();
     if (offset > size) return Fail(ERROR_SECTOR_NOT_FOUND), false;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, size - offset));
+    const auto throughput = emu::DiskThroughput::Of(bridge);
+    if (throughput.Fails(offset, n)) return Fail(ERROR_IO_DEVICE), false;
     const bool ok = write ? disk.Write(offset, data, n) : disk.Read(offset, data, n);
     if (!ok) return Fail(ERROR_IO_DEVICE), false;
+    throughput.Delay(write, offset, n);
     if (transferred) *transferred = n;
     SetLastError(ERROR_SUCCESS);
     return true;

@@ -108,6 +108,8 @@ public:
     // of the present bridges, under each bridge's lock; the tool's messages go to
     // the trace (EmuDiskPart.cpp).
     bool RunDiskPartScript(const std::string& scriptPath) override;
+    // FAT32 volumes of bridges only, through mtools (EmuVolumeFiles.cpp).
+    std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) override;
 
     struct EmuVolume {
         char letter = 0;

@@ -66,6 +66,8 @@ public:
     bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
     uint32_t GetDriveType(const std::string& rootPath) override;
     bool RunDiskPartScript(const std::string& scriptPath) override;
+    // Drive letters reach no mounted volume on this station yet: always nullptr.
+    std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) override;
 
     // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.
     bool LoadBrvIODriver() override;

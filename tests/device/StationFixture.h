@@ -118,6 +118,10 @@ public:
     }
     uint32_t GetDriveType(const std::string& root) override { return m_Inner.GetDriveType(root); }
     bool RunDiskPartScript(const std::string& script) override { return m_Inner.RunDiskPartScript(script); }
+    std::unique_ptr<platform::IVolumeFiles> OpenVolumeFiles(const std::string& root, std::string& error) override
+    {
+        return m_Inner.OpenVolumeFiles(root, error);
+    }
     // --- PCIe configuration space and physical memory ---
     bool LoadBrvIODriver() override { return m_Inner.LoadBrvIODriver(); }
     void UnloadBrvIODriver() override { m_Inner.UnloadBrvIODriver(); }

@@ -64,6 +64,12 @@ public:
         std::lock_guard lock(m_Lock);
         return m_LastThread;
     }
+    void OnStepFailed(int, int, const std::string& reason) override { const Track track(*this); Add(stepFailures, reason); }
+    std::vector<std::string> StepFailures() const
+    {
+        std::lock_guard lock(m_Lock);
+        return stepFailures;
+    }
 
     // The last call for one cell, if any.
     std::optional<CellCall> LastCell(int row, int column) const
@@ -87,6 +93,7 @@ public:
         messages.clear();
         exitCodes.clear();
         serialEntries.clear();
+        stepFailures.clear();
     }
 
     std::vector<CellCall> cells;
@@ -100,6 +107,7 @@ public:
     std::vector<std::pair<std::string, int>> messages;
     std::vector<int> exitCodes;
     std::vector<uint32_t> serialEntries;
+    std::vector<std::string> stepFailures;
 
     // The observer's contract: every call on one thread, never two at once.
     size_t CallingThreads() const
