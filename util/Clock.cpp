@@ -29,6 +29,22 @@ void RealClock::SleepMs(int64_t ms) const
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+bool Clock::WaitMs(std::condition_variable&, std::unique_lock<std::mutex>& lock, int64_t ms,
+                   const std::function<bool()>& woken) const
+{
+    if (woken()) return true;
+    lock.unlock();
+    SleepMs(ms);
+    lock.lock();
+    return woken();
+}
+
+bool RealClock::WaitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, int64_t ms,
+                       const std::function<bool()>& woken) const
+{
+    return wake.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0), woken);
+}
+
 ScaledClock::ScaledClock(double factor)
     : m_dFactor(factor > 0 ? factor : 1.0), m_Origin(std::chrono::steady_clock::now()), m_OriginWallMs(WallMs())
 {
@@ -43,6 +59,13 @@ int64_t ScaledClock::NowMs() const
 void ScaledClock::SleepMs(int64_t ms) const
 {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(static_cast<double>(ms) / m_dFactor));
+}
+
+bool ScaledClock::WaitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, int64_t ms,
+                         const std::function<bool()>& woken) const
+{
+    const double real = ms > 0 ? static_cast<double>(ms) / m_dFactor : 0.0;
+    return wake.wait_for(lock, std::chrono::duration<double, std::milli>(real), woken);
 }
 
 bool SleepMs(int64_t ms, const std::stop_token& stop)

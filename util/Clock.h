@@ -3,8 +3,11 @@
 // process clock, so that the emulated station can run a whole production run on a
 // scaled clock in seconds while the code keeps its real millisecond values.
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 
 namespace util {
@@ -17,6 +20,12 @@ public:
     // wall clock rather than a per-process counter.
     virtual int64_t NowMs() const = 0;
     virtual void SleepMs(int64_t ms) const = 0;
+    // Waits up to `ms` for `woken` to hold, checking it whenever `wake` is
+    // notified; `lock` (held by the caller) guards what `woken` reads. True when
+    // `woken` holds. A clock that cannot block on a condition sleeps the whole
+    // time and looks once afterwards.
+    virtual bool WaitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, int64_t ms,
+                        const std::function<bool()>& woken) const;
 };
 
 // Wall-clock time, real sleeps.
@@ -24,6 +33,8 @@ class RealClock final : public Clock {
 public:
     int64_t NowMs() const override;
     void SleepMs(int64_t ms) const override;
+    bool WaitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, int64_t ms,
+                const std::function<bool()>& woken) const override;
 };
 
 // Runs `factor` times faster than real time: a sleep of N ms takes N / factor
@@ -34,6 +45,8 @@ public:
     explicit ScaledClock(double factor);
     int64_t NowMs() const override;
     void SleepMs(int64_t ms) const override;
+    bool WaitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, int64_t ms,
+                const std::function<bool()>& woken) const override;
     double Factor() const { return m_dFactor; }
 
 private:
