@@ -104,6 +104,7 @@ private:
     // Drops the copies when the stamp moved on since they were read; call with m_CacheLock held.
     void RefreshCache() const;
     std::filesystem::path m_Folder;
+    // The copies below are guarded by m_CacheLock.
     mutable std::mutex m_CacheLock;
     mutable std::shared_ptr<GenerationStamp> m_Stamp;  // made on first use
     mutable uint64_t m_CachedGeneration = 0;

@@ -223,11 +223,11 @@ private:
     // The emulated operator's pending replugs.
     std::mutex m_OperatorLock;
     std::vector<std::jthread> m_OperatorReplugs;
-    // The last volume listing and the generations it was read at.
+    // The last volume listing and the generations it was read at (guarded by m_VolumeLock).
     std::mutex m_VolumeLock;
     std::optional<std::vector<EmuVolume>> m_Volumes;
     uint64_t m_VolumeState = 0, m_VolumeDisks = 0;
-    // Change wake-ups (see ChangeCount).
+    // Change wake-ups (see ChangeCount); the count is guarded by m_ChangeLock.
     std::mutex m_ChangeLock;
     std::condition_variable m_ChangeWake;
     uint64_t m_ChangeCount = 0;
