@@ -70,12 +70,17 @@ bool ScaledClock::WaitMs(std::condition_variable& wake, std::unique_lock<std::mu
 
 bool SleepMs(int64_t ms, const std::stop_token& stop)
 {
-    constexpr int64_t kSliceMs = 20;
-    const auto clock = GetClock();
-    for (int64_t left = ms; left > 0; left -= kSliceMs) {
-        if (stop.stop_requested()) return false;
-        clock->SleepMs(left < kSliceMs ? left : kSliceMs);
-    }
+    // One wait that a stop request cuts short, rather than short sleeps that
+    // look at the token: a waiting thread costs nothing until it wakes.
+    if (stop.stop_requested()) return false;
+    std::mutex mutex;
+    std::condition_variable wake;
+    const std::stop_callback onStop(stop, [&] {
+        std::lock_guard lock(mutex);
+        wake.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    GetClock()->WaitMs(wake, lock, ms, [&] { return stop.stop_requested(); });
     return !stop.stop_requested();
 }
 

@@ -62,8 +62,8 @@ std::shared_ptr<const Clock> GetClock();
 void SetClock(std::shared_ptr<const Clock> clock);
 
 inline void SleepMs(int64_t ms) { GetClock()->SleepMs(ms); }
-// Sleeps `ms` milliseconds of the process clock unless `stop` is requested first,
-// checking it every few milliseconds; false when the sleep was cut short.
+// Sleeps `ms` milliseconds of the process clock unless `stop` is requested first
+// (the request wakes the sleeper); false when the sleep was cut short.
 bool SleepMs(int64_t ms, const std::stop_token& stop);
 inline int64_t NowMs() { return GetClock()->NowMs(); }
 
