@@ -23,6 +23,9 @@ namespace platform {
 namespace fs = std::filesystem;
 
 namespace {
+// The part of a disk that holds what the volume listing reads: the MBR, the GPT
+// header and its entries (at LBA 2 as partitioning tools place them).
+constexpr uint64_t kLayoutAreaBytes = 1 << 20;
 // The system disk: 256 GiB, one NTFS volume C: from 1 MiB to the end.
 constexpr uint64_t kSystemDiskSize = uint64_t{256} << 30;
 constexpr uint64_t kSystemVolumeOffset = uint64_t{1} << 20;
@@ -312,7 +315,8 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
     if (offset > size) return Fail(ERROR_SECTOR_NOT_FOUND), false;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, size - offset));
     const bool ok = write ? disk.Write(offset, data, n) : disk.Read(offset, data, n);
-    if (write) m_World.Stamp().DisksChanged();  // the disk may carry other volumes now
+    // A write into the partition tables may give the disk other volumes.
+    if (write && offset < kLayoutAreaBytes) m_World.Stamp().DisksChanged();
     if (!ok) return Fail(ERROR_IO_DEVICE), false;
     if (transferred) *transferred = n;
     SetLastError(ERROR_SUCCESS);
