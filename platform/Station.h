@@ -205,6 +205,23 @@ public:
     virtual void RegisterDeviceNotification(DeviceChangeHandler handler) = 0;
     virtual void UnregisterDeviceNotification() = 0;
 
+    // --- disk arrivals ---
+    // A station that follows arrivals numbers every disk arrival; a mark is the
+    // number of the last one. A search for a disk that is about to come back
+    // takes a mark first, then asks which disks arrived after it. A station that
+    // does not follow arrivals reports none, and its waits run to the end.
+    virtual bool TracksDiskArrivals() const { return false; }
+    virtual uint64_t DiskArrivalMark() { return 0; }
+    // Disk numbers of the disks that arrived after `mark`, oldest first.
+    virtual std::vector<uint32_t> DisksArrivedSince(uint64_t mark)
+    {
+        (void)mark;
+        return {};
+    }
+    // Waits up to `ms` of station time for a disk arrival after `mark`; true as
+    // soon as there is one.
+    virtual bool WaitForDiskArrival(uint64_t mark, int64_t ms);
+
     // --- the station itself ---
     // True when the bridges are software models: whatever an operator reads from
     // such a station must say "emulated", so that its PASS is never taken for a

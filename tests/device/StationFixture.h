@@ -76,6 +76,10 @@ public:
         m_Inner.RegisterDeviceNotification(std::move(h));
     }
     void UnregisterDeviceNotification() override { m_Inner.UnregisterDeviceNotification(); }
+    bool TracksDiskArrivals() const override { return m_Inner.TracksDiskArrivals(); }
+    uint64_t DiskArrivalMark() override { return m_Inner.DiskArrivalMark(); }
+    std::vector<uint32_t> DisksArrivedSince(uint64_t mark) override { return m_Inner.DisksArrivedSince(mark); }
+    bool WaitForDiskArrival(uint64_t mark, int64_t ms) override { return m_Inner.WaitForDiskArrival(mark, ms); }
     // --- disks and volumes ---
     bool GetDriveGeometryEx(platform::HANDLE h, platform::DiskGeometryEx& g) override
     {
