@@ -9,15 +9,21 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/AboutDlg.h"
+#include "app/DebugDlg.h"
 #include "app/LoginDlg.h"
 #include "app/MessageBox.h"
+#include "app/PDUpdateDlg.h"
+#include "app/SNDlg.h"
 #include "app/SHA256Dlg.h"
 #include "app/SettingsDlg.h"
 #include "config/Ini.h"
+#include "config/LanguageTable.h"
 #include "engine/ResultTable.h"
 #include "log/DebugLog.h"
 #include "widgets/ColourStatic.h"
@@ -55,10 +61,11 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name)
     return edit;
 }
 
-QPushButton* MakeButton(QWidget* parent, const QString& text, const char* name)
+// A button whose text comes from the language table; its object name is the text without blanks around it.
+QPushButton* MakeButton(QWidget* parent, const char* text)
 {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
+    auto* button = new QPushButton(QLatin1String(text), parent);
+    button->setObjectName(QString::fromLatin1(text).trimmed());
     return button;
 }
 
@@ -97,7 +104,7 @@ CDEVedaDlg::CDEVedaDlg(platform::IStation& station, IniSettings settings, const 
     CUSBUtility::Instance().SetMessageSink(&m_Observer);
     m_pEngine = std::make_unique<engine::CMPEngine>(m_Observer, station);
     m_pEngine->SetInteractive(true);
-    m_pEngine->SetSettings(m_Settings);
+    m_uSettingsTicket = m_pEngine->SetSettings(m_Settings);
     // What the engine's table holds already (the empty rows), before its first change arrives.
     const auto state = m_pEngine->Snapshot();
     for (int row = 0; row < engine::kResultRows; ++row)
@@ -171,9 +178,9 @@ QWidget* CDEVedaDlg::BuildDescriptorGroup()
     m_Controls.Bind(m_pSerialNumber, &IniSettings::serial_number);
     form->addRow(tr("Serial Number"), m_pSerialNumber);
 
-    QComboBox* snType = MakeList(
-        group, {tr("0:User Define"), tr("1:Increase HEX"), tr("2:Increase DEC"), tr("3:BarCode"), tr("4:HDD SN")},
-        "SN Edit Type");
+    QStringList snTypes;
+    for (const char* text : kLanguageTable.strSNEditTypes) snTypes << QLatin1String(text);
+    QComboBox* snType = MakeList(group, snTypes, "SN Edit Type");
     m_Controls.Bind(snType, &IniSettings::SN_EditType);
     form->addRow(tr("SN Edit Type"), snType);
 
@@ -260,12 +267,12 @@ QWidget* CDEVedaDlg::BuildPathGroup()
     auto* grid = new QGridLayout(group);
     QLineEdit* firmware = MakeEdit(group, "FW Path");
     m_Controls.Bind(firmware, &IniSettings::fw_binary_name);
-    QPushButton* browseFw = MakeButton(group, tr("Browse FW"), "Browse FW");
+    QPushButton* browseFw = MakeButton(group, kLanguageTable.strBrowseFW);
     connect(browseFw, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonBrowseFw);
     m_FirmwareControls << firmware << browseFw;
     QLineEdit* preload = MakeEdit(group, "Preload Path");
     m_Controls.Bind(preload, &IniSettings::preload_folder_path);
-    QPushButton* browsePreload = MakeButton(group, tr("Browse Preload File"), "Browse Preload File");
+    QPushButton* browsePreload = MakeButton(group, kLanguageTable.strBrowsePreload);
     connect(browsePreload, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonBrowsePreload);
     m_SettingButtons << browsePreload;
     grid->addWidget(new QLabel(tr("FW"), group), 0, 0);
@@ -281,21 +288,27 @@ QWidget* CDEVedaDlg::BuildButtonRow()
 {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
-    m_pUnlock = MakeButton(row, tr("Unlock"), "Unlock");
-    QPushButton* load = MakeButton(row, tr("Load INI"), "Load INI");
-    QPushButton* save = MakeButton(row, tr("Save INI"), "Save INI");
-    QPushButton* moreConfig = MakeButton(row, tr("MoreConfig"), "MoreConfig");
-    QPushButton* u4MoreConfig = MakeButton(row, tr("USB4 MoreConfig"), "USB4 MoreConfig");
-    QPushButton* about = MakeButton(row, tr("About"), "About");
-    QPushButton* sha256 = MakeButton(row, tr("Modify SHA256 initial Key"), "Modify SHA256 initial Key");
-    m_SettingButtons << moreConfig << u4MoreConfig << sha256;
+    m_pUnlock = MakeButton(row, kLanguageTable.strUnlock);
+    QPushButton* load = MakeButton(row, kLanguageTable.strLoadINI);
+    QPushButton* save = MakeButton(row, kLanguageTable.strSaveINI);
+    QPushButton* moreConfig = MakeButton(row, kLanguageTable.strMoreConfig);
+    QPushButton* u4MoreConfig = MakeButton(row, kLanguageTable.strUSB4MoreConfig);
+    QPushButton* about = MakeButton(row, "About");
+    QPushButton* sha256 = MakeButton(row, kLanguageTable.strSHA256Key);
+    QPushButton* pd = MakeButton(row, kLanguageTable.strPowerDeliveryKey);
+    QPushButton* debug = MakeButton(row, kLanguageTable.strDebug);
+    m_pDebugImage = MakeList(row, {tr("Image 0"), tr("Image 1")}, "Debug Image");
+    // The engineering dialogs change devices and settings: only while unlocked.
+    m_SettingButtons << moreConfig << u4MoreConfig << sha256 << pd << debug << m_pDebugImage;
+    connect(pd, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonPd);
+    connect(debug, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonDebug);
     connect(sha256, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonSha256);
     connect(moreConfig, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedMoreConfig);
     connect(u4MoreConfig, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonUsb4MoreConfig);
     connect(about, &QPushButton::clicked, this, &CDEVedaDlg::OnAbout);
-    m_pStart = MakeButton(row, tr("Start"), "Start");
-    m_pSafelyRemove = MakeButton(row, tr("Safely Remove"), "Safely Remove");
-    m_pClearCount = MakeButton(row, tr("Clear Count"), "Clear Count");
+    m_pStart = MakeButton(row, kLanguageTable.strStart);
+    m_pSafelyRemove = MakeButton(row, kLanguageTable.strSafelyRemove);
+    m_pClearCount = MakeButton(row, kLanguageTable.strClearCount);
     m_SettingButtons << load << save;
     m_pStart->setMinimumHeight(40);
     connect(m_pUnlock, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonUnlockDeveda);
@@ -304,7 +317,9 @@ QWidget* CDEVedaDlg::BuildButtonRow()
     connect(m_pStart, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonStart);
     connect(m_pSafelyRemove, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonSafelyRemove);
     connect(m_pClearCount, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonClearcount);
-    for (QPushButton* b : {m_pUnlock, load, save, moreConfig, u4MoreConfig, sha256, about}) layout->addWidget(b);
+    for (QPushButton* b : {m_pUnlock, load, save, moreConfig, u4MoreConfig, sha256, pd, about}) layout->addWidget(b);
+    layout->addWidget(debug);
+    layout->addWidget(m_pDebugImage);
     layout->addStretch(1);
     for (QPushButton* b : {m_pStart, m_pSafelyRemove, m_pClearCount}) layout->addWidget(b);
     return row;
@@ -318,8 +333,8 @@ QWidget* CDEVedaDlg::BuildStatusRow()
     m_pProgress->setObjectName(QStringLiteral("progress"));
     m_pProgress->SetBarColour(ToColour(kBarIdle));
     m_pProgress->SetText(QStringLiteral("0%"));
-    m_pPassIndicator = MakeIndicator(row, "PASS", {0, 200, 0});
-    m_pFailIndicator = MakeIndicator(row, "FAIL", {255, 0, 0});
+    m_pPassIndicator = MakeIndicator(row, kLanguageTable.strPass, {0, 200, 0});
+    m_pFailIndicator = MakeIndicator(row, kLanguageTable.strFail, {255, 0, 0});
     m_pPassIndicator->hide();
     m_pFailIndicator->hide();
     layout->addWidget(m_pProgress, 1);
@@ -371,7 +386,7 @@ void CDEVedaDlg::OnBnClickedButtonUnlockDeveda()
         login.exec();
         m_bChangeMode = login.m_bUnlocked;
     }
-    m_pUnlock->setText(m_bChangeMode ? tr("Lock") : tr("Unlock"));
+    m_pUnlock->setText(QLatin1String(m_bChangeMode ? kLanguageTable.strLock : kLanguageTable.strUnlock));
     ApplyControlEnabling();
 }
 
@@ -383,7 +398,7 @@ void CDEVedaDlg::OnBnClickedButtonLoadIni()
     if (!ini.vLoadINIFile(path.toStdString())) return;
     m_Settings = ini.m_pINI;
     ShowSettings(m_Settings);
-    if (m_pEngine) m_pEngine->SetSettings(m_Settings);
+    if (m_pEngine) m_uSettingsTicket = m_pEngine->SetSettings(m_Settings);
     ApplyControlEnabling();
 }
 
@@ -441,6 +456,58 @@ void CDEVedaDlg::OnBnClickedButtonSha256()
     dialog.exec();
     m_bSHA256Option = dialog.bOption(m_bSHA256Option);
     if (m_pEngine) m_pEngine->SetSendSHA256Key(m_bSHA256Option);
+}
+
+void CDEVedaDlg::OnBnClickedButtonDebug()
+{
+    if (!m_pEngine) return;
+    // The bridge of the selected result row (the first when none is selected).
+    const int row = std::clamp(m_pResultList->currentRow(), 0, MAX_DEVICES - 1);
+    const DebugChoice choice{static_cast<uint8_t>(row), static_cast<uint8_t>(m_pDebugImage->currentIndex() == 1)};
+    CDebugDlg dialog(*m_pEngine, choice, m_MessagePresenter, this);
+    dialog.exec();
+}
+
+void CDEVedaDlg::OnBnClickedButtonPd()
+{
+    if (!m_pEngine) return;
+    const PDDialogSettings before{m_Settings.pd_binary_name, m_Settings.mcu_binary_name, m_Settings.pd_fw_enable != 0,
+                                  m_Settings.mcu_fw_enable != 0};
+    CPDUpdateDlg dialog(*m_pEngine, before, m_MessagePresenter, this);
+    dialog.exec();
+    // The paths and enables go back to the settings when the dialog closes.
+    const PDDialogSettings after = dialog.Settings();
+    PostSettingsChange([after](IniSettings& s) {
+        SetIniString(s.pd_binary_name, after.pdPath);
+        SetIniString(s.mcu_binary_name, after.mcuPath);
+        s.pd_fw_enable = after.pdEnabled ? 1 : 0;
+        s.mcu_fw_enable = after.mcuEnabled ? 1 : 0;
+    });
+}
+
+bool CDEVedaDlg::OpenSNAndPStringEnteringDialog()
+{
+    m_bSNDialogOpen = true;
+    app::CSNDlg dialog(
+        m_Settings,
+        [this] { return m_pEngine ? static_cast<unsigned>(m_pEngine->Snapshot()->devices.DevNums) : 0u; }, this);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    m_bSNDialogOpen = false;
+    std::string mainEdit;
+    IniSettings settings = m_Settings;
+    const bool result = OpenSNAndPStringEnteringDialogResult(dialog.Model(), ok, settings, mainEdit);
+    {
+        const QSignalBlocker quiet(m_pSerialNumber);
+        m_pSerialNumber->setText(QString::fromStdString(mainEdit));
+    }
+    PostSettingsChange([mainEdit](IniSettings& s) { SetIniString(s.serial_number, mainEdit); });
+    return result;
+}
+
+void CDEVedaDlg::vAskSerialNumber(uint32_t)
+{
+    if (m_bSNDialogOpen || m_bEnding) return;
+    if (OpenSNAndPStringEnteringDialog()) OnBnClickedButtonStart();
 }
 
 void CDEVedaDlg::OnAbout()
@@ -513,7 +580,7 @@ engine::ControlSet CDEVedaDlg::EffectiveControlSet() const
 void CDEVedaDlg::PostSettingsChange(SettingsChange change)
 {
     change(m_Settings);
-    if (m_pEngine) m_pEngine->UpdateSettings(change);
+    if (m_pEngine) m_uSettingsTicket = m_pEngine->UpdateSettings(change);
     ApplyControlEnabling();  // the firmware switch and auto mode change what is usable
 }
 
@@ -549,13 +616,16 @@ void CDEVedaDlg::PollEngine()
     }
     // When a scan, run or removal has ended, or a run was counted (it may be over
     // between two polls), the engine may have moved the settings on (the next
-    // serial number): show its copy.
+    // serial number): its copy is shown once the engine is idle and holds the
+    // window's own last change (an older copy would undo that change on the screen).
     const auto state = m_pEngine->Snapshot();
     const bool busy = state->activity.scanning || state->activity.running || state->activity.removing;
-    const bool counted = state->table.totalCount != m_uShownTotal;
-    if (!busy && !m_StartPending && (m_bEngineBusy || counted)) {
+    if ((m_bEngineBusy && !busy) || state->table.totalCount != m_uShownTotal) m_bSettingsDue = true;
+    const bool current = state->settingsTicket >= m_uSettingsTicket;
+    if (m_bSettingsDue && !busy && !m_StartPending && current) {
         ShowSettings(state->settings);
         m_uShownTotal = state->table.totalCount;
+        m_bSettingsDue = false;
     }
     m_bEngineBusy = busy;
 }
@@ -563,6 +633,7 @@ void CDEVedaDlg::PollEngine()
 void CDEVedaDlg::EndEngine()
 {
     if (!m_pEngine) return;
+    m_bEnding = true;
     m_PollTimer.stop();
     m_Observer.SetClosing();
     m_pEngine->StopRun();

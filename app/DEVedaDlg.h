@@ -22,6 +22,7 @@
 #include "platform/Station.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -61,6 +62,13 @@ public:
     void OnBnClickedButtonUsb4MoreConfig();
     void OnAbout();
     void OnBnClickedButtonSha256();
+    // The debug dialog for the selected result row's bridge and the chosen image.
+    void OnBnClickedButtonDebug();
+    // The PD and MCU update dialog, with the paths and enables of the settings.
+    void OnBnClickedButtonPd();
+    // Shows the barcode entry dialog; its serial number goes to the serial-number
+    // edit and the settings. True when the operator closed it with OK.
+    bool OpenSNAndPStringEnteringDialog();
     // Whether the workers send the SHA-256 key (off at every start).
     bool SHA256Option() const { return m_bSHA256Option; }
 
@@ -75,6 +83,9 @@ public:
     void vSetStartEnabled(bool enabled);
     int iShowOperatorMessage(const std::string& text, int kind);
     void vEndWithCode(int exitCode);
+    // A barcode serial number is wanted: the entry dialog (unless it is open), and
+    // Start with its serial number on OK.
+    void vAskSerialNumber(uint32_t deviceCount);
 
     // --- seams for the tests and the screenshots ------------------------------------
     // Replaces the message box (the answer is returned to the engine).
@@ -123,7 +134,11 @@ private:
     engine::ControlSet m_EngineSet = engine::ControlSet::kNormal;
     bool m_bStartEnabled = true;
     bool m_bEngineBusy = false;
+    bool m_bSNDialogOpen = false;
+    bool m_bEnding = false;  // the window is closing: no new dialog
     uint32_t m_uShownTotal = 0;  // the total count when the settings were last shown
+    uint64_t m_uSettingsTicket = 0;  // of the last settings change posted to the engine
+    bool m_bSettingsDue = false;     // the engine's settings are to be shown once current
     int m_iExitCode = kExitWindowClosed;
     std::optional<std::future<engine::StartResult>> m_StartPending;
     QTimer m_PollTimer;
@@ -145,6 +160,7 @@ private:
     QPushButton* m_pSafelyRemove = nullptr;
     QPushButton* m_pClearCount = nullptr;
     QPushButton* m_pUnlock = nullptr;
+    QComboBox* m_pDebugImage = nullptr;
 
     // Last: destroyed first, joining every engine thread while the rest still exists.
     std::unique_ptr<engine::CMPEngine> m_pEngine;

@@ -15,7 +15,10 @@
 
 #include "app/DEVedaDlg.h"
 #include "app/AboutDlg.h"
+#include "app/DebugDlg.h"
 #include "app/LoginDlg.h"
+#include "app/PDUpdateDlg.h"
+#include "app/SNDlg.h"
 #include "app/SHA256Dlg.h"
 #include "app/SettingsDlg.h"
 #include "config/Ini.h"
@@ -77,10 +80,11 @@ int main(int argc, char** argv)
     Ini& ini = Ini::Global();
     ini.vLoadINIAtStartup(strDefaultINIFilePath());
     app::CDEVedaDlg window(platform::Station(), ini.m_pINI, QString::fromStdString(platform::Station().Describe()));
-    window.SetMessagePresenter([](const std::string& text, int) {
+    const auto presenter = [](const std::string& text, int) {
         std::printf("operator message: %s\n", text.c_str());
         return 1;
-    });
+    };
+    window.SetMessagePresenter(presenter);
     window.show();
     bool ok = WaitFor(
         [&] {
@@ -108,6 +112,23 @@ int main(int argc, char** argv)
     ok = ok && WaitFor([&] { return !window.PassIndicator()->isHidden() || !window.FailIndicator()->isHidden(); },
                        120000);
     ok = ok && Save(window, out, "main-after-run.png");
+
+    // The dialogs that reach the bridges, on the first one, while the engine is there.
+    {
+        app::CDebugDlg debug(*window.Engine(), {0, 0}, presenter);
+        debug.OnBnClickedButtonReadConfigTable();
+        app::CDeviceInfoDlg info(*window.Engine(), {0, 0}, presenter);
+        const IniSettings& s = ini.m_pINI;
+        app::CPDUpdateDlg pd(*window.Engine(), {s.pd_binary_name, s.mcu_binary_name, s.pd_fw_enable != 0, s.mcu_fw_enable != 0},
+                             presenter);
+        const std::pair<QWidget*, const char*> engineDialogs[] = {
+            {&debug, "debug.png"}, {&info, "device-info.png"}, {&pd, "pd-update.png"}};
+        for (const auto& [dialog, name] : engineDialogs) {
+            dialog->show();
+            ok = Save(*dialog, out, name) && ok;
+            dialog->hide();
+        }
+    }
     window.close();
 
     // The dialogs, each on the settings the run left.
@@ -117,7 +138,9 @@ int main(int argc, char** argv)
     app::USB4_MoreConfig u4more(settings);
     app::SHA256_Dlg key(false);
     app::CAboutDlg about;
+    app::CSNDlg serial(settings, [] { return 1u; });
     const std::pair<QWidget*, const char*> dialogs[] = {{&login, "login.png"},
+                                                        {&serial, "serial-number-entering.png"},
                                                         {&more, "pcie-usb-config.png"},
                                                         {&u4more, "usb4-more-config.png"},
                                                         {&key, "sha256-key.png"},

@@ -64,6 +64,11 @@ void WindowObserver::OnExitRequest(int exitCode)
     Post([=](CDEVedaDlg& d) { d.vEndWithCode(exitCode); });
 }
 
+void WindowObserver::OnSerialNumberEntryWanted(uint32_t deviceCount)
+{
+    Post([=](CDEVedaDlg& d) { d.vAskSerialNumber(deviceCount); });
+}
+
 int WindowObserver::OnOperatorMessage(const std::string& text, int kind) { return iAsk(text, kind); }
 
 int WindowObserver::ShowMessageBox(const std::string& text, const char*, int kind, unsigned)

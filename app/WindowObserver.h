@@ -37,6 +37,7 @@ public:
     void OnStartEnabled(bool enabled) override;
     int OnOperatorMessage(const std::string& text, int kind) override;
     void OnExitRequest(int exitCode) override;
+    void OnSerialNumberEntryWanted(uint32_t deviceCount) override;
 
     int ShowMessageBox(const std::string& text, const char* caption, int kind, unsigned flags) override;
 

@@ -1,6 +1,9 @@
 // devedactl pd: PD and MCU firmware files and the PD controllers behind the bridges.
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
@@ -14,7 +17,8 @@ namespace {
 constexpr const char* kUsage =
     "  pd inspect FILE   kind, vendor, version, rows or records, and every reason the file is refused\n"
     "                    (exit 0 when the file may be programmed, 1 when not)\n"
-    "  pd info --disk N [--pd FILE]... [--mcu FILE]   PD chip, MCU, device mode, device and file versions\n"
+    "  pd info --disk N [--pd FILE]... [--mcu FILE] [--json]   PD chip, MCU, device mode, device and file\n"
+    "                    versions (one JSON document with --json)\n"
     "  pd update --disk N|--all [--pd FILE]... [--mcu FILE]   update every chosen port (exit 0 when all PASS);\n"
     "                    each port takes the --pd file that fits its chip\n"
     "  pd ti --disk N FILE   the TI PD controller update of the bridge on disk N, every step shown";
@@ -107,31 +111,92 @@ std::vector<pd::PDPort> ChosenPorts(const PortChoice& choice)
     return ports;
 }
 
+// What `pd info` reads from one port, for the text and the JSON form.
+struct PortInfo {
+    int drive = 0;
+    std::string usbSerial;
+    int pdVendor = 0;
+    bool busReady = false;
+    bool mcu = false;
+    std::optional<int> deviceMode;  // CCG3 controllers only
+    std::optional<std::string> pdVersion;
+    struct File {
+        std::string path, version;
+        bool accepted = false;
+    };
+    std::vector<File> files;
+};
+
+PortInfo ReadPortInfo(const pd::PDPort& port, const std::vector<std::string>& pdFiles)
+{
+    PortInfo info;
+    info.drive = port.drive;
+    info.usbSerial = port.serial;
+    pd::CPowerDelivery channel;
+    info.busReady = channel.nInitializedPDI2CBus(port.drive) == 0;
+    info.pdVendor = channel.m_nPDChipVendor;
+    info.mcu = channel.m_nMCUChipVendor == pd::kVendorSTM;
+    if (info.pdVendor == pd::kVendorCCG3 || info.pdVendor == pd::kVendorCCG3Alt)
+        info.deviceMode = channel.m_nCCG3DeviceMode;
+    if (info.busReady && channel.nGetPDFWVersion(port.drive, true, false) == 0)
+        info.pdVersion = channel.m_strDeviceVersion;
+    for (const auto& path : pdFiles) {
+        const auto file = pd::LoadPDFirmwareFile(path);
+        info.files.push_back({path, file.version, file.Accepted()});
+    }
+    return info;
+}
+
+void PrintPortInfo(const PortInfo& info)
+{
+    std::printf("disk                %d (USB serial %s)\n", info.drive, info.usbSerial.c_str());
+    std::printf("PD chip             %s (vendor code %d)%s\n", VendorName(info.pdVendor), info.pdVendor,
+                info.busReady ? "" : ", bus set-up FAILED");
+    std::printf("MCU                 %s\n", info.mcu ? "STM (vendor code 20)" : "none");
+    if (info.deviceMode) std::printf("device mode         %d (bank %d)\n", *info.deviceMode, *info.deviceMode);
+    std::printf("PD version          %s\n", info.pdVersion ? info.pdVersion->c_str() : "NULL");
+    std::printf("MCU version         %s\n", info.mcu ? "FFFF" : "NULL");
+    for (const auto& file : info.files)
+        std::printf("PD file version     %s  %s%s\n", file.version.empty() ? "(none)" : file.version.c_str(),
+                    file.path.c_str(), file.accepted ? "" : " (REFUSED: see pd inspect)");
+}
+
+// The same as one JSON object (docs/json/pd-info.schema.json).
+std::string PortInfoJson(const PortInfo& info)
+{
+    cli::JsonObject o;
+    o.Number("disk", info.drive).Text("usbSerial", info.usbSerial);
+    o.Text("pdChip", VendorName(info.pdVendor)).Number("pdVendorCode", info.pdVendor).Bool("busReady", info.busReady);
+    o.Text("mcu", info.mcu ? "STM" : "none");
+    if (info.deviceMode) o.Number("deviceMode", *info.deviceMode);
+    else o.Null("deviceMode");
+    if (info.pdVersion) o.Text("pdVersion", *info.pdVersion);
+    else o.Null("pdVersion");
+    std::vector<std::string> files;
+    for (const auto& file : info.files) {
+        cli::JsonObject f;
+        f.Text("file", file.path).Bool("accepted", file.accepted);
+        if (file.version.empty()) f.Null("version");
+        else f.Text("version", file.version);
+        files.push_back(f.Json());
+    }
+    o.Raw("pdFiles", cli::JsonArray(files));
+    return o.Json();
+}
+
 int Info(const cli::Args& args)
 {
-    const auto choice = ParseChoice(args, "pd info");
+    cli::Args rest = args;
+    const bool json = std::erase(rest, std::string("--json")) > 0;
+    const auto choice = ParseChoice(rest, "pd info");
     if (!choice) return 2;
     if (!choice->disk) return cli::UsageError("pd info: --disk N expected");
     const auto ports = ChosenPorts(*choice);
     if (ports.empty()) return 1;
-    const int drive = ports.front().drive;
-    pd::CPowerDelivery channel;
-    const int init = channel.nInitializedPDI2CBus(drive);
-    std::printf("disk                %d (USB serial %s)\n", drive, ports.front().serial.c_str());
-    std::printf("PD chip             %s (vendor code %d)%s\n", VendorName(channel.m_nPDChipVendor),
-                channel.m_nPDChipVendor, init == 0 ? "" : ", bus set-up FAILED");
-    std::printf("MCU                 %s\n", channel.m_nMCUChipVendor == pd::kVendorSTM ? "STM (vendor code 20)" : "none");
-    if (channel.m_nPDChipVendor == pd::kVendorCCG3 || channel.m_nPDChipVendor == pd::kVendorCCG3Alt)
-        std::printf("device mode         %d (bank %d)\n", channel.m_nCCG3DeviceMode, channel.m_nCCG3DeviceMode);
-    const bool ok = init == 0 && channel.nGetPDFWVersion(drive, true, false) == 0;
-    std::printf("PD version          %s\n", ok ? channel.m_strDeviceVersion.c_str() : "NULL");
-    std::printf("MCU version         %s\n", channel.m_nMCUChipVendor == pd::kVendorSTM ? "FFFF" : "NULL");
-    for (const auto& path : choice->settings.pdFiles) {
-        const auto file = pd::LoadPDFirmwareFile(path);
-        std::printf("PD file version     %s  %s%s\n", file.version.empty() ? "(none)" : file.version.c_str(),
-                    path.c_str(), file.Accepted() ? "" : " (REFUSED: see pd inspect)");
-    }
-    return ok ? 0 : 1;
+    const PortInfo info = ReadPortInfo(ports.front(), choice->settings.pdFiles);
+    if (json) std::printf("%s\n", PortInfoJson(info).c_str());
+    else PrintPortInfo(info);
+    return info.pdVersion ? 0 : 1;
 }
 
 // Prints what the update model reports, one line per event, and hands the

@@ -64,6 +64,25 @@ std::string Tag(const std::string& text, bool colour)
 
 }  // namespace
 
+std::string PortPhaseField(const engine::PortView& port)
+{
+    if (port.bytesTotal == 0 || port.phase == "done") return port.phase;
+    // Bytes of a long step, so that a large copy never looks stalled.
+    const auto percent = static_cast<int>(port.bytesDone * 100 / port.bytesTotal);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4s %d%%", port.phase.c_str(), percent);
+    return text;
+}
+
+std::string PortBytesLine(int row, const engine::PortView& port)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "port %d: %s %llu of %llu MiB", row, port.phase.c_str(),
+                  static_cast<unsigned long long>(port.bytesDone >> 20),
+                  static_cast<unsigned long long>(port.bytesTotal >> 20));
+    return text;
+}
+
 DisplayOptions DisplayOptionsFromEnvironment(bool outputIsTerminal)
 {
     DisplayOptions options;
@@ -101,7 +120,7 @@ std::vector<std::string> TableLines(const engine::TableView& table,
         std::string line = head;
         line += Field(cells[engine::kColStatus].text, 6, colour) + " ";
         const bool running = port.taking && !port.phase.empty() && port.phase != "done";
-        line += Painted(port.phase, 9, colour && running ? kYellow : nullptr) + " ";
+        line += Painted(PortPhaseField(port), 9, colour && running ? kYellow : nullptr) + " ";
         std::snprintf(head, sizeof head, "%3d%% ", port.percent);
         line += head;
         line += Elapsed(port.elapsedMs) + " ";
@@ -168,8 +187,16 @@ void TerminalDisplay::PrintPortChanges(const std::shared_ptr<const engine::Engin
     if (!state) return;
     for (int row = 0; row < MAX_DEVICES; ++row) {
         const engine::PortView& port = state->ports[row];
-        if (!port.taking || port.phase.empty() || port.phase == m_Phases[row]) continue;
+        if (!port.taking || port.phase.empty()) continue;
+        // A long step prints its bytes at every tenth of the way.
+        const int tenth = port.bytesTotal ? static_cast<int>(port.bytesDone * 10 / port.bytesTotal) : -1;
+        if (port.phase == m_Phases[row] && tenth > m_BytesTenths[row]) {
+            m_BytesTenths[row] = tenth;
+            std::fprintf(m_Out, "%s\n", PortBytesLine(row, port).c_str());
+        }
+        if (port.phase == m_Phases[row]) continue;
         m_Phases[row] = port.phase;
+        m_BytesTenths[row] = tenth;
         std::fprintf(m_Out, "port %d: %s  serial %s  firmware %s\n", row, port.phase.c_str(),
                      port.serialWritten.empty() ? "-" : port.serialWritten.c_str(),
                      port.firmwareWritten.empty() ? "-" : port.firmwareWritten.c_str());

@@ -35,6 +35,12 @@ DisplayOptions DisplayOptionsFromEnvironment(bool outputIsTerminal);
 // own titled column.
 inline constexpr int kWideLayoutWidth = 130;
 
+// A port's phase for the table: with the share of the bytes done while a long
+// step moves data ("prel 42%").
+std::string PortPhaseField(const engine::PortView& port);
+// "port 3: preload 512 of 4096 MiB".
+std::string PortBytesLine(int row, const engine::PortView& port);
+
 // The table's lines: a title line, then one line per port that takes part in the
 // run or shows a device; `colour` adds ANSI colours (which take no columns).
 std::vector<std::string> TableLines(const engine::TableView& table,
@@ -89,6 +95,7 @@ private:
     std::vector<std::string> m_Shown;      // the lines on the screen now (terminal)
     int64_t m_llLastDrawMs = 0;
     std::array<std::string, MAX_DEVICES> m_Phases;  // last phase printed per port (pipe)
+    std::array<int, MAX_DEVICES> m_BytesTenths{};    // tenths of a long step's bytes printed per port (pipe)
     int m_iLastProgressTenth = -1;
 };
 

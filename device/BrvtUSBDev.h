@@ -19,6 +19,8 @@ constexpr uint32_t kMaxRegisterTransfer = 256;
 constexpr int kRegisterReadRetries = 30;
 constexpr int32_t kNoPartitionCount = 0x7FFFFFFF;
 constexpr uint32_t kMaxSectorTransfer = 33554432;  // 32 MiB per raw transfer
+// Pause between the two reads of a SuperSpeed link's state.
+constexpr int64_t kLinkReadPauseMs = 500;
 
 // Segment selector of the firmware-area commands: segment 0 (the whole image or
 // its first 65,280 bytes) is 0x50 + image, segment 1 (the rest) 0xD0 + image;
@@ -155,6 +157,16 @@ public:
     // (serial, firmware) of every drive nObtainDiSKInfo identified, oldest first.
     std::vector<std::pair<std::string, std::string>> DiskIdentities() const;
 
+    // Raw speed test on volume "X:": at 512-byte sector kSpeedTestSectors[position]
+    // a quarter of `sizeMiB` is backed up, written with 0x55 and read back, then
+    // restored; twice, the second time timed (vWriteSectors/vReadSectors timing).
+    // The speeds are the measured MB/s. 0 success, -4 when the record's bytes per
+    // sector is 0, -1 backup, -2 write, -3 read, -5 restore, -6 bad position.
+    // The accumulators below are this object's: a worker that tests speed uses
+    // its own CBrvtUSBDev.
+    int vReadWriteSpeedTest(char cDriveLetter, const DeviceInfo& device, double& dReadSpeed, double& dWriteSpeed,
+                            uint8_t position, uint32_t sizeMiB);
+
     // MB/s sums of the timed writes and reads; workers add to them concurrently.
     std::atomic<double> m_fsdif_W{0.0};
     std::atomic<double> m_fsdif_R{0.0};
@@ -172,7 +184,9 @@ public:
     uint8_t v7951CPURST(uint8_t ucTargetNumber, uint8_t relinkSignature, int probeCount, uint8_t resetCode,
                         int iBridgeType);
     // The relink search: 1 when a device carrying the stamp was found (the record
-    // then holds its new address and state).
+    // then holds its new address and state). On a station that reports disk
+    // arrivals each pass waits for one (at most the pass pause) and probes the
+    // disks that arrived first.
     uint8_t bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t relinkSignature, int probeCount, int iBridgeType);
     // Refreshes the record's port data from its hub; 1 on success.
     uint8_t bUpdateDeviceInfo(DeviceInfo& record);
@@ -182,6 +196,9 @@ public:
 
     // Resets made since Start (the run controller sets it at Start).
     std::atomic<int> m_iResetCount{0};
+    // Candidate disks the relink searches opened and probed (never reset: a
+    // measure for benchmarks and tests).
+    std::atomic<int> m_iRelinkProbes{0};
     // Image whose USB4 table carries the relink stamp: 1 when only image 1 is written.
     uint8_t m_ucRelinkImage = 0;
 
@@ -223,6 +240,28 @@ private:
     bool ChipFitsFamily(const char* chipId, int iBridgeType) const;
     // USB4 mode, then the USB4 speed or the USB3 link text and speed code.
     void ReadLinkState(HANDLE hDev, DeviceInfo& record);
+    // ReadLinkState in two halves around the pause: the first is true when the
+    // link is SuperSpeed and its lanes must be read after the pause.
+    bool BeginLinkState(HANDLE hDev, DeviceInfo& record);
+    void FinishLinkState(HANDLE hDev, DeviceInfo& record);
+    // The connection-status text in two halves: the first read gives FULL, HIGH
+    // or empty and is true for SuperSpeed, whose text the lane read gives.
+    bool UsbConnectionFirstRead(HANDLE hDev, std::string& status);
+    std::string UsbConnectionLaneRead(HANDLE hDev);
+    // The walk's pending lane reads, done after one pause once the walk is over.
+    struct LaneRead {
+        uint8_t record = 0;
+        std::string path;
+        int64_t firstReadMs = 0;
+    };
+    void FinishLaneReads();
+    std::vector<LaneRead> m_LaneReads;
+    // The same on the record's own device.
+    void RefreshLinkState(DeviceInfo& record);
+    // The search of bDetectTargetUSBDevice without the link state: the disks
+    // that arrived after `arrivalMark` are probed first.
+    uint8_t RelinkSearch(uint8_t ucTargetNumber, uint8_t relinkSignature, int probeCount, int iBridgeType,
+                         uint64_t arrivalMark);
     bool ReadTableSerial(HANDLE hDev, int iBridgeType, std::string& serial, bool& onlyFillers);
     bool CarriesBridgeIdentity() const;
     // Lists the device of the current port as a bridge that failed identification.

@@ -10,6 +10,7 @@
 
 #include "device/BrvtUSBDev.h"
 #include "device/ScopedHandle.h"
+#include "util/Clock.h"
 #include "log/DebugLog.h"
 
 namespace {
@@ -139,6 +140,7 @@ void CBrvtUSBDev::Enum(const std::string& chipTypeFilter, int iBridgeType)
     else m_ucRecordCount = 0;
     m_HubTable.clear();
     m_strChipTypes.clear();
+    m_LaneReads.clear();
     const std::vector<HANDLE> controllers = OpenHostControllers();
     try {
         if (m_ucScanInterrupt) {
@@ -156,9 +158,30 @@ void CBrvtUSBDev::Enum(const std::string& chipTypeFilter, int iBridgeType)
     } catch (...) {
         DBG_ERR("%s:%d: catch(...) Enum: dwErrorCode : %d", platform::GetLastError());
     }
+    FinishLaneReads();
     // The walk is over: the controllers are closed rather than left open.
     for (HANDLE controller : controllers)
         if (IsValidHandle(controller)) Station().CloseHandle(controller);
+}
+
+void CBrvtUSBDev::FinishLaneReads()
+{
+    if (m_LaneReads.empty()) return;
+    // Every bridge's first link read is at least the pause old once the last one is.
+    util::SleepMs(m_LaneReads.back().firstReadMs + kLinkReadPauseMs - util::NowMs());
+    for (const LaneRead& pending : m_LaneReads) {
+        DeviceInfo& record = m_pDevList->Devs[pending.record];
+        ScopedHandle device(Station(),
+                            Station().CreateFile(pending.path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+        if (!IsValidHandle(device.Get())) {
+            DBG_ERR("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", pending.path.c_str(), platform::GetLastError());
+            record.m_strUsbConnectionStatus.clear();
+            record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
+            continue;
+        }
+        FinishLinkState(device.Get(), record);
+    }
+    m_LaneReads.clear();
 }
 
 std::vector<HANDLE> CBrvtUSBDev::OpenHostControllers()
@@ -356,21 +379,6 @@ uint16_t CBrvtUSBDev::GetDeviceDescriptor(HANDLE hub, uint32_t port, const platf
     return m_PortStrings.serial.empty() ? kNoSerialNumber : languageId;
 }
 
-void CBrvtUSBDev::ReadLinkState(HANDLE hDev, DeviceInfo& record)
-{
-    record.m_ucU4Mode = ucGet7951U4Mode(hDev);
-    DBG_MSG("%s:%d: U4 Mode:%d", record.m_ucU4Mode);
-    // A USB4 connection reports its USB4 speed; a plain USB one its USB3 link.
-    if (record.m_ucU4Mode != 0 && record.m_ucU4Mode != 255) {
-        record.m_ucLinkSpeed = ucGet7951U4Speed(hDev);
-        DBG_MSG("%s:%d: U4 Spd:%d", record.m_ucLinkSpeed);
-    } else {
-        record.m_strUsbConnectionStatus = vGet7951UsbConnectionStatus(hDev);
-        record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
-        DBG_MSG("%s:%d: U3 Spd:%d", record.m_ucLinkSpeed);
-    }
-}
-
 bool CBrvtUSBDev::ChipFitsFamily(const char* chipId, int iBridgeType) const
 {
     const std::string id(chipId);
@@ -514,12 +522,13 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
     if (!ChipFitsFamily(chipId, iBridgeType)) return 0;
 
     DeviceInfo& record = m_pDevList->Devs[m_ucRecordCount];
+    bool laneReadDue = false;
     std::string chipType;  // the 795x family compares an empty chip type
     if (iBridgeType == 2) {
         record.m_ucChipVariant = ucGet7951ChipVariant(h);
         DBG_MSG(std::string(chipId) == "7956" ? "%s:%d: 795x USB Mode: Tunnel" : "%s:%d: 795x USB Mode: Legacy");
         SCSI7951_AccessConfigEEPROM(h, kReadFromDevice, record.U4ConfigImage.data(), CONFIG_BIN_SIZE, 0, 1);
-        ReadLinkState(h, record);
+        laneReadDue = BeginLinkState(h, record);
     }
     if (chipTypeFilter != "0" && (chipType == "0" || chipType != chipTypeFilter)) {
         DBG_MSG("%s:%d: ct0[%s],ct1[%s]", chipTypeFilter.c_str(), chipType.c_str());
@@ -567,6 +576,9 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
             record.m_strUsbConnectionStatus = record.m_strIdentifyFailure;
         }
     }
+    // The second link read waits for the end of the walk, behind one pause for all bridges.
+    if (laneReadDue && record.m_strIdentifyFailure.empty())
+        m_LaneReads.push_back({m_ucRecordCount, path, util::NowMs()});
     ++m_ucRecordCount;
     if (m_ucMode == 1) m_pDevList->DevNums = m_ucRecordCount;
     DBG_MSG("%s:%d: vTestHandleFromPhysicalAddress: Get Data[%s] [%d]", path.c_str(), m_ucRecordCount);

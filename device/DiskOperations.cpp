@@ -149,16 +149,16 @@ uint8_t CBrvtUSBDev::vWriteSectors(char cDriveLetter, const uint8_t* ucpWriteBuf
         bool ok = true;
         for (int pass = 0; pass < kPasses && ok; ++pass) {
             const bool timed = timing && pass == kPasses - 1;
-            int64_t writeMs = 0;
+            int64_t writeUs = 0;
             for (uint64_t done = 0; done < rounded && ok;) {
                 const auto piece = static_cast<uint32_t>(std::min<uint64_t>(rounded - done, kMaxSectorTransfer));
                 PageBuffer buffer(piece);
                 if (done < length)
                     std::memcpy(buffer.data, ucpWriteBuffer + done, std::min<uint64_t>(piece, length - done));
-                const int64_t begin = util::NowMs();
+                const int64_t begin = util::NowUs();
                 uint32_t dwRpt = 0;
                 const bool written = Station().WriteAt(volume.Get(), start + done, buffer.data, piece, &dwRpt);
-                writeMs += util::NowMs() - begin;
+                writeUs += util::NowUs() - begin;
                 if (!written || dwRpt != piece) {
                     DBG_ERR("%s:%d: WriteFile Error : %d , uiWriteLogicalSector[%d] , dwRpt[%d] , dwErrorCode [%d]",
                             written, static_cast<int>((start + done) / kSectorSize), static_cast<int>(dwRpt),
@@ -168,8 +168,8 @@ uint8_t CBrvtUSBDev::vWriteSectors(char cDriveLetter, const uint8_t* ucpWriteBuf
                 done += piece;
             }
             // A transfer too quick for the clock to see adds nothing rather than infinity.
-            if (timed && ok && writeMs > 0) {
-                AddRate(m_fsdif_W, static_cast<double>(rounded) / (static_cast<double>(writeMs) / 1000.0 * kMiB));
+            if (timed && ok && writeUs > 0) {
+                AddRate(m_fsdif_W, static_cast<double>(rounded) / (static_cast<double>(writeUs) / 1e6 * kMiB));
                 DBG_MSG("%s:%d: COUNTING!ucpWriteBuffer : %x , dwlWriteLocationSector : %lld, m_fsdif_W: %f ",
                         static_cast<unsigned>(reinterpret_cast<uintptr_t>(ucpWriteBuffer)),
                         static_cast<long long>(dwlWriteLocationSector), m_fsdif_W.load());
@@ -223,13 +223,13 @@ uint8_t CBrvtUSBDev::vReadSectors(char cDriveLetter, uint8_t* ucpReadBuffer, uin
                 DBG_ERR("%s:%d: FSCTL_LOCK_VOLUME Fail , strReadLogicalAddress %s , dwErrorCode:%d",
                         strReadLogicalAddress.c_str(), platform::GetLastError());
             const bool timed = timing && pass == kPasses - 1;
-            int64_t readMs = 0;
+            int64_t readUs = 0;
             for (uint64_t done = 0; done < rounded && ok;) {
                 const auto piece = static_cast<uint32_t>(std::min<uint64_t>(rounded - done, kMaxSectorTransfer));
-                const int64_t begin = util::NowMs();
+                const int64_t begin = util::NowUs();
                 uint32_t dwRpt = 0;
                 const bool read = Station().ReadAt(volume.Get(), start + done, buffer.data, piece, &dwRpt);
-                readMs += util::NowMs() - begin;
+                readUs += util::NowUs() - begin;
                 if (!read || dwRpt != piece) {
                     DBG_ERR("%s:%d: ReadFile  Error, uiReadLogicalSector[%d] , dwRpt[%d] , dwErrorCode [%d]",
                             static_cast<int>((start + done) / kSectorSize), static_cast<int>(dwRpt),
@@ -241,8 +241,8 @@ uint8_t CBrvtUSBDev::vReadSectors(char cDriveLetter, uint8_t* ucpReadBuffer, uin
                 done += piece;
             }
             if (locked) Station().UnlockVolume(volume.Get());
-            if (timed && ok && readMs > 0) {
-                AddRate(m_fsdif_R, static_cast<double>(rounded) / (static_cast<double>(readMs) / 1000.0 * kMiB));
+            if (timed && ok && readUs > 0) {
+                AddRate(m_fsdif_R, static_cast<double>(rounded) / (static_cast<double>(readUs) / 1e6 * kMiB));
                 DBG_MSG("%s:%d: vReadSectors: COUNTING!ucpReadBuffer : %x , dwlReadLocationSector : %lld , "
                         "m_fsdif_R: %f",
                         static_cast<unsigned>(reinterpret_cast<uintptr_t>(ucpReadBuffer)),

@@ -1,5 +1,6 @@
 // Bridge firmware download, configuration transfer, CPU reset and the relink
 // search that finds the bridge again after it re-enumerated.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -162,30 +163,71 @@ uint8_t CBrvtUSBDev::v7951CPURST(uint8_t ucTargetNumber, uint8_t relinkSignature
 {
     const DeviceInfo* record = Record(ucTargetNumber, "v7951CPURST");
     if (!record) return 0;
-    DBG_MSG("%s:%d: ::EnterCriticalSection(&pUtility.m_ReloadFWCriticalSection)");
-    std::lock_guard reload(CUSBUtility::Instance().m_ReloadFWCriticalSection);
+    uint8_t found = 0;
     {
-        ScopedHandle handle(Station(), OpenRecord(*record));
-        if (!handle.Valid()) {
-            DBG_ERR("%s:%d: vCPURST: [%d] CreateFile Fail , dwErrorCode %d", ucTargetNumber, platform::GetLastError());
-            DBG_MSG("%s:%d: ::LeaveCriticalSection(&pUtility.m_ReloadFWCriticalSection)");
-            return 0;
+        DBG_MSG("%s:%d: ::EnterCriticalSection(&pUtility.m_ReloadFWCriticalSection)");
+        std::lock_guard reload(CUSBUtility::Instance().m_ReloadFWCriticalSection);
+        // Disks that arrive from now on may be this bridge coming back.
+        const uint64_t arrivalMark = Station().DiskArrivalMark();
+        {
+            ScopedHandle handle(Station(), OpenRecord(*record));
+            if (!handle.Valid()) {
+                DBG_ERR("%s:%d: vCPURST: [%d] CreateFile Fail , dwErrorCode %d", ucTargetNumber,
+                        platform::GetLastError());
+                DBG_MSG("%s:%d: ::LeaveCriticalSection(&pUtility.m_ReloadFWCriticalSection)");
+                return 0;
+            }
+            const CommandResult iResult = SCSI7951_CPURST(handle.Get(), resetCode);
+            DBG_MSG("%s:%d: sleep 1500");
+            util::SleepMs(kResetPauseMs);
+            if (iResult != kCommandSuccess)
+                DBG_ERR("%s:%d: v7951CPURST: [%d] SCSI7951_CPURST Fail , iResult %d dwErrorCode %d", ucTargetNumber,
+                        iResult, platform::GetLastError());
         }
-        const CommandResult iResult = SCSI7951_CPURST(handle.Get(), resetCode);
-        DBG_MSG("%s:%d: sleep 1500");
-        util::SleepMs(kResetPauseMs);
-        if (iResult != kCommandSuccess)
-            DBG_ERR("%s:%d: v7951CPURST: [%d] SCSI7951_CPURST Fail , iResult %d dwErrorCode %d", ucTargetNumber, iResult,
-                    platform::GetLastError());
+        found = RelinkSearch(ucTargetNumber, relinkSignature, probeCount, iBridgeType, arrivalMark);
+        ++m_iResetCount;
+        DBG_MSG("%s:%d: ::LeaveCriticalSection(&pUtility.m_ReloadFWCriticalSection)");
     }
-    const uint8_t found = bDetectTargetUSBDevice(ucTargetNumber, relinkSignature, probeCount, iBridgeType);
-    ++m_iResetCount;
-    DBG_MSG("%s:%d: ::LeaveCriticalSection(&pUtility.m_ReloadFWCriticalSection)");
+    // The bridge's disk is known now: its link state (with the pause between
+    // the two link reads) is read without keeping the other bridges waiting.
+    if (found && iBridgeType == 2) RefreshLinkState(m_pDevList->Devs[ucTargetNumber]);
     return found;
 }
 
 uint8_t CBrvtUSBDev::bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t relinkSignature, int probeCount,
                                             int iBridgeType)
+{
+    const uint8_t found =
+        RelinkSearch(ucTargetNumber, relinkSignature, probeCount, iBridgeType, Station().DiskArrivalMark());
+    if (found && iBridgeType == 2) RefreshLinkState(m_pDevList->Devs[ucTargetNumber]);
+    return found;
+}
+
+void CBrvtUSBDev::RefreshLinkState(DeviceInfo& record)
+{
+    ScopedHandle handle(Station(), OpenRecord(record));
+    if (handle.Valid()) ReadLinkState(handle.Get(), record);
+}
+
+namespace {
+// Disk numbers a relink pass probes: the disks that arrived since the reset
+// (oldest first) that are among the candidates 1..probeCount + 1, then the
+// other candidates in their order.
+std::vector<int> RelinkCandidates(const std::vector<uint32_t>& arrived, int probeCount)
+{
+    std::vector<int> candidates;
+    for (uint32_t disk : arrived)
+        if (disk >= 1 && static_cast<int>(disk) <= probeCount + 1 &&
+            std::find(candidates.begin(), candidates.end(), static_cast<int>(disk)) == candidates.end())
+            candidates.push_back(static_cast<int>(disk));
+    for (int disk = 1; disk <= probeCount + 1; ++disk)
+        if (std::find(candidates.begin(), candidates.end(), disk) == candidates.end()) candidates.push_back(disk);
+    return candidates;
+}
+}  // namespace
+
+uint8_t CBrvtUSBDev::RelinkSearch(uint8_t ucTargetNumber, uint8_t relinkSignature, int probeCount, int iBridgeType,
+                                  uint64_t arrivalMark)
 {
     if (!m_pDevList || ucTargetNumber >= MAX_DEVICES) return 0;
     DeviceInfo& record = m_pDevList->Devs[ucTargetNumber];
@@ -195,12 +237,23 @@ uint8_t CBrvtUSBDev::bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t reli
     const int64_t startS = util::NowMs() / 1000;
     DBG_MSG("%s:%d:  [%d] ucValidTotalThread =[%d], Entry...", ucTargetNumber, relinkSignature);
 
-    std::vector<int> candidates;
-    if (cdrom) candidates = {m_iResetCount + 1, record.m_ucCDROMAddress};
-    else
-        for (int disk = 1; disk <= probeCount + 1; ++disk) candidates.push_back(disk);
-
-    for (;;) {
+    // A station that reports disk arrivals lets a pass wait for the bridge to
+    // come back instead of pausing blindly; the disks that arrived since the
+    // reset are probed first, then every other candidate in the usual order.
+    const bool arrivals = !cdrom && Station().TracksDiskArrivals();
+    uint64_t passMark = arrivalMark;  // arrivals up to here were offered to a pass
+    for (bool firstPass = true;; firstPass = false) {
+        std::vector<uint32_t> arrived;
+        if (arrivals) {
+            Station().WaitForDiskArrival(passMark, kPassPauseMs);
+            passMark = Station().DiskArrivalMark();
+            arrived = Station().DisksArrivedSince(arrivalMark);
+        } else if (!firstPass) {
+            util::SleepMs(kPassPauseMs);
+        }
+        std::vector<int> candidates;
+        if (cdrom) candidates = {m_iResetCount + 1, record.m_ucCDROMAddress};
+        else candidates = RelinkCandidates(arrived, probeCount);
         for (int number : candidates) {
             char path[32];
             std::snprintf(path, sizeof path, "\\\\.\\%s%d", cdrom ? "CDROM" : "PHYSICALDRIVE", number);
@@ -210,6 +263,7 @@ uint8_t CBrvtUSBDev::bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t reli
                 util::SleepMs(kOpenFailPauseMs);
                 continue;
             }
+            ++m_iRelinkProbes;
             uint8_t stamp[2] = {};
             CommandResult iResult = kCommandFailed;
             if (iBridgeType == 2) {
@@ -255,7 +309,6 @@ uint8_t CBrvtUSBDev::bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t reli
             if (iBridgeType == 2) {
                 record.m_strFWVersion = strGet7951FWVersion(handle.Get());
                 bUpdateDeviceInfo(record);
-                ReadLinkState(handle.Get(), record);
                 DBG_MSG(std::string(chipId) == "7956" ? "%s:%d: 795x USB Mode: Tunnel" : "%s:%d: 795x USB Mode: Legacy");
             }
             DBG_MSG("%s:%d: ucTargetNum [%d] Found device!!!", ucTargetNumber);
@@ -265,7 +318,6 @@ uint8_t CBrvtUSBDev::bDetectTargetUSBDevice(uint8_t ucTargetNumber, uint8_t reli
             DBG_ERR("%s:%d:  [%d] *** Timeout *** iRelinkTimeOut[%d]", ucTargetNumber, timeOutS);
             return 0;
         }
-        util::SleepMs(kPassPauseMs);
     }
 }
 

@@ -9,7 +9,6 @@
 
 namespace {
 using namespace bridge_reg;
-constexpr int64_t kLanePauseMs = 500;
 constexpr uint8_t kDevType7951 = 8;
 constexpr uint8_t kUnknown = 255;
 }  // namespace
@@ -137,19 +136,61 @@ uint8_t CBrvtUSBDev::ucGet7951U4Speed(HANDLE hDev)
     return bit4 ? 6 : 4;
 }
 
-std::string CBrvtUSBDev::vGet7951UsbConnectionStatus(HANDLE hDev)
+bool CBrvtUSBDev::UsbConnectionFirstRead(HANDLE hDev, std::string& status)
 {
+    status.clear();
     uint8_t s = 0;
-    if (SCSI7951_AccessRegister(hDev, kReadFromDevice, kRegUsbConnection, &s, 1) != kCommandSuccess) return "";
+    if (SCSI7951_AccessRegister(hDev, kReadFromDevice, kRegUsbConnection, &s, 1) != kCommandSuccess) return false;
     DBG_MSG("%s:%d: 683x:0x%02x", s);
-    if (s == 0) return "FULL";
-    if (s == 1) return "HIGH";
-    if (s != 2) return "";
-    util::SleepMs(kLanePauseMs);
+    if (s == 0) status = "FULL";
+    if (s == 1) status = "HIGH";
+    return s == 2;
+}
+
+std::string CBrvtUSBDev::UsbConnectionLaneRead(HANDLE hDev)
+{
     uint8_t p = 0;
     if (SCSI7951_AccessRegister(hDev, kReadFromDevice, kRegUsb3Lanes, &p, 1) != kCommandSuccess) return "";
     DBG_MSG("%s:%d: 795x:0x%02x", p);
     return std::string((p & 0x04) ? "PLUS" : "SUPER") + ((p & 0x10) ? "x2" : "x1");
+}
+
+std::string CBrvtUSBDev::vGet7951UsbConnectionStatus(HANDLE hDev)
+{
+    std::string status;
+    if (!UsbConnectionFirstRead(hDev, status)) return status;
+    util::SleepMs(kLinkReadPauseMs);
+    return UsbConnectionLaneRead(hDev);
+}
+
+void CBrvtUSBDev::ReadLinkState(HANDLE hDev, DeviceInfo& record)
+{
+    if (!BeginLinkState(hDev, record)) return;
+    util::SleepMs(kLinkReadPauseMs);
+    FinishLinkState(hDev, record);
+}
+
+bool CBrvtUSBDev::BeginLinkState(HANDLE hDev, DeviceInfo& record)
+{
+    record.m_ucU4Mode = ucGet7951U4Mode(hDev);
+    DBG_MSG("%s:%d: U4 Mode:%d", record.m_ucU4Mode);
+    // A USB4 connection reports its USB4 speed; a plain USB one its USB3 link.
+    if (record.m_ucU4Mode != 0 && record.m_ucU4Mode != 255) {
+        record.m_ucLinkSpeed = ucGet7951U4Speed(hDev);
+        DBG_MSG("%s:%d: U4 Spd:%d", record.m_ucLinkSpeed);
+        return false;
+    }
+    if (UsbConnectionFirstRead(hDev, record.m_strUsbConnectionStatus)) return true;
+    record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
+    DBG_MSG("%s:%d: U3 Spd:%d", record.m_ucLinkSpeed);
+    return false;
+}
+
+void CBrvtUSBDev::FinishLinkState(HANDLE hDev, DeviceInfo& record)
+{
+    record.m_strUsbConnectionStatus = UsbConnectionLaneRead(hDev);
+    record.m_ucLinkSpeed = ucUsb3SpeedFromStatus(record.m_strUsbConnectionStatus);
+    DBG_MSG("%s:%d: U3 Spd:%d", record.m_ucLinkSpeed);
 }
 
 int CBrvtUSBDev::nGet7951CCOrientation(HANDLE hDev)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "emu/GenerationStamp.h"
 #include "emu/NvmeDisk.h"
 #include "emu/PdTunnel.h"
 #include "emu/TiPdController.h"
@@ -203,7 +204,14 @@ bool Bridge::Create(const fs::path& folder, const BridgeSetup& setup)
 
 bool Bridge::Save() const
 {
-    return m_State.Save(File("bridge.ini"));
+    const bool saved = m_State.Save(File("bridge.ini"));
+    GenerationStamp::For(m_Folder.parent_path())->StateChanged();
+    return saved;
+}
+
+NvmeDisk Bridge::Disk() const
+{
+    return NvmeDisk(m_Folder, m_State);
 }
 
 U4Mode Bridge::Mode() const
@@ -490,7 +498,7 @@ void Bridge::Execute(ScsiExchange& exchange)
     case kOpPowerConfig: PowerConfigWrite(exchange); break;
     case kOpKey: KeyCommand(exchange); break;
     case kOpAtaPassThrough12: AtaPassThrough(exchange); break;
-    case kOpNvmePassThrough: NvmeDisk(m_Folder).NvmePassThrough(exchange); break;
+    case kOpNvmePassThrough: Disk().NvmePassThrough(exchange); break;
     case kOpPdTunnel: PdTunnel(m_Folder).Execute(exchange); break;
     case kOpTiPd: TiPdController(m_Folder).Execute(exchange); break;
     default: exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode); break;
@@ -592,11 +600,13 @@ void Bridge::FirmwareAccess(ScsiExchange& exchange, bool write)
     const fs::path file = File(ImageFile(image));
     if (write) {
         // A write of the first segment starts a new image; the second segment
-        // continues it at 65,280.
-        std::string bytes = segmentOne ? ReadBlob(file) : std::string();
-        bytes.resize(start);
-        bytes.append(reinterpret_cast<const char*>(exchange.data), length);
-        if (!WriteBlob(file, bytes)) return exchange.CheckCondition(kSenseHardwareError, 0x0C);  // write error
+        // continues it at 65,280. The flash is written in place, as a flash
+        // is: the image ends where the segment ends.
+        std::error_code ec;
+        if (!fs::exists(file, ec)) WriteBlob(file, "");
+        fs::resize_file(file, start, ec);
+        if (ec || !WriteBlobRange(file, start, exchange.data, length))
+            return exchange.CheckCondition(kSenseHardwareError, 0x0C);  // write error
     } else {
         ReadBlobRange(file, start, exchange.data, length);
     }
@@ -652,7 +662,7 @@ uint8_t Bridge::VerifyImage(int image) const
 void Bridge::AtaPassThrough(ScsiExchange& exchange)
 {
     const uint8_t command = exchange.cdb[9];
-    if (command == kAtaIdentifyDevice) return NvmeDisk(m_Folder).AtaIdentifyDevice(exchange);
+    if (command == kAtaIdentifyDevice) return Disk().AtaIdentifyDevice(exchange);
     if (exchange.cdbLength != 12 || (command != kAtaStandbyImmediate && command != kAtaFlushCache))
         return exchange.CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
 }

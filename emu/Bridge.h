@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "emu/KeyValueFile.h"
+#include "emu/NvmeDisk.h"
 #include "emu/ScsiTarget.h"
 
 namespace emu {
@@ -123,7 +124,8 @@ public:
     static bool Create(const std::filesystem::path& folder, const BridgeSetup& setup);
 
     void Execute(ScsiExchange& exchange) override;
-    // Writes changed state back to bridge.ini.
+    // Writes changed state back to bridge.ini and tells the station's
+    // generation stamp (the station folder is the bridge folder's parent).
     bool Save() const;
 
     // State.
@@ -189,6 +191,8 @@ public:
     bool SetUsb3Link(const std::string& link);
 
     const std::filesystem::path& Folder() const { return m_Folder; }
+    // The NVMe disk behind the bridge, described by the bridge's state.
+    NvmeDisk Disk() const;
 
 private:
     bool TakeFault(ScsiExchange& exchange);

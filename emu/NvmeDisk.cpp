@@ -50,6 +50,11 @@ NvmeDisk::NvmeDisk(fs::path bridgeFolder) : m_Folder(std::move(bridgeFolder)), m
     m_State.Load(m_Folder / "bridge.ini");
 }
 
+NvmeDisk::NvmeDisk(fs::path bridgeFolder, KeyValueFile state)
+    : m_Folder(std::move(bridgeFolder)), m_State(std::move(state)), m_Number(NumberFromFolder(m_Folder))
+{
+}
+
 uint64_t NvmeDisk::SizeBytes() const
 {
     const int64_t mib = m_State.GetInt("disk_size_mib", kDefaultDiskSizeMiB);

@@ -29,6 +29,8 @@ class NvmeDisk {
 public:
     // The disk of the bridge kept in `bridgeFolder` (its bridge.ini is read now).
     explicit NvmeDisk(std::filesystem::path bridgeFolder);
+    // The same with the bridge's state as already read.
+    NvmeDisk(std::filesystem::path bridgeFolder, KeyValueFile state);
 
     uint64_t SizeBytes() const;
     uint64_t SectorCount() const { return SizeBytes() / kDiskSectorSize; }

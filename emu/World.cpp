@@ -58,16 +58,48 @@ std::map<std::string, std::string> ParseFields(const std::string& text)
     return fields;
 }
 
+GenerationStamp& World::Stamp() const
+{
+    std::lock_guard lock(m_CacheLock);
+    if (!m_Stamp) m_Stamp = GenerationStamp::For(m_Folder);
+    return *m_Stamp;
+}
+
+void World::RefreshCache() const
+{
+    if (!m_Stamp) m_Stamp = GenerationStamp::For(m_Folder);
+    const uint64_t generation = m_Stamp->State();
+    if (generation == m_CachedGeneration) return;
+    m_CachedGeneration = generation;
+    m_Station.reset();
+    m_Bridges.clear();
+}
+
 KeyValueFile World::Load() const
 {
-    KeyValueFile station;
-    station.Load(m_Folder / "station.ini");
-    return station;
+    std::lock_guard lock(m_CacheLock);
+    RefreshCache();
+    if (!m_Station) {
+        m_Station.emplace();
+        m_Station->Load(m_Folder / "station.ini");
+    }
+    return *m_Station;
 }
 
 bool World::Store(const KeyValueFile& station) const
 {
-    return station.Save(m_Folder / "station.ini");
+    const bool stored = station.Save(m_Folder / "station.ini");
+    Stamp().StateChanged();
+    return stored;
+}
+
+std::shared_ptr<const Bridge> World::BridgeState(int id) const
+{
+    std::lock_guard lock(m_CacheLock);
+    RefreshCache();
+    auto& bridge = m_Bridges[id];
+    if (!bridge) bridge = std::make_shared<const Bridge>(BridgeFolder(id));
+    return bridge;
 }
 
 bool World::Exists() const
@@ -111,8 +143,8 @@ std::optional<int> World::BridgeOnDisk(int disk) const
 {
     if (disk <= 0) return std::nullopt;
     for (int id : BridgeIds()) {
-        const Bridge bridge(BridgeFolder(id));
-        if (bridge.Present() && bridge.CdromNumber() < 0 && bridge.DiskNumber() == disk) return id;
+        const auto bridge = BridgeState(id);
+        if (bridge->Present() && bridge->CdromNumber() < 0 && bridge->DiskNumber() == disk) return id;
     }
     return std::nullopt;
 }
@@ -163,8 +195,8 @@ int World::PortCount(int controller, int hub) const
 PortOccupant World::At(const UsbLocation& location) const
 {
     for (int id : BridgeIds()) {
-        const Bridge bridge(BridgeFolder(id));
-        if (bridge.Present() && SameLocation(bridge.Location(), location)) return {PortOccupant::kBridge, id};
+        const auto bridge = BridgeState(id);
+        if (bridge->Present() && SameLocation(bridge->Location(), location)) return {PortOccupant::kBridge, id};
     }
     for (const auto& hub : Hubs())
         if (SameLocation(hub.location, location)) return {PortOccupant::kHub, hub.id};
@@ -181,12 +213,37 @@ int World::TakeDiskNumber()
     return Store(station) ? disk : 0;
 }
 
-void World::PostEvent(const std::string& kind)
+void World::PostEvent(const std::string& kind, int disk)
 {
     KeyValueFile station = Load();
-    station.SetInt("event_count", station.GetInt("event_count", 0) + 1);
+    const int64_t count = station.GetInt("event_count", 0) + 1;
+    station.SetInt("event_count", count);
     station.Set("event_last", kind);
+    if (kind == "arrival" && disk > 0) {
+        // "count:disk,count:disk,...", the newest last.
+        std::vector<std::string> log;
+        std::istringstream list(station.Get("arrivals"));
+        for (std::string item; std::getline(list, item, ',');)
+            if (!item.empty()) log.push_back(item);
+        log.push_back(std::to_string(count) + ":" + std::to_string(disk));
+        if (log.size() > kArrivalLogSize) log.erase(log.begin(), log.end() - kArrivalLogSize);
+        std::string text;
+        for (const auto& item : log) text += (text.empty() ? "" : ",") + item;
+        station.Set("arrivals", text);
+    }
     Store(station);
+}
+
+std::vector<int> World::DisksArrivedSince(int64_t mark) const
+{
+    std::vector<int> disks;
+    std::istringstream list(Load().Get("arrivals"));
+    for (std::string item; std::getline(list, item, ',');) {
+        const size_t colon = item.find(':');
+        if (colon == std::string::npos) continue;
+        if (std::strtoll(item.c_str(), nullptr, 10) > mark) disks.push_back(std::atoi(item.c_str() + colon + 1));
+    }
+    return disks;
 }
 
 int64_t World::EventCount() const

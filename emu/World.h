@@ -15,11 +15,15 @@
 //                           a plain USB stick on a port, or a SATA disk with no
 //                           USB port; each answers as an ordinary disk
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "emu/Bridge.h"
+#include "emu/GenerationStamp.h"
 
 namespace emu {
 
@@ -43,6 +47,9 @@ struct PortOccupant {
     int id = 0;
 };
 
+// The world keeps what it read from station.ini and the bridges' bridge.ini in
+// memory, and reads them again only when the station's generation stamp shows
+// that some process (this one included) changed them.
 class World {
 public:
     explicit World(std::filesystem::path folder) : m_Folder(std::move(folder)) {}
@@ -54,6 +61,10 @@ public:
 
     std::vector<int> BridgeIds() const;
     std::filesystem::path BridgeFolder(int id) const;
+    // The bridge with its state as last saved (read from its folder only when it
+    // changed since). For reading: a change must be made under the bridge's lock
+    // on a freshly loaded bridge.
+    std::shared_ptr<const Bridge> BridgeState(int id) const;
     // The bridge on the bus as disk `disk` (never disk 0).
     std::optional<int> BridgeOnDisk(int disk) const;
 
@@ -72,10 +83,16 @@ public:
     // The next free disk number (advances the counter).
     int TakeDiskNumber();
     // Device events: every arrival or removal advances the counter; the last
-    // kind ("arrival" or "removal") is kept with it.
-    void PostEvent(const std::string& kind);
+    // kind ("arrival" or "removal") is kept with it. The arrival of a disk keeps
+    // its number with the event's count (the last kArrivalLogSize of them).
+    void PostEvent(const std::string& kind, int disk = -1);
     int64_t EventCount() const;
     std::string LastEvent() const;
+    // Numbers of the disks that arrived with events after count `mark`, oldest first.
+    std::vector<int> DisksArrivedSince(int64_t mark) const;
+    static constexpr size_t kArrivalLogSize = 64;
+    // The station's change counters (shared with every process using the folder).
+    GenerationStamp& Stamp() const;
     // A free port of the root hubs, or nullopt.
     std::optional<UsbLocation> FreeRootPort() const;
 
@@ -84,7 +101,15 @@ public:
 private:
     KeyValueFile Load() const;
     bool Store(const KeyValueFile& station) const;
+    // Drops the copies when the stamp moved on since they were read; call with m_CacheLock held.
+    void RefreshCache() const;
     std::filesystem::path m_Folder;
+    // The copies below are guarded by m_CacheLock.
+    mutable std::mutex m_CacheLock;
+    mutable std::shared_ptr<GenerationStamp> m_Stamp;  // made on first use
+    mutable uint64_t m_CachedGeneration = 0;
+    mutable std::optional<KeyValueFile> m_Station;
+    mutable std::map<int, std::shared_ptr<const Bridge>> m_Bridges;
 };
 
 // "key=value key=value" -> map.

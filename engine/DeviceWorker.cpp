@@ -6,6 +6,7 @@
 
 #include "config/FirmwareCheck.h"
 #include "config/U4ConfigTable.h"
+#include "engine/DataSteps.h"
 #include "engine/DiskSteps.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
@@ -26,7 +27,7 @@ uint16_t HexValue(const char* text)
 const char* PortPhaseText(uint8_t phase)
 {
     static const char* const kTexts[] = {"waiting", "USB status", "key", "update", "reload",
-                                         "config check", "partition", "format", "done"};
+                                         "config check", "partition", "format", "write/read", "speed", "preload", "done"};
     return phase < std::size(kTexts) ? kTexts[phase] : "";
 }
 
@@ -95,6 +96,12 @@ void CDeviceWorker::RunSteps(const std::stop_token& stop)
             AddIncrement();
         }
         if (!stop.stop_requested()) r = CDiskSteps(m_Run, m_Resources, m_Port, [this] { AddIncrement(); }).Run(r, stop);
+        if (!stop.stop_requested()) {
+            StepHooks hooks{[this] { AddIncrement(); },
+                            [this](int column, bool enabled, uint8_t result) { ShowStep(column, enabled, result); },
+                            [this](const std::string& cause) { Fail(cause.c_str()); }};
+            r = CDataSteps(m_Run, m_Resources, m_Port, std::move(hooks)).Run(r, stop);
+        }
     } catch (...) {
         DBG_ERR("%s:%d: ChildThreadFun: dwErrorCode %d", 0);
         Fail("an unexpected error ended the worker");

@@ -31,6 +31,8 @@ struct PortView {
     int64_t elapsedMs = 0;        // since Start, until its worker finished
     std::string serialWritten;    // the serial number the run writes into it
     std::string firmwareWritten;  // the firmware version the run writes into it
+    uint64_t bytesDone = 0;       // bytes moved by its long step (write/read test, preload)
+    uint64_t bytesTotal = 0;      // bytes that step moves; 0 when none runs
 };
 
 struct EngineSnapshot {
@@ -42,6 +44,8 @@ struct EngineSnapshot {
     std::array<PortView, MAX_DEVICES> ports{};  // of the current or last run
     TableView table;                      // cells, progress, indicators, counters
     IniSettings settings{};               // the settings the next Start takes
+    uint64_t settingsRevision = 0;        // counts every change of `settings` (a front end's or the engine's own)
+    uint64_t settingsTicket = 0;          // the ticket of the last front-end change in `settings`
     std::optional<int> exitCode;          // once the engine asked the program to end
 };
 

@@ -101,6 +101,8 @@ void CMPEngine::EngineThreadFun()
         threadsAlive = m_ScanThread.joinable() || m_MainThread.joinable() || m_RemoveThread.joinable();
     }
     ShutDownThreads();
+    // Work that never ran breaks its promise now: whoever waits for it learns at once.
+    m_DeviceWork.clear();
     // What the stopped threads still had to show reaches the front end.
     std::vector<ObserverCall> calls;
     {
@@ -129,6 +131,8 @@ void CMPEngine::Publish()
     next->activity = m_Activity;
     next->runResult = m_ucRunResult;
     next->settings = m_Settings;
+    next->settingsRevision = m_uSettingsRevision;
+    next->settingsTicket = m_uSettingsTicket;
     next->exitCode = m_ExitCode;
     // The device list and the results are the engine thread's only between scans
     // and runs; meanwhile the last published ones stand.
@@ -154,6 +158,8 @@ void CMPEngine::PublishPorts(const RunContext& run, std::array<PortView, MAX_DEV
         const WorkerParam& worker = m_Workers[i];
         port.phase = PortPhaseText(worker.ucPhase);
         port.percent = std::clamp(static_cast<int>(worker.fProgress.load()), 0, 100);
+        port.bytesTotal = worker.ullBytesTotal;
+        port.bytesDone = std::min<uint64_t>(worker.ullBytesDone, port.bytesTotal);
         const int64_t end = worker.llEndMs;
         port.elapsedMs = (end != 0 ? end : now) - run.llStartMs;
         port.serialWritten = run.serialWritten[i];
@@ -187,14 +193,20 @@ bool CMPEngine::WaitUntil(const std::function<bool(const EngineSnapshot&)>& read
 
 // --- requests ----------------------------------------------------------------------------
 
-void CMPEngine::SetSettings(const IniSettings& settings)
+uint64_t CMPEngine::SetSettings(const IniSettings& settings)
 {
-    Post([this, settings] { m_Settings = settings; });
+    return UpdateSettings([settings](IniSettings& s) { s = settings; });
 }
 
-void CMPEngine::UpdateSettings(std::function<void(IniSettings&)> change)
+uint64_t CMPEngine::UpdateSettings(std::function<void(IniSettings&)> change)
 {
-    Post([this, change = std::move(change)] { change(m_Settings); });
+    const uint64_t ticket = ++m_uSettingsTickets;
+    Post([this, ticket, change = std::move(change)] {
+        change(m_Settings);
+        ++m_uSettingsRevision;
+        m_uSettingsTicket = ticket;
+    });
+    return ticket;
 }
 
 void CMPEngine::SetInteractive(bool interactive)
@@ -260,7 +272,30 @@ void CMPEngine::StopRun()
     });
 }
 
+void CMPEngine::PostDeviceWork(DeviceWork work)
+{
+    Post([this, work = std::move(work)]() mutable {
+        m_DeviceWork.push_back(std::move(work));
+        RunDeviceWork();
+    });
+}
+
 // --- handlers (engine thread) ---------------------------------------------------------------
+
+bool CMPEngine::DevicesInUse() const
+{
+    return m_Activity.scanning || m_Activity.running || m_ScanThread.joinable() || m_RemoveThread.joinable();
+}
+
+void CMPEngine::RunDeviceWork()
+{
+    while (!m_DeviceWork.empty() && !DevicesInUse()) {
+        DeviceWork work = std::move(m_DeviceWork.front());
+        m_DeviceWork.pop_front();
+        EngineAccess access{m_Dev, m_Pcie, m_DevList, m_Settings};
+        work(access);
+    }
+}
 
 void CMPEngine::Exit(int code)
 {
@@ -325,16 +360,41 @@ void CMPEngine::HandleScanFinished()
         auto [snText, done] = std::move(*m_DeferredStart);
         m_DeferredStart.reset();
         HandleStart(std::move(snText), *done);
-        return;
-    }
-    if (m_DevList.DevNums + static_cast<uint32_t>(m_iPcieCount) > 0 && m_CommandLine.CommandIndex > 0)
+    } else if (m_DevList.DevNums + static_cast<uint32_t>(m_iPcieCount) > 0 && m_CommandLine.CommandIndex > 0) {
         vCmdLineHandler();
+    } else if (m_bInteractive && m_DevList.DevNums > 0 && m_Settings.SN_EditType == kSnFromBarcode) {
+        // Barcode serial numbers: the operator scans one for the devices just found.
+        DBG_MSG("%s:%d: OpenSNAndPStringEnteringDialog: this->m_DevList.DevNums : %i",
+                static_cast<int>(m_DevList.DevNums));
+        m_QueuedObserver.OnSerialNumberEntryWanted(m_DevList.DevNums);
+    }
+    RunDeviceWork();
 }
 
 void CMPEngine::JoinEndedRun()
 {
     // The run's context stays until the next Start: the snapshot's port view reads it.
     if (m_MainThread.joinable()) m_MainThread.join();
+}
+
+std::string CMPEngine::AcquireRunLocks()
+{
+    // A second run on the same tool folder would write the same settings,
+    // counters and result log; one on the same station, the same bridges.
+    const std::pair<std::string, const char*> locks[] = {
+        {CUSBUtility::Instance().GetProgramFolder() + "/.deveda-run.lock", "this tool folder"},
+        {m_Station.RunLockPath(), "this station"},
+    };
+    for (const auto& [path, what] : locks) {
+        std::string holder;
+        auto lock = platform::FileLock::Acquire(path, false, holder);
+        if (!lock) {
+            m_RunLocks.clear();
+            return std::string("Another MP run uses ") + what + ": " + holder;
+        }
+        m_RunLocks.push_back(std::move(lock));
+    }
+    return {};
 }
 
 void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
@@ -360,14 +420,9 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
         JoinEndedRun();
     }
     m_Table.vSetRunStartBarColour(m_DevList.Devs[0].m_strUsbConnectionStatus);
-    std::string holder;
-    m_RunLock = platform::FileLock::Acquire(CUSBUtility::Instance().GetProgramFolder() + "/.deveda-run.lock", false,
-                                            holder);
-    if (!m_RunLock) {
-        // A second station on the same tool folder would write the same settings,
-        // counters and result log: refused, naming the one that runs.
-        DBG_ERR("%s:%d: OnBnClickedButtonStart: the tool folder is in use by %s", holder.c_str());
-        ShowOperatorMessage(&m_Observer, m_bInteractive, "Another MP run uses this tool folder: " + holder, kMsgWarning);
+    if (const std::string refusal = AcquireRunLocks(); !refusal.empty()) {
+        DBG_ERR("%s:%d: OnBnClickedButtonStart: %s", refusal.c_str());
+        ShowOperatorMessage(&m_Observer, m_bInteractive, refusal, kMsgWarning);
         if (!m_bInteractive) Exit(kExitPreCheckFail);
         done.set_value({StartOutcome::kRefused, snText});
         return;
@@ -376,12 +431,13 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
     try {
         decision = DecideStart(
             {m_Settings, snText, m_DevList, m_iPcieCount, m_Limitation, &m_Observer, m_bInteractive});
+        ++m_uSettingsRevision;  // the checks may pad the serial number into the settings
     } catch (...) {
         DBG_ERR("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", 0);
         decision = {StartOutcome::kRefused, kExitPreCheckFail, {}, {}};
     }
     if (decision.outcome != StartOutcome::kStarted) {
-        m_RunLock.reset();
+        m_RunLocks.clear();
         if (!decision.reason.empty()) m_QueuedObserver.OnStartRefused(decision.reason);
         if (decision.outcome == StartOutcome::kRefused && !m_bInteractive) Exit(decision.exitCode);
         done.set_value({decision.outcome, snText});
@@ -436,14 +492,16 @@ void CMPEngine::HandleSerialAdvanced(const std::string& serialNumber, const std:
     // The stored counter moved on when the run reserved its range.
     SetIniString(m_Settings.serial_number, serialNumber);
     SetIniString(m_Settings.USB4_ComponentID, componentId);
+    ++m_uSettingsRevision;
 }
 
 void CMPEngine::HandleRunEvaluated(uint8_t runResult)
 {
     m_ucRunResult = runResult;
     m_Activity.running = false;
-    m_RunLock.reset();
+    m_RunLocks.clear();
     if (!m_bInteractive) Exit(runResult == kRunFail ? -1 : 0);
+    RunDeviceWork();
 }
 
 void CMPEngine::HandleSafelyRemove()
@@ -474,6 +532,7 @@ void CMPEngine::HandleRemovalFinished()
     m_RemoveThread.join();
     m_Activity.removing = false;
     m_QueuedObserver.OnControlsEnabled(ControlSet::kNormal);
+    RunDeviceWork();
 }
 
 std::string CMPEngine::MPResultLogPath() const

@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "config/CmdLine.h"
@@ -49,6 +50,15 @@
 
 namespace engine {
 
+// What work run on the engine thread may use: the one device-access object, the
+// PCIe path, the device list of the last scan and the settings the next Start takes.
+struct EngineAccess {
+    CBrvtUSBDev& dev;
+    CBrv795xPcieCtrl& pcie;
+    const DeviceList& devices;
+    const IniSettings& settings;
+};
+
 struct StartResult {
     StartOutcome outcome = StartOutcome::kRefused;
     std::string snText;  // the serial-number edit after Start (padded, or cleared by a refusal)
@@ -62,10 +72,12 @@ public:
     CMPEngine& operator=(const CMPEngine&) = delete;
 
     // --- requests: from any thread, handled on the engine thread in order ----------
-    // Replaces the settings the next Start takes (the window's controls).
-    void SetSettings(const IniSettings& settings) EXCLUDES(m_QueueLock);
-    // Changes some settings in place, on the engine thread.
-    void UpdateSettings(std::function<void(IniSettings&)> change) EXCLUDES(m_QueueLock);
+    // Replaces the settings the next Start takes (the window's controls). Returns
+    // the change's ticket: the snapshot's settingsTicket reaches it once the
+    // change is in the engine's settings.
+    uint64_t SetSettings(const IniSettings& settings) EXCLUDES(m_QueueLock);
+    // Changes some settings in place, on the engine thread; returns its ticket as above.
+    uint64_t UpdateSettings(std::function<void(IniSettings&)> change) EXCLUDES(m_QueueLock);
     // False: command-line mode (messages to "ProgramMSG.txt", exit codes).
     void SetInteractive(bool interactive) EXCLUDES(m_QueueLock);
     // The key dialog's choice: the workers send the key first.
@@ -90,6 +102,21 @@ public:
     void OnBnClickedButtonSafelyRemove() EXCLUDES(m_QueueLock);
     // Asks a running run to stop: its workers end at their next step and fail.
     void StopRun() EXCLUDES(m_QueueLock);
+    // Runs `work` on the engine thread at a moment when no scan, run or removal
+    // uses the devices (it waits for one that is going on) and hands back its
+    // result. The engine's requests wait while it runs. When the engine ends
+    // before the work ran, the future holds a std::future_error (broken promise).
+    // As for Start: do not wait for the future on a thread that must answer the
+    // observer.
+    template <class Work>
+    auto RunOnEngine(Work work) -> std::future<std::invoke_result_t<Work&, EngineAccess&>>
+    {
+        using Result = std::invoke_result_t<Work&, EngineAccess&>;
+        auto task = std::make_shared<std::packaged_task<Result(EngineAccess&)>>(std::move(work));
+        auto result = task->get_future();
+        PostDeviceWork([task](EngineAccess& access) { (*task)(access); });
+        return result;
+    }
 
     // --- state ----------------------------------------------------------------------
     // The engine's state as last published; never null.
@@ -104,12 +131,19 @@ public:
     // milliseconds; false at the time-out.
     bool WaitUntil(const std::function<bool(const EngineSnapshot&)>& ready, int64_t realMs) EXCLUDES(m_QueueLock);
     std::string MPResultLogPath() const;
+    // The device access the engine works with (its counters, for benchmarks).
+    const CBrvtUSBDev& Dev() const { return m_Dev; }
 
     // Lowers the supervision time-out (number of 500 ms polls), for tests of slow workers.
     void SetSupervisionPolls(int polls) EXCLUDES(m_QueueLock);
 
 private:
     using Request = std::function<void()>;
+    using DeviceWork = std::function<void(EngineAccess&)>;
+    void PostDeviceWork(DeviceWork work) EXCLUDES(m_QueueLock);
+    // Runs the waiting device work while the devices are free.
+    void RunDeviceWork();
+    bool DevicesInUse() const;
     void Post(Request request) EXCLUDES(m_QueueLock);
     void PostObserverCall(ObserverCall call) EXCLUDES(m_QueueLock);
     void EngineThreadFun() EXCLUDES(m_QueueLock);
@@ -132,6 +166,9 @@ private:
     void HandleSafelyRemove();
     void HandleRemovalFinished();
     void JoinEndedRun();
+    // Takes the run locks of the tool folder and of the station; on a refusal
+    // gives them all back and returns the reason naming the holder.
+    std::string AcquireRunLocks();
     bool RunActivity() const { return m_Activity.running; }
     // The command-line actions (CommandLineActions.cpp).
     void vCmdLineHandler();
@@ -145,6 +182,8 @@ private:
     CBrv795xPcieCtrl m_Pcie;
     CResultTable m_Table;
     IniSettings m_Settings{};
+    uint64_t m_uSettingsRevision = 0;  // counts the changes of m_Settings
+    uint64_t m_uSettingsTicket = 0;    // the last front-end change handled
     bool m_bInteractive = true;
     bool m_bSendSHA256Key = false;
     uint32_t m_uRemoveSeconds = 0;
@@ -160,8 +199,10 @@ private:
     std::optional<int> m_ExitCode;
     bool m_bRescanPending = false;
     std::optional<std::pair<std::string, std::shared_ptr<std::promise<StartResult>>>> m_DeferredStart;
+    std::deque<DeviceWork> m_DeviceWork;  // posted work waiting for the devices to be free
     std::unique_ptr<RunContext> m_Run;  // of the last run started (its supervisor may still be alive)
-    std::unique_ptr<platform::FileLock> m_RunLock;  // the tool folder's run lock, from Start to evaluation
+    // The run locks of the tool folder and of the station, from Start to evaluation.
+    std::vector<std::unique_ptr<platform::FileLock>> m_RunLocks;
     uint64_t m_uRunGeneration = 0;      // counts the runs started
     std::jthread m_ScanThread;
     std::jthread m_MainThread;
@@ -175,6 +216,8 @@ private:
     bool m_bStopping GUARDED_BY(m_QueueLock) = false;
     bool m_bHandling GUARDED_BY(m_QueueLock) = false;  // the engine thread is handling a batch
     bool m_bThreadsAlive GUARDED_BY(m_QueueLock) = false;  // a scan, run or removal thread is alive
+
+    std::atomic<uint64_t> m_uSettingsTickets{0};  // tickets handed out to front ends
 
     mutable util::Mutex m_SnapshotLock;
     std::shared_ptr<const EngineSnapshot> m_Snapshot GUARDED_BY(m_SnapshotLock);

@@ -53,6 +53,10 @@ public:
     {
         m_Post([=](RunObserver& o) { o.OnStepFailed(row, column, reason); });
     }
+    void OnSerialNumberEntryWanted(uint32_t deviceCount) override
+    {
+        m_Post([=](RunObserver& o) { o.OnSerialNumberEntryWanted(deviceCount); });
+    }
     void OnStartRefused(const std::string& reason) override
     {
         m_Post([=](RunObserver& o) { o.OnStartRefused(reason); });

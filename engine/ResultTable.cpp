@@ -10,26 +10,27 @@
 
 namespace engine {
 
+// Titles from the language table, widths in pixels.
 const std::array<ResultColumnLayout, kResultColumnCount> kResultColumns{{
-    {"Port#", 45},
-    {"Status", 80},
-    {"VID", 48},
-    {"PID", 48},
-    {"Serial Number", 154},
-    {"FW Version", 112},
-    {"CC", 32},
-    {"U4 Mode", 100},
-    {"Capacity", 70},
-    {"Update", 74},
-    {"ReLink", 74},
-    {"Partition", 110},
-    {"R/W Test", 70},
-    {"Preload", 70},
-    {"PD", 65},
-    {"", 60},
-    {"", 60},
-    {"", 60},
-    {"", 60},
+    {kLanguageTable.strResultColumns[0], 45},
+    {kLanguageTable.strResultColumns[1], 80},
+    {kLanguageTable.strResultColumns[2], 48},
+    {kLanguageTable.strResultColumns[3], 48},
+    {kLanguageTable.strResultColumns[4], 154},
+    {kLanguageTable.strResultColumns[5], 112},
+    {kLanguageTable.strResultColumns[6], 32},
+    {kLanguageTable.strResultColumns[7], 100},
+    {kLanguageTable.strResultColumns[8], 70},
+    {kLanguageTable.strResultColumns[9], 74},
+    {kLanguageTable.strResultColumns[10], 74},
+    {kLanguageTable.strResultColumns[11], 110},
+    {kLanguageTable.strResultColumns[12], 70},
+    {kLanguageTable.strResultColumns[13], 70},
+    {kLanguageTable.strResultColumns[14], 65},
+    {kLanguageTable.strResultColumns[15], 60},
+    {kLanguageTable.strResultColumns[16], 60},
+    {kLanguageTable.strResultColumns[17], 60},
+    {kLanguageTable.strResultColumns[18], 60},
 }};
 
 namespace {

@@ -65,10 +65,13 @@ enum PortPhase : uint8_t {
     kPhaseConfigCheck,
     kPhasePartition,
     kPhaseFormat,
+    kPhaseWrRdTest,
+    kPhaseSpeedTest,
+    kPhasePreload,
     kPhaseDone,
 };
 // "waiting", "USB status", "key", "update", "reload", "config check", "partition",
-// "format", "done".
+// "format", "write/read", "speed", "preload", "done".
 const char* PortPhaseText(uint8_t phase);
 
 // Written by the supervisor before the worker starts, then progress and state by
@@ -82,6 +85,10 @@ struct WorkerParam {
     std::atomic<uint8_t> ucPhase{kPhaseWaiting};
     std::atomic<int64_t> llEndMs{0};  // clock time the worker finished, 0 while it runs
     std::atomic<bool> bPartitionReached{false};  // at the partition barrier, or never coming
+    // Bytes moved and to move by the current long step (write/read test, preload);
+    // 0 of 0 when no such step runs.
+    std::atomic<uint64_t> ullBytesDone{0};
+    std::atomic<uint64_t> ullBytesTotal{0};
 };
 
 // Supervision of a run: poll period and the number of polls before the run is
@@ -96,6 +103,7 @@ struct RunContext {
     RunFlags flags;
     RunParam param;
     std::string strFWPath;
+    uint32_t WrRdFileSize = 0;  // size of the write/read test file when Start was pressed
     // Per position: the serial number the run writes into the device (empty when
     // it writes none), and the firmware version it writes (empty without update).
     std::array<std::string, MAX_DEVICES> serialWritten;

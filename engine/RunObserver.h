@@ -86,6 +86,11 @@ public:
 
     // A step of a port failed: the row, the step's column and the cause in words.
     virtual void OnStepFailed(int /*row*/, int /*column*/, const std::string& /*reason*/) {}
+
+    // Serial numbers come from a barcode and a scan found `deviceCount` bridges:
+    // the front end asks the operator for the serial number and, when given,
+    // starts the run with it.
+    virtual void OnSerialNumberEntryWanted(uint32_t /*deviceCount*/) {}
 };
 
 // Shows an operator message the way the tool's current mode wants it: through the

@@ -22,6 +22,8 @@ void CRunSupervisor::StartWorkers()
         worker.ucPort = i;
         worker.ucWorkerCount = param.ucThreadCount;
         worker.fProgress = 0.0f;
+        worker.ullBytesDone = 0;
+        worker.ullBytesTotal = 0;
         worker.ucTestItems = param.ucPort[i] ? std::max<uint8_t>(param.ucTestItemCount, 1) : 0;
         worker.ucState = param.ucPort[i] ? kWorkerRunning : kWorkerIdle;
         worker.ucPhase = kPhaseWaiting;

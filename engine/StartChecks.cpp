@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "config/CmdLine.h"
 #include "config/ConfigTable.h"
 #include "config/FirmwareCheck.h"
 #include "config/Ini.h"
+#include "config/LanguageTable.h"
 #include "config/SerialNumber.h"
 #include "config/SerialReservation.h"
 #include "config/U4ConfigTable.h"
@@ -143,11 +145,16 @@ StartDecision DecideStart(const StartInput& in)
         std::error_code ec;
         const auto size = fs::file_size(testFile, ec);
         if (!ec && size > kMaxTestFileSize) {
-            message(testFile + " WrRdTest file size too large");
+            message(testFile + " " + kLanguageTable.strWrRdTestTooLarge);
+            return Refused(-10);
+        }
+        if (!ec && !std::ifstream(testFile, std::ios::binary)) {
+            message("R/W test file Error because the ini info is incorrect");
             return Refused(-10);
         }
         if (!ec) testFileSize = static_cast<int64_t>(size);
     }
+    decision.run.WrRdFileSize = testFileSize < 0 ? 0 : static_cast<uint32_t>(testFileSize);
     const bool fwMissing = f.m_bUpdateFW && !fs::exists(fwPath);
     const bool preloadMissing = f.m_bPreload && !fs::is_directory(settings.preload_folder_path);
     if (fwMissing || preloadMissing || (f.m_bWrRdTest && testFileSize < 0) || param.ucTestItemCount == 0 ||

@@ -5,13 +5,14 @@
 #include <array>
 #include <cstdint>
 
+#include "config/LanguageTable.h"
 #include "device/DeviceList.h"
 
 namespace engine {
 
 // Result words of the table and the result log.
-inline constexpr const char* PassText = "PASS";
-inline constexpr const char* FailText = "FAIL";
+inline constexpr const char* PassText = kLanguageTable.strPass;
+inline constexpr const char* FailText = kLanguageTable.strFail;
 
 struct StepResults {
     uint8_t ConfigWriteResult = 0;

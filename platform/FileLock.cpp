@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -36,6 +37,8 @@ void WriteHolder(int fd)
 
 std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path, bool wait, std::string& holder)
 {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);  // a failure shows at open
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         holder = "cannot open " + path + ": " + std::strerror(errno);

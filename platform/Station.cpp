@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "log/DebugLog.h"
+#include "util/Clock.h"
 
 namespace platform {
 
@@ -37,6 +38,12 @@ std::map<std::string, StationKind>& Kinds()
     return kinds;
 }
 }  // namespace
+
+bool IStation::WaitForDiskArrival(uint64_t, int64_t ms)
+{
+    util::SleepMs(ms);
+    return false;
+}
 
 uint32_t GetLastError() { return t_LastError; }
 void SetLastError(uint32_t error) { t_LastError = error; }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ScsiRequest.h"
+#include "platform/VolumeFiles.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -176,6 +177,11 @@ public:
     virtual bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) = 0;
     // Sets the label of the volume of a root path "X:\" as its file system keeps it.
     virtual bool SetVolumeLabel(const std::string& rootPath, const std::string& label) = 0;
+    // The files of the volume mounted at a root path "X:\\", which must be a
+    // bridge's volume (never the system volume); nullptr with the last error set
+    // and `error` naming the cause when the letter reaches no such volume or the
+    // station cannot work with its file system.
+    virtual std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) = 0;
     // Runs the system's partitioning tool on a script file ("diskpart /s FILE")
     // and waits for it. False (last error set) when the tool cannot be started;
     // what the script did is read back from the disks afterwards.
@@ -205,6 +211,23 @@ public:
     virtual void RegisterDeviceNotification(DeviceChangeHandler handler) = 0;
     virtual void UnregisterDeviceNotification() = 0;
 
+    // --- disk arrivals ---
+    // A station that follows arrivals numbers every disk arrival; a mark is the
+    // number of the last one. A search for a disk that is about to come back
+    // takes a mark first, then asks which disks arrived after it. A station that
+    // does not follow arrivals reports none, and its waits run to the end.
+    virtual bool TracksDiskArrivals() const { return false; }
+    virtual uint64_t DiskArrivalMark() { return 0; }
+    // Disk numbers of the disks that arrived after `mark`, oldest first.
+    virtual std::vector<uint32_t> DisksArrivedSince(uint64_t mark)
+    {
+        (void)mark;
+        return {};
+    }
+    // Waits up to `ms` of station time for a disk arrival after `mark`; true as
+    // soon as there is one.
+    virtual bool WaitForDiskArrival(uint64_t mark, int64_t ms);
+
     // --- the station itself ---
     // True when the bridges are software models: whatever an operator reads from
     // such a station must say "emulated", so that its PASS is never taken for a
@@ -212,6 +235,9 @@ public:
     virtual bool IsEmulated() const = 0;
     // One line naming the station for the operator ("emulated station in DIR").
     virtual std::string Describe() const = 0;
+    // The file whose lock makes one MP run at a time on this station: two runs
+    // from different tool folders would otherwise program the same bridges.
+    virtual std::string RunLockPath() const = 0;
     // Every disk the station sees, by disk number, with its refusal when the
     // station keeps its hands off it.
     virtual std::vector<DiskDevice> Disks() = 0;

@@ -99,6 +99,8 @@ constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr uint32_t ERROR_NOT_LOCKED = 158;
 constexpr uint32_t ERROR_MORE_DATA = 234;
 constexpr uint32_t ERROR_UNRECOGNIZED_VOLUME = 1005;
+constexpr uint32_t ERROR_DISK_FULL = 112;
+constexpr uint32_t ERROR_INVALID_NAME = 123;
 
 // Device types of a storage device number.
 constexpr uint32_t FILE_DEVICE_CD_ROM = 2;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "emu/DiskThroughput.h"
 #include "emu/PdTunnel.h"
 #include "platform/emu/EmuStation.h"
 #include "util/Text.h"
@@ -112,9 +113,32 @@ int Show(const std::string& folder, const Args& args)
     return 0;
 }
 
+// Adds a failing or slow sector range to a bridge's disk.
+int SectorFault(const std::string& folder, const Args& args, const char* usage)
+{
+    const auto id = util::ParseInteger(args[0], 1, 1000);
+    if (!id) return UsageError("emu fault: bad bridge id '" + args[0] + "'");
+    std::string text;
+    for (size_t i = 2; i < args.size(); ++i) text += (i > 2 ? " " : "") + args[i];
+    const auto range = emu::ParseSectorRange(text);
+    if (!range) return UsageError(std::string("usage: ") + usage);
+    auto station = OpenEmulatedStation(folder);
+    if (!station) return 1;
+    const bool ok = station->ModifyBridge(static_cast<int>(*id), [&](emu::Bridge& bridge) {
+        const std::string ranges = bridge.Get(emu::kDiskSectorFaultsKey);
+        bridge.Set(emu::kDiskSectorFaultsKey, (ranges.empty() ? "" : ranges + ";") + emu::SectorRangeText(*range));
+    });
+    if (!ok) {
+        std::fprintf(stderr, "devedactl: emu fault: no bridge %ld in this station\n", *id);
+        return 1;
+    }
+    return 0;
+}
+
 int Fault(const std::string& folder, const Args& args)
 {
-    const char* usage = "emu fault BRIDGE (OPCODE call|check COUNT | clear)";
+    const char* usage = "emu fault BRIDGE (OPCODE call|check COUNT | sectors FIRST-LAST fail|slow MIBPS | clear)";
+    if (args.size() >= 2 && args[1] == "sectors") return SectorFault(folder, args, usage);
     if (args.size() != 2 && args.size() != 4) return UsageError(std::string("usage: ") + usage);
     const auto id = util::ParseInteger(args[0], 1, 1000);
     if (!id) return UsageError("emu fault: bad bridge id '" + args[0] + "'");
@@ -123,7 +147,10 @@ int Fault(const std::string& folder, const Args& args)
     std::function<void(emu::Bridge&)> change;
     if (args.size() == 2) {
         if (args[1] != "clear") return UsageError(std::string("usage: ") + usage);
-        change = [](emu::Bridge& bridge) { bridge.ClearFaults(); };
+        change = [](emu::Bridge& bridge) {
+            bridge.ClearFaults();
+            bridge.Set(emu::kDiskSectorFaultsKey, "");
+        };
     } else {
         const auto opcode = util::ParseHexBytes(args[1]);
         const auto count = util::ParseInteger(args[3], 0, 1000000);
@@ -167,6 +194,12 @@ bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::
     } else if (key == "serial") {
         if (value != "on" && value != "off") return error = "serial is on or off", false;
         bridge.SetSerialStringOff(value == "off");
+    } else if (key == "disk_read_mibps" || key == "disk_write_mibps") {
+        if (!util::ParseInteger(value, 0, 1000000)) return error = key + " takes MiB/s from 0 (no limit) to 1000000", false;
+        bridge.Set(key, value);
+    } else if (key == "disk_corrupt_writes") {
+        if (value != "0" && value != "1") return error = "disk_corrupt_writes is 0 or 1", false;
+        bridge.Set(key, value);
     } else if (key.rfind("pd.", 0) == 0) {
         return emu::PdTunnel::ApplySetting(bridge.Folder(), key.substr(3), value, error);
     } else {
@@ -346,6 +379,7 @@ const char* const kEmuConsoleUsage =
     "  emu init [--bridges N]        create the emulated station (N default bridges)\n"
     "  emu show                      state of every emulated bridge\n"
     "  emu fault BRIDGE OPCODE call|check COUNT   fail the next COUNT requests of OPCODE\n"
+    "  emu fault BRIDGE sectors FIRST-LAST fail|slow MIBPS   a failing or slow range of disk sectors\n"
     "  emu fault BRIDGE clear        remove the bridge's injected faults\n"
     "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"
     "  emu remove BRIDGE             unplug a bridge for good\n"
@@ -354,6 +388,7 @@ const char* const kEmuConsoleUsage =
     "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table, its PD chips restart\n"
     "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
     "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
+    "                                disk_read_mibps=N disk_write_mibps=N disk_corrupt_writes=0|1\n"
     "                                pd.vendor=none|richtek|cypress|ccg3 pd.mcu=none|stm pd.mode=1|2\n"
     "                                pd.fail=SUB [pd.fail_count=N] pd.no_answer=1 pd.corrupt_row=N\n"
     "                                pd.replug=never pd.replug_ms=MS pd.version_row=N\n"

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "emu/DiskPartTool.h"
+#include "emu/DiskThroughput.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
 #include "platform/emu/VolumeProbe.h"
@@ -24,6 +25,9 @@ namespace platform {
 namespace fs = std::filesystem;
 
 namespace {
+// The part of a disk that holds what the volume listing reads: the MBR, the GPT
+// header and its entries (at LBA 2 as partitioning tools place them).
+constexpr uint64_t kLayoutAreaBytes = 1 << 20;
 // The system disk: 256 GiB, one NTFS volume C: from 1 MiB to the end.
 constexpr uint64_t kSystemDiskSize = uint64_t{256} << 30;
 constexpr uint64_t kSystemVolumeOffset = uint64_t{1} << 20;
@@ -238,23 +242,22 @@ char LetterOf(const std::string& text, bool rootPath)
 void Fail(uint32_t error) { SetLastError(error); }
 }  // namespace
 
-std::vector<EmuStation::EmuVolume> EmuStation::Volumes()
+std::vector<EmuStation::EmuVolume> EmuStation::ScanVolumes()
 {
     std::vector<EmuVolume> volumes;
     volumes.push_back({'C', std::nullopt, 0, kSystemVolumeOffset, kSystemDiskSize - kSystemVolumeOffset});
     std::vector<std::pair<int, int>> disks;  // disk number, bridge id
     for (int id : m_World.BridgeIds()) {
-        const emu::Bridge bridge(m_World.BridgeFolder(id));
-        if (bridge.Present() && bridge.DiskNumber() > 0 && bridge.CdromNumber() < 0)
-            disks.emplace_back(bridge.DiskNumber(), id);
+        const auto bridge = m_World.BridgeState(id);
+        if (bridge->Present() && bridge->DiskNumber() > 0 && bridge->CdromNumber() < 0)
+            disks.emplace_back(bridge->DiskNumber(), id);
     }
     std::sort(disks.begin(), disks.end());
     char next = kFirstBridgeLetter;
     for (const auto& [disk, id] : disks) {
         if (next > 'Z') break;
-        const fs::path folder = m_World.BridgeFolder(id);
-        BridgeLock lock(folder);
-        const PartitionTable table = ReadPartitionTable(emu::NvmeDisk(folder));
+        BridgeLock lock(m_World.BridgeFolder(id));
+        const PartitionTable table = ReadPartitionTable(m_World.BridgeState(id)->Disk());
         const auto first =
             std::find_if(table.slots.begin(), table.slots.end(), [](const Slot& s) { return s.used && s.volume; });
         if (first == table.slots.end()) continue;
@@ -315,18 +318,22 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
         SetLastError(ERROR_SUCCESS);
         return true;
     }
-    const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
-    BridgeLock lock(folder);
-    emu::Bridge bridge(folder);
+    BridgeLock lock(m_World.BridgeFolder(*device.bridgeId));
+    emu::Bridge bridge = *m_World.BridgeState(*device.bridgeId);  // current under the lock
     if (!bridge.Present() || bridge.DiskNumber() != device.number || bridge.CdromNumber() >= 0)
         return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
     if (bridge.TakeOpcodeFault(write ? kOpWrite10 : kOpRead10)) return Fail(ERROR_IO_DEVICE), false;
-    const emu::NvmeDisk disk(folder);
+    const emu::NvmeDisk disk = bridge.Disk();
     const uint64_t size = disk.SizeBytes();
     if (offset > size) return Fail(ERROR_SECTOR_NOT_FOUND), false;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, size - offset));
+    const auto throughput = emu::DiskThroughput::Of(bridge);
+    if (throughput.Fails(offset, n)) return Fail(ERROR_IO_DEVICE), false;
     const bool ok = write ? disk.Write(offset, data, n) : disk.Read(offset, data, n);
+    // A write into the partition tables may give the disk other volumes.
+    if (write && offset < kLayoutAreaBytes) m_World.Stamp().DisksChanged();
     if (!ok) return Fail(ERROR_IO_DEVICE), false;
+    throughput.Delay(write, offset, n);
     if (transferred) *transferred = n;
     SetLastError(ERROR_SUCCESS);
     return true;
@@ -346,10 +353,9 @@ bool EmuStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
     }
     uint64_t size = kSystemDiskSize;
     if (device.bridgeId) {
-        const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
-        const emu::Bridge bridge(folder);
-        if (!bridge.Present() || bridge.DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
-        size = emu::NvmeDisk(folder).SizeBytes();
+        const auto bridge = m_World.BridgeState(*device.bridgeId);
+        if (!bridge->Present() || bridge->DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+        size = bridge->Disk().SizeBytes();
     }
     geometry.MediaType = MEDIA_TYPE_FIXED;
     geometry.BytesPerSector = kSector;
@@ -378,11 +384,10 @@ bool EmuStation::GetDriveLayoutEx(HANDLE handle, DriveLayout& layout)
         SetLastError(ERROR_SUCCESS);
         return true;
     }
-    const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
-    BridgeLock lock(folder);
-    const emu::Bridge bridge(folder);
-    if (!bridge.Present() || bridge.DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
-    const PartitionTable table = ReadPartitionTable(emu::NvmeDisk(folder));
+    BridgeLock lock(m_World.BridgeFolder(*device.bridgeId));
+    const auto bridge = m_World.BridgeState(*device.bridgeId);
+    if (!bridge->Present() || bridge->DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    const PartitionTable table = ReadPartitionTable(bridge->Disk());
     layout.PartitionStyle = table.style;
     layout.Signature = table.signature;
     uint32_t number = 0;
@@ -553,9 +558,8 @@ bool EmuStation::GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& sp
             SetLastError(ERROR_SUCCESS);
             return true;
         }
-        const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
-        BridgeLock lock(folder);
-        const auto found = ReadVolume(emu::NvmeDisk(folder), volume.offset, volume.length);
+        BridgeLock lock(m_World.BridgeFolder(*volume.bridgeId));
+        const auto found = ReadVolume(m_World.BridgeState(*volume.bridgeId)->Disk(), volume.offset, volume.length);
         if (!found) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
         space.BytesPerSector = found->bytesPerSector;
         space.SectorsPerCluster = found->sectorsPerCluster;
@@ -582,9 +586,8 @@ bool EmuStation::GetVolumeInformation(const std::string& rootPath, VolumeInforma
             SetLastError(ERROR_SUCCESS);
             return true;
         }
-        const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
-        BridgeLock lock(folder);
-        const auto found = ReadVolume(emu::NvmeDisk(folder), volume.offset, volume.length);
+        BridgeLock lock(m_World.BridgeFolder(*volume.bridgeId));
+        const auto found = ReadVolume(m_World.BridgeState(*volume.bridgeId)->Disk(), volume.offset, volume.length);
         if (!found) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
         information.VolumeName = found->label;
         information.VolumeSerialNumber = found->serial;
@@ -612,13 +615,12 @@ bool EmuStation::WithVolumeImage(const std::string& rootPath,
     for (const EmuVolume& volume : Volumes()) {
         if (volume.letter != letter) continue;
         if (!volume.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // C: is never written
-        const fs::path folder = m_World.BridgeFolder(*volume.bridgeId);
-        BridgeLock lock(folder);
-        emu::Bridge bridge(folder);
+        BridgeLock lock(m_World.BridgeFolder(*volume.bridgeId));
+        emu::Bridge bridge = *m_World.BridgeState(*volume.bridgeId);  // current under the lock
         if (!bridge.Present() || bridge.DiskNumber() != volume.disk || bridge.CdromNumber() >= 0)
             return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
         if (bridge.TakeOpcodeFault(kOpWrite10)) return Fail(ERROR_IO_DEVICE), false;
-        if (!work(emu::NvmeDisk(folder).ImagePath(), volume)) return false;
+        if (!work(bridge.Disk().ImagePath(), volume)) return false;
         SetLastError(ERROR_SUCCESS);
         return true;
     }
@@ -652,6 +654,7 @@ bool EmuStation::RunDiskPartScript(const std::string& scriptPath)
     // Like the real tool, a script that fails half-way still ran: the caller
     // reads the disk's layout to see what it did.
     emu::RunDiskPartScript(text.str(), disks);
+    m_World.Stamp().DisksChanged();
     SetLastError(ERROR_SUCCESS);
     return true;
 }

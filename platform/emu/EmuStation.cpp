@@ -1,6 +1,7 @@
 #include "platform/emu/EmuStation.h"
 
 #include "platform/PassThroughBlock.h"
+#include "util/Clock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -68,8 +69,8 @@ bool EmuStation::ResolveDisk(OpenDevice& device) const
 {
     if (device.kind == OpenDevice::kCdrom) {
         for (int id : m_World.BridgeIds()) {
-            const emu::Bridge bridge(m_World.BridgeFolder(id));
-            if (bridge.Present() && bridge.CdromNumber() == device.number) device.bridgeId = id;
+            const auto bridge = m_World.BridgeState(id);
+            if (bridge->Present() && bridge->CdromNumber() == device.number) device.bridgeId = id;
         }
         return device.bridgeId.has_value();
     }
@@ -145,17 +146,21 @@ bool EmuStation::ModifyBridge(int id, const std::function<void(emu::Bridge&)>& c
 {
     const auto ids = m_World.BridgeIds();
     if (std::find(ids.begin(), ids.end(), id) == ids.end()) return false;
-    const fs::path folder = m_World.BridgeFolder(id);
-    FileLock lock(folder / "lock");
-    emu::Bridge bridge(folder);
+    FileLock lock(m_World.BridgeFolder(id) / "lock");
+    emu::Bridge bridge = *m_World.BridgeState(id);  // current: every change is made under the lock
     change(bridge);
     return bridge.Save();
 }
 
 bool EmuStation::ModifyWorld(const std::function<bool(emu::World&)>& change)
 {
-    FileLock lock(m_World.Folder() / "station.lock");
-    return change(m_World);
+    bool changed = false;
+    {
+        FileLock lock(m_World.Folder() / "station.lock");
+        changed = change(m_World);
+    }
+    NotifyChange();
+    return changed;
 }
 
 size_t EmuStation::OpenHandleCount() const
@@ -183,7 +188,7 @@ bool EmuStation::Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange)
     bool leftTheBus = false;
     {
         FileLock lock(folder / "lock");
-        emu::Bridge bridge(folder);
+        emu::Bridge bridge = *m_World.BridgeState(*device.bridgeId);  // current under the lock
         // A handle opened before the bridge left the bus (or moved to another
         // number) no longer reaches it.
         const bool sameDevice = device.kind == OpenDevice::kCdrom
@@ -227,6 +232,7 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
         request.dataTransferLength = call.transferLength;
         request.timeOutValue = call.timeOutValue;
         request.senseInfoLength = call.senseLength;
+        request.atMs = util::NowMs();
         if (valid && call.request.direction == ScsiDirection::kOut)
             request.dataOut.assign(call.request.data.begin(), call.request.data.end());
         Record(std::move(request));
@@ -264,6 +270,24 @@ bool EmuStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome
                          exchange.sense.begin() + std::min<size_t>(exchange.senseLength, exchange.sense.size()));
     outcome.bytesMoved = exchange.transferred;
     return true;
+}
+
+std::vector<EmuStation::EmuVolume> EmuStation::Volumes()
+{
+    // Read the generations first: a change made while the disks are read makes
+    // the listing stale at once rather than never.
+    const uint64_t state = m_World.Stamp().State();
+    const uint64_t disks = m_World.Stamp().Disks();
+    {
+        std::lock_guard lock(m_VolumeLock);
+        if (m_Volumes && m_VolumeState == state && m_VolumeDisks == disks) return *m_Volumes;
+    }
+    auto volumes = ScanVolumes();
+    std::lock_guard lock(m_VolumeLock);
+    m_Volumes = volumes;
+    m_VolumeState = state;
+    m_VolumeDisks = disks;
+    return volumes;
 }
 
 void EmuStation::Record(EmuRequest request)

@@ -3,6 +3,7 @@
 // device models of emu/, with the world kept in a folder. Requests to one bridge
 // are serialised across threads and processes by a lock file in its folder.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -33,6 +34,7 @@ struct EmuRequest {
     uint32_t timeOutValue = 0;
     uint8_t senseInfoLength = 0;
     std::vector<uint8_t> dataOut;  // the data phase of a write
+    int64_t atMs = 0;               // station time at which it arrived
 };
 
 class EmuStation final : public IStation {
@@ -113,6 +115,8 @@ public:
     // bridge's lock (EmuVolumeFormat.cpp). The system volume C: is refused.
     bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) override;
     bool SetVolumeLabel(const std::string& rootPath, const std::string& label) override;
+    // FAT32 volumes of bridges only, through mtools (EmuVolumeFiles.cpp).
+    std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) override;
 
     struct EmuVolume {
         char letter = 0;
@@ -145,11 +149,21 @@ public:
     }
     EmuPcie& Pcie() { return *m_Pcie; }
 
+    // Device notifications come from a watcher thread that sleeps until the
+    // world changes (an event of this process, station.ini rewritten by another
+    // one) or a reset bridge is due back.
     void RegisterDeviceNotification(DeviceChangeHandler handler) override;
     void UnregisterDeviceNotification() override;
 
+    // Disk arrivals are the world's arrival events; a mark is its event count.
+    bool TracksDiskArrivals() const override { return true; }
+    uint64_t DiskArrivalMark() override;
+    std::vector<uint32_t> DisksArrivedSince(uint64_t mark) override;
+    bool WaitForDiskArrival(uint64_t mark, int64_t ms) override;
+
     bool IsEmulated() const override { return true; }
     std::string Describe() const override;
+    std::string RunLockPath() const override { return (m_World.Folder() / "run.lock").string(); }
     std::vector<DiskDevice> Disks() override;
     // A bridge with "pd.replug_ms" is pulled out now and plugged in again that long
     // afterwards (station time), unless it is set never to come back; others wait
@@ -175,10 +189,22 @@ private:
         std::string friendlyName;
     };
     std::vector<StorageDevice> StorageDevices(uint32_t deviceType) const;
+    // The volumes read from the disks now (Volumes keeps the last listing until
+    // the world or a disk changes).
+    std::vector<EmuVolume> ScanVolumes();
     // The lowest free disk or CD-ROM number other than `avoid`.
     int FreeNumber(uint32_t deviceType, int avoid) const;
-    // Brings back every reset bridge whose time off the bus is over.
-    void SettleWorld();
+    // Brings back every reset bridge whose time off the bus is over; returns the
+    // station time at which the next one is due, -1 when none is.
+    int64_t SettleWorld();
+    // Changes of the world seen by this station object: a count that rises with
+    // every change, and a wait of up to `ms` for it to pass `seen`.
+    void NotifyChange();
+    uint64_t ChangeCount();
+    void WaitForChange(uint64_t seen, int64_t ms);
+    // Starts (once) the thread that turns another process's rewrite of
+    // station.ini into a change.
+    void WatchStationFolder();
     // What a disk number is: a bridge, a decoy, or the system disk (0).
     bool ResolveDisk(OpenDevice& device) const;
     bool FindHandle(HANDLE handle, OpenDevice& device) const;
@@ -210,6 +236,16 @@ private:
     // The emulated operator's pending replugs.
     std::mutex m_OperatorLock;
     std::vector<std::jthread> m_OperatorReplugs;
+    // The last volume listing and the generations it was read at (guarded by m_VolumeLock).
+    std::mutex m_VolumeLock;
+    std::optional<std::vector<EmuVolume>> m_Volumes;
+    uint64_t m_VolumeState = 0, m_VolumeDisks = 0;
+    // Change wake-ups (see ChangeCount); the count is guarded by m_ChangeLock.
+    std::mutex m_ChangeLock;
+    std::condition_variable m_ChangeWake;
+    uint64_t m_ChangeCount = 0;
+    std::once_flag m_FolderWatchStarted;
+    std::jthread m_FolderWatch;
     // Device notifications: a watcher thread follows the world's event counter.
     std::mutex m_NotifyLock;
     DeviceChangeHandler m_Handler;

@@ -6,13 +6,21 @@
 // "{36FC9E60-C465-11CF-8056-444553540000}", numbered 1NNN for bridge NNN,
 // 2NNN for decoy NNN and 3NNN for external hub NNN. A device's serial number
 // appears in its storage interface path, as the storage stack puts it there.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/emu/EmuStation.h"
 
 #include <set>
 
+#include "log/DebugLog.h"
 #include "util/Clock.h"
 
 namespace platform {
@@ -22,7 +30,9 @@ constexpr const char* kUsbClass = "{36FC9E60-C465-11CF-8056-444553540000}";
 constexpr const char* kHubInterface = "{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
 constexpr uint16_t kEnglish = 0x0409;
 constexpr uint8_t kManufacturerIndex = 1, kProductIndex = 2, kSerialIndex = 3;
-constexpr int64_t kEventPollMs = 200;
+// Longest sleep of the watcher when nothing is due: a safety net only, every
+// change wakes it at once.
+constexpr int64_t kIdleWakeMs = 1000;
 
 std::string DriverKey(int kind, int id)
 {
@@ -69,25 +79,30 @@ std::string EmuStorageInterfacePath(uint32_t deviceType, int number, const std::
            (cdrom ? "{53f56308-b6bf-11d0-94f2-00a0c91efb8b}" : "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
 }
 
-void EmuStation::SettleWorld()
+int64_t EmuStation::SettleWorld()
 {
     const int64_t now = util::NowMs();
     std::vector<int> due;
+    int64_t next = -1;
     for (int id : m_World.BridgeIds()) {
-        const int64_t at = emu::Bridge(m_World.BridgeFolder(id)).ReturnDueMs();
+        const int64_t at = m_World.BridgeState(id)->ReturnDueMs();
         if (at >= 0 && at <= now) due.push_back(id);
+        else if (at > now && (next < 0 || at < next)) next = at;
     }
-    if (due.empty()) return;
+    if (due.empty()) return next;
     ModifyWorld([&](emu::World& world) {
         for (int id : due) {
+            int disk = -1;
             ModifyBridge(id, [&](emu::Bridge& bridge) {
                 if (bridge.ReturnDueMs() < 0 || bridge.ReturnDueMs() > now) return;  // another process was first
                 bridge.ReturnToBus(FreeNumber(FILE_DEVICE_DISK, bridge.DiskNumber()), FreeNumber(FILE_DEVICE_CD_ROM, -1));
+                if (bridge.CdromNumber() < 0) disk = bridge.DiskNumber();
             });
-            world.PostEvent("arrival");
+            world.PostEvent("arrival", disk);
         }
         return true;
     });
+    return next;
 }
 
 int EmuStation::FreeNumber(uint32_t deviceType, int avoid) const
@@ -108,6 +123,7 @@ bool EmuStation::SetBridgePlugged(int id, bool plugged)
     const bool known = ModifyWorld([&](emu::World& world) {
         const auto ids = world.BridgeIds();
         if (std::find(ids.begin(), ids.end(), id) == ids.end()) return false;
+        int disk = -1;
         ModifyBridge(id, [&](emu::Bridge& bridge) {
             if (bridge.Present() == plugged) return;
             changed = true;
@@ -116,12 +132,13 @@ bool EmuStation::SetBridgePlugged(int id, bool plugged)
                 bridge.Set("off_bus_reason", "");
                 bridge.SetPresent(true);
                 bridge.Boot();
+                if (bridge.CdromNumber() < 0) disk = bridge.DiskNumber();
             } else {
                 bridge.SetPresent(false);
                 bridge.Set("off_bus_reason", "unplugged");
             }
         });
-        if (changed) world.PostEvent(plugged ? "arrival" : "removal");
+        if (changed) world.PostEvent(plugged ? "arrival" : "removal", disk);
         return true;
     });
     return known;
@@ -134,13 +151,18 @@ void EmuStation::RegisterDeviceNotification(DeviceChangeHandler handler)
         m_Handler = std::move(handler);
     }
     if (m_Watcher.joinable()) return;
+    WatchStationFolder();
     m_Watcher = std::jthread([this](std::stop_token stop) {
+        std::stop_callback wake(stop, [this] { NotifyChange(); });
         int64_t seen = m_World.EventCount();
         while (!stop.stop_requested()) {
-            util::SleepMs(kEventPollMs);
-            SettleWorld();  // a reset bridge that is due comes back now
+            const uint64_t changes = ChangeCount();
+            const int64_t due = SettleWorld();  // a reset bridge that is due comes back now
             const int64_t count = m_World.EventCount();
-            if (count == seen) continue;
+            if (count == seen) {
+                WaitForChange(changes, due >= 0 ? std::max<int64_t>(due - util::NowMs(), 1) : kIdleWakeMs);
+                continue;
+            }
             seen = count;
             const DeviceChange change =
                 m_World.LastEvent() == "removal" ? DeviceChange::kRemoveComplete : DeviceChange::kArrival;
@@ -148,6 +170,94 @@ void EmuStation::RegisterDeviceNotification(DeviceChangeHandler handler)
             if (m_Handler) m_Handler(change);
         }
     });
+}
+
+void EmuStation::NotifyChange()
+{
+    {
+        std::lock_guard lock(m_ChangeLock);
+        ++m_ChangeCount;
+    }
+    m_ChangeWake.notify_all();
+}
+
+uint64_t EmuStation::ChangeCount()
+{
+    std::lock_guard lock(m_ChangeLock);
+    return m_ChangeCount;
+}
+
+void EmuStation::WaitForChange(uint64_t seen, int64_t ms)
+{
+    const auto clock = util::GetClock();
+    std::unique_lock lock(m_ChangeLock);
+    clock->WaitMs(m_ChangeWake, lock, ms, [&] { return m_ChangeCount != seen; });
+}
+
+void EmuStation::WatchStationFolder()
+{
+    std::call_once(m_FolderWatchStarted, [this] {
+        const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        const int stopper = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (watch < 0 || stopper < 0 ||
+            ::inotify_add_watch(watch, m_World.Folder().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+            DBG_ERR("%s:%d: no watch on %s: changes made by other processes are seen at the next wake-up only",
+                    m_World.Folder().c_str());
+            if (watch >= 0) ::close(watch);
+            if (stopper >= 0) ::close(stopper);
+            return;
+        }
+        m_FolderWatch = std::jthread([this, watch, stopper](std::stop_token stop) {
+            std::stop_callback wake(stop, [stopper] {
+                const uint64_t one = 1;
+                [[maybe_unused]] const auto written = ::write(stopper, &one, sizeof one);
+            });
+            alignas(inotify_event) char events[4096];
+            while (!stop.stop_requested()) {
+                pollfd fds[2] = {{watch, POLLIN, 0}, {stopper, POLLIN, 0}};
+                if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+                if (!(fds[0].revents & POLLIN)) continue;
+                bool stationChanged = false;
+                for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+                    for (ssize_t at = 0; at < n;) {
+                        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                        if (event->len > 0 && std::strcmp(event->name, "station.ini") == 0) stationChanged = true;
+                        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                    }
+                if (stationChanged) NotifyChange();
+            }
+            ::close(watch);
+            ::close(stopper);
+        });
+    });
+}
+
+uint64_t EmuStation::DiskArrivalMark()
+{
+    return static_cast<uint64_t>(m_World.EventCount());
+}
+
+std::vector<uint32_t> EmuStation::DisksArrivedSince(uint64_t mark)
+{
+    std::vector<uint32_t> disks;
+    for (int disk : m_World.DisksArrivedSince(static_cast<int64_t>(mark)))
+        if (disk > 0) disks.push_back(static_cast<uint32_t>(disk));
+    return disks;
+}
+
+bool EmuStation::WaitForDiskArrival(uint64_t mark, int64_t ms)
+{
+    WatchStationFolder();
+    const int64_t deadline = util::NowMs() + ms;
+    for (;;) {
+        const uint64_t changes = ChangeCount();
+        const int64_t due = SettleWorld();
+        if (!DisksArrivedSince(mark).empty()) return true;
+        const int64_t now = util::NowMs();
+        if (now >= deadline) return false;
+        const int64_t until = due >= 0 ? std::min(deadline, std::max(due, now + 1)) : deadline;
+        WaitForChange(changes, until - now);
+    }
 }
 
 void EmuStation::UnregisterDeviceNotification()
@@ -206,7 +316,7 @@ bool EmuStation::PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupa
     }
     occupant = m_World.At({device.number, device.hub, static_cast<int>(port)});
     if (occupant.kind == emu::PortOccupant::kBridge)
-        identity = emu::Bridge(m_World.BridgeFolder(occupant.id)).Identity();
+        identity = m_World.BridgeState(occupant.id)->Identity();
     else if (occupant.kind == emu::PortOccupant::kDecoy)
         for (const auto& decoy : m_World.Decoys())
             if (decoy.id == occupant.id) identity = DecoyIdentity(decoy);
@@ -295,10 +405,10 @@ bool EmuStation::GetDeviceNodeByDriverKey(const std::string& driverKeyName, std:
     const int id = std::atoi(driverKeyName.c_str() + slash + 2);
     switch (kind) {
     case emu::PortOccupant::kBridge: {
-        const emu::Bridge bridge(m_World.BridgeFolder(id));
-        const bool uas = bridge.ReadRegister(emu::reg::kUsbMode) & 0x80;
+        const auto bridge = m_World.BridgeState(id);
+        const bool uas = bridge->ReadRegister(emu::reg::kUsbMode) & 0x80;
         deviceDesc = uas ? "USB Attached SCSI (UAS) Mass Storage Device" : "USB Mass Storage Device";
-        const auto identity = bridge.Identity();
+        const auto identity = bridge->Identity();
         char hw[64];
         std::snprintf(hw, sizeof hw, "USB\\VID_%04X&PID_%04X&REV_%04X", identity.idVendor, identity.idProduct,
                       identity.bcdDevice);
@@ -334,12 +444,12 @@ std::vector<EmuStation::StorageDevice> EmuStation::StorageDevices(uint32_t devic
     };
     if (deviceType == FILE_DEVICE_DISK) add(0, BusTypeNvme, "NVMe", "System SSD", "SYS0000000000001", "NVMe System SSD");
     for (int id : m_World.BridgeIds()) {
-        const emu::Bridge bridge(m_World.BridgeFolder(id));
-        if (!bridge.Present()) continue;
-        const bool cdrom = bridge.CdromNumber() >= 0;
+        const auto bridge = m_World.BridgeState(id);
+        if (!bridge->Present()) continue;
+        const bool cdrom = bridge->CdromNumber() >= 0;
         if (cdrom != (deviceType == FILE_DEVICE_CD_ROM)) continue;
-        add(cdrom ? bridge.CdromNumber() : bridge.DiskNumber(), BusTypeUsb, "USB4", "NVMe Bridge",
-            bridge.Identity().serial, "USB4 NVMe Bridge USB Device");
+        add(cdrom ? bridge->CdromNumber() : bridge->DiskNumber(), BusTypeUsb, "USB4", "NVMe Bridge",
+            bridge->Identity().serial, "USB4 NVMe Bridge USB Device");
     }
     if (deviceType == FILE_DEVICE_DISK)
         for (const auto& decoy : m_World.Decoys())

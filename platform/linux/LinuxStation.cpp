@@ -593,6 +593,15 @@ bool LinuxStation::RunDiskPartScript(const std::string& scriptPath)
     return true;
 }
 
+std::unique_ptr<IVolumeFiles> LinuxStation::OpenVolumeFiles(const std::string& rootPath, std::string& error)
+{
+    // The files of a volume are reached at its mount point (MountedVolumeFiles)
+    // once the volumes of the bridges are mounted into the run folder as drive letters.
+    error = "no volume is mounted for " + rootPath + " on this station";
+    Fail(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+}
+
 bool LinuxStation::LoadBrvIODriver()
 {
     return m_Pcie.Available() || Fail(ERROR_FILE_NOT_FOUND);

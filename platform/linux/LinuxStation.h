@@ -74,6 +74,8 @@ public:
     bool RunDiskPartScript(const std::string& scriptPath) override;
     // Replaces how the system's tools are started (tests).
     void SetToolRunner(ToolRunner runner) { m_RunTool = std::move(runner); }
+    // Drive letters reach no mounted volume on this station yet: always nullptr.
+    std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) override;
 
     // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.
     bool LoadBrvIODriver() override;
@@ -95,6 +97,8 @@ public:
 
     bool IsEmulated() const override { return false; }
     std::string Describe() const override;
+    // One lock for the whole host, kept where the system keeps its run-time locks.
+    std::string RunLockPath() const override { return (m_Tree.Root() / "run/lock/deveda-station.lock").string(); }
     std::vector<DiskDevice> Disks() override;
 
 private:

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "CtlRunner.h"
@@ -88,6 +89,30 @@ TEST_F(Devedactl, WrittenFirmwareRunsAfterResetUnderANewDiskNumber)
     const Result list = RunCtl(Station() + "list");
     EXPECT_NE(list.output.find("disk number:     3\n"), std::string::npos) << list.output;
     EXPECT_NE(list.output.find("firmware:        250201000042"), std::string::npos) << list.output;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Devedactl, DiskRatesAndSectorFaultsAreSetAndCleared)
+{
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    EXPECT_EQ(RunCtl(Station() + "emu set 1 disk_read_mibps=400 disk_write_mibps=200").status, 0);
+    EXPECT_EQ(RunCtl(Station() + "emu set 1 disk_read_mibps=fast").status, 2);
+    EXPECT_EQ(RunCtl(Station() + "emu set 1 disk_corrupt_writes=2").status, 2);
+    EXPECT_EQ(RunCtl(Station() + "emu fault 1 sectors 100-199 slow 3").status, 0);
+    EXPECT_EQ(RunCtl(Station() + "emu fault 1 sectors 500-500 fail").status, 0);
+    EXPECT_EQ(RunCtl(Station() + "emu fault 1 sectors 9-1 fail").status, 2);
+    EXPECT_EQ(RunCtl(Station() + "emu fault 1 sectors 1-2 slow").status, 2);
+    const auto ini = [this] {
+        std::ifstream in(m_Folder.Path() / "st" / "bridge1" / "bridge.ini");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_NE(ini().find("disk_read_mibps = 400"), std::string::npos) << ini();
+    EXPECT_NE(ini().find("disk_sector_faults = 100-199 slow 3;500-500 fail"), std::string::npos) << ini();
+    EXPECT_EQ(RunCtl(Station() + "emu fault 1 clear").status, 0);
+    EXPECT_EQ(ini().find("100-199"), std::string::npos) << ini();
 }
 
 }  // namespace

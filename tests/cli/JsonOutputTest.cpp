@@ -89,4 +89,22 @@ TEST(JsonString, EscapesWhatJsonCannotHoldAndKeepsUtf8)
     EXPECT_EQ(o.Json(), "{\"t\":\"v\",\"n\":-3,\"b\":false,\"z\":null,\"a\":[1,2]}");
 }
 
+TEST_F(JsonOutput, PdInfoFollowsItsSchemaWithAndWithoutAController)
+{
+    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    ASSERT_EQ(RunCtl(Station() + "emu set 1 pd.vendor=ccg3 pd.mode=2 pd.mcu=stm").status, 0);
+    const std::string fixtures = PD_FIXTURES;
+    const std::string ccg3 = Station() + "pd info --disk 1 --json --pd " + fixtures + "/ccg3_mode1.cyacd";
+    EXPECT_EQ(Piped(ccg3, SchemaCheck("pd-info.schema.json")).output, "valid\n");
+    const auto fields = Piped(ccg3, "python3 -c 'import json,sys; d=json.load(sys.stdin); "
+                                    "print(d[\"pdChip\"], d[\"mcu\"], d[\"deviceMode\"], d[\"pdFiles\"][0][\"accepted\"])'");
+    EXPECT_EQ(fields.output, "Cypress CCG3 STM 2 True\n");
+    // A bridge without a controller: no chip, and the version text the channel gives then.
+    const std::string bare = Station() + "pd info --disk 2 --json";
+    EXPECT_EQ(Piped(bare, SchemaCheck("pd-info.schema.json")).output, "valid\n");
+    EXPECT_EQ(Piped(bare, "python3 -c 'import json,sys; d=json.load(sys.stdin); print(d[\"pdChip\"], d[\"pdVersion\"])'")
+                  .output,
+              "none NULL\n");
+}
+
 }  // namespace

@@ -197,3 +197,21 @@ TEST(TerminalDisplay, TerminalRedrawsOnlyChangedLinesAtMostFourTimesASecond)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TerminalDisplayBytes, ALongStepShowsItsShareOfTheBytes)
+{
+    engine::PortView port;
+    port.taking = true;
+    port.phase = "preload";
+    EXPECT_EQ(cli::PortPhaseField(port), "preload");  // no bytes counted yet
+    port.bytesTotal = 4096ull << 20;
+    port.bytesDone = 1024ull << 20;
+    EXPECT_EQ(cli::PortPhaseField(port), "prel 25%");
+    EXPECT_EQ(cli::PortBytesLine(3, port), "port 3: preload 1024 of 4096 MiB");
+    port.phase = "done";
+    EXPECT_EQ(cli::PortPhaseField(port), "done");
+}
+
+}  // namespace

@@ -26,11 +26,7 @@ protected:
     }
     void SetBridgeKey(int id, const std::string& key, const std::string& value)
     {
-        emu::KeyValueFile ini;
-        const auto path = m_Emu.World().BridgeFolder(id) / "bridge.ini";
-        ini.Load(path);
-        ini.Set(key, value);
-        ini.Save(path);
+        m_Emu.ModifyBridge(id, [&](emu::Bridge& bridge) { bridge.Set(key, value); });
     }
     DeviceInfo Record(int disk, uint8_t devType)
     {

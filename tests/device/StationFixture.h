@@ -27,6 +27,7 @@ public:
     }
     bool IsEmulated() const override { return m_Inner.IsEmulated(); }
     std::string Describe() const override { return m_Inner.Describe(); }
+    std::string RunLockPath() const override { return m_Inner.RunLockPath(); }
     std::vector<platform::DiskDevice> Disks() override { return m_Inner.Disks(); }
     bool DeviceIoControl(platform::HANDLE handle, uint32_t code, void* in, uint32_t inSize, void* out,
                          uint32_t outSize, uint32_t* returned) override
@@ -75,6 +76,10 @@ public:
         m_Inner.RegisterDeviceNotification(std::move(h));
     }
     void UnregisterDeviceNotification() override { m_Inner.UnregisterDeviceNotification(); }
+    bool TracksDiskArrivals() const override { return m_Inner.TracksDiskArrivals(); }
+    uint64_t DiskArrivalMark() override { return m_Inner.DiskArrivalMark(); }
+    std::vector<uint32_t> DisksArrivedSince(uint64_t mark) override { return m_Inner.DisksArrivedSince(mark); }
+    bool WaitForDiskArrival(uint64_t mark, int64_t ms) override { return m_Inner.WaitForDiskArrival(mark, ms); }
     // --- disks and volumes ---
     bool GetDriveGeometryEx(platform::HANDLE h, platform::DiskGeometryEx& g) override
     {
@@ -124,6 +129,10 @@ public:
     bool SetVolumeLabel(const std::string& root, const std::string& label) override
     {
         return m_Inner.SetVolumeLabel(root, label);
+    }
+    std::unique_ptr<platform::IVolumeFiles> OpenVolumeFiles(const std::string& root, std::string& error) override
+    {
+        return m_Inner.OpenVolumeFiles(root, error);
     }
     // --- PCIe configuration space and physical memory ---
     bool LoadBrvIODriver() override { return m_Inner.LoadBrvIODriver(); }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "../common/TestSupport.h"
@@ -115,6 +116,24 @@ TEST_F(EmuBridge, FirmwareSegmentsJoinAt65280)
     EXPECT_EQ(Exec({0xE3, 0x50, 0x00, 0x00, 0x10, 0x00}, false, first).status, emu::kStatusCheckCondition);
 }
 
+TEST_F(EmuBridge, FirstSegmentStartsANewImageOverALongerOne)
+{
+    // Written in place, the flash must still end where the new image ends.
+    std::vector<uint8_t> small(4096, 0xA5);
+    const size_t before = Open().FirmwareImage(0).size();
+    ASSERT_GT(before, small.size());
+    ASSERT_EQ(Exec({0xE3, 0x50, 0x00, 0x00, 0x10, 0x00}, false, small).status, emu::kStatusGood);
+    EXPECT_EQ(Open().FirmwareImage(0), small);
+    // A second segment cuts whatever lay beyond it as well.
+    std::vector<uint8_t> tail(16, 0x3C);
+    ASSERT_EQ(Exec({0xE3, 0xD0, 0x00, 0x00, 0x00, 0x10}, false, tail).status, emu::kStatusGood);
+    const auto joined = Open().FirmwareImage(0);
+    ASSERT_EQ(joined.size(), 65280u + tail.size());
+    EXPECT_TRUE(std::equal(small.begin(), small.end(), joined.begin()));
+    EXPECT_TRUE(std::all_of(joined.begin() + 4096, joined.begin() + 65280, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), joined.begin() + 65280));
+}
+
 TEST_F(EmuBridge, VerifyNeedsTheKeyTheImageWasMadeFor)
 {
     std::vector<uint8_t> answer(1);
@@ -189,6 +208,26 @@ TEST(EmuSha256, KnownDigests)
     emu::Sha256 long56;
     long56.Update(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     EXPECT_EQ(long56.Final()[0], 0xb3);
+}
+
+TEST(EmuWorld, KeptStateIsReadAgainAfterAChangeThroughAnotherWorld)
+{
+    testsupport::TempFolder folder;
+    emu::World world(folder.Path());
+    ASSERT_TRUE(world.Init(2));
+    EXPECT_EQ(world.BridgeState(2)->DiskNumber(), 2);
+    // Another user of the folder (another process, as far as `world` knows).
+    emu::World other(folder.Path());
+    emu::Bridge bridge(other.BridgeFolder(2));
+    bridge.SetDiskNumber(7);
+    ASSERT_TRUE(bridge.Save());
+    EXPECT_EQ(world.BridgeState(2)->DiskNumber(), 7);
+    const int64_t mark = world.EventCount();
+    other.PostEvent("arrival", 7);
+    other.PostEvent("removal");
+    EXPECT_EQ(world.EventCount(), mark + 2);
+    EXPECT_EQ(world.DisksArrivedSince(mark), std::vector<int>{7});
+    EXPECT_TRUE(world.DisksArrivedSince(mark + 1).empty());
 }
 
 TEST(EmuWorld, InitCreatesBridgesOnDisksOneToN)

@@ -195,7 +195,13 @@ TEST_P(FaultMatrix, InvariantsHoldAfterTheFaultAndAfterTheNextRun)
         m_Station.ModifyBridge(kFaulty, [&](emu::Bridge& b) {
             b.SetFault(static_cast<uint8_t>(scenario.opcode), scenario.mode, scenario.count);
         });
-    if (scenario.unplugWhen == 0) m_Station.SetBridgePlugged(kFaulty, false);
+    if (scenario.unplugWhen == 0) {
+        // The rows are mapped to bridges before Start: the removal must have
+        // reached the device list by then, or a row would name the wrong bridge.
+        m_Station.SetBridgePlugged(kFaulty, false);
+        ASSERT_TRUE(mp->WaitUntil([](const engine::EngineSnapshot& s) { return s.devices.DevNums == kBridges - 1; },
+                                  10000));
+    }
 
     MatrixRow row{scenario.name, "", "", false};
     std::map<int, int> rows;

@@ -53,6 +53,23 @@ public:
         return 1;
     }
     void OnExitRequest(int exitCode) override { const Track track(*this); Add(exitCodes, exitCode); }
+    void OnSerialNumberEntryWanted(uint32_t deviceCount) override
+    {
+        const Track track(*this);
+        Add(serialEntries, deviceCount);
+    }
+    // Thread of the last observer call.
+    std::thread::id LastCallingThread() const
+    {
+        std::lock_guard lock(m_Lock);
+        return m_LastThread;
+    }
+    void OnStepFailed(int, int, const std::string& reason) override { const Track track(*this); Add(stepFailures, reason); }
+    std::vector<std::string> StepFailures() const
+    {
+        std::lock_guard lock(m_Lock);
+        return stepFailures;
+    }
 
     // The last call for one cell, if any.
     std::optional<CellCall> LastCell(int row, int column) const
@@ -75,6 +92,8 @@ public:
         startEnabled.clear();
         messages.clear();
         exitCodes.clear();
+        serialEntries.clear();
+        stepFailures.clear();
     }
 
     std::vector<CellCall> cells;
@@ -87,6 +106,8 @@ public:
     std::vector<bool> startEnabled;
     std::vector<std::pair<std::string, int>> messages;
     std::vector<int> exitCodes;
+    std::vector<uint32_t> serialEntries;
+    std::vector<std::string> stepFailures;
 
     // The observer's contract: every call on one thread, never two at once.
     size_t CallingThreads() const
@@ -103,6 +124,7 @@ private:
             if (owner.m_InFlight.fetch_add(1) != 0) owner.m_bOverlapped = true;
             std::lock_guard lock(owner.m_Lock);
             owner.m_Threads.insert(std::this_thread::get_id());
+            owner.m_LastThread = std::this_thread::get_id();
         }
         ~Track() { owner.m_InFlight.fetch_sub(1); }
         RecordingObserver& owner;
@@ -115,6 +137,7 @@ private:
     }
     mutable std::mutex m_Lock;
     std::set<std::thread::id> m_Threads;
+    std::thread::id m_LastThread;
     std::atomic<int> m_InFlight{0};
     std::atomic<bool> m_bOverlapped{false};
 

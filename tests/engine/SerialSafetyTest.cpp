@@ -3,6 +3,7 @@
 #include <set>
 
 #include "MPRunFixture.h"
+#include "platform/FileLock.h"
 #include "platform/FileStore.h"
 
 namespace {
@@ -101,6 +102,31 @@ TEST_F(SerialSafety, TwoStationsOnOneToolFolderNeverShareASerialNumber)
     std::set<std::string> all = Serials(m_Station, 4);
     for (const auto& serial : Serials(other, 4)) EXPECT_TRUE(all.insert(serial).second) << serial << " twice";
     EXPECT_EQ(StoredSerial(), "AAAABBBB0009");
+}
+
+TEST_F(SerialSafety, AStationInUseByAnotherToolFolderRefusesTheRunBeforeAnyBridgeIsWritten)
+{
+    ASSERT_TRUE(m_Station.World().Init(2));
+    auto mp = MakeEngine(false);
+    // Another process runs on the same bridges from its own tool folder.
+    std::string holder;
+    auto other = platform::FileLock::Acquire(m_Station.RunLockPath(), false, holder);
+    ASSERT_TRUE(other) << holder;
+    m_Station.ClearJournal();
+    EXPECT_EQ(Press(*mp), StartOutcome::kRefused);
+    mp->WaitUntilIdle();
+    EXPECT_EQ(mp->Snapshot()->exitCode, -3);
+    EXPECT_NE(emu::ReadBlob("ProgramMSG.txt").find("Another MP run uses this station: process"), std::string::npos);
+    EXPECT_TRUE(m_Station.Journal().empty()) << "a refused run sent commands";
+    EXPECT_FALSE(std::filesystem::exists(IniPath())) << "a refused run reserved serial numbers";
+
+    // Once the other run ends, the station serves this one; the tool folder's
+    // lock was given back with the refusal.
+    other.reset();
+    auto next = MakeEngine();
+    EXPECT_EQ(Press(*next), StartOutcome::kStarted);
+    next->WaitUntilIdle();
+    EXPECT_EQ(next->Snapshot()->runResult, engine::kRunPass);
 }
 
 }  // namespace

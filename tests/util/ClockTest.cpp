@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -31,6 +32,38 @@ TEST(ProcessClock, ReplacedClockIsUsedBySleepHelpers)
     util::SleepMs(1000);
     EXPECT_GE(util::NowMs() - start, 1000);
     util::SetClock(std::make_shared<util::RealClock>());
+}
+
+TEST(ScaledClock, WaitEndsWhenTheConditionHoldsAndRunsOutInScaledTime)
+{
+    const util::ScaledClock clock(1000.0);
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool ready = false;
+    std::unique_lock lock(mutex);
+    // Nothing wakes it: a minute of scaled time is about 60 ms.
+    const int64_t start = clock.NowMs();
+    EXPECT_FALSE(clock.WaitMs(wake, lock, 60000, [&] { return ready; }));
+    EXPECT_GE(clock.NowMs() - start, 60000);
+    // A notifier ends an hour's wait as soon as the condition holds.
+    std::thread notifier([&] {
+        std::lock_guard guard(mutex);
+        ready = true;
+        wake.notify_all();
+    });
+    EXPECT_TRUE(clock.WaitMs(wake, lock, 3600000, [&] { return ready; }));
+    lock.unlock();
+    notifier.join();
+}
+
+TEST(ProcessClock, StopRequestEndsAStopAwareSleep)
+{
+    std::stop_source source;
+    std::thread stopper([&] { source.request_stop(); });
+    // A day of real time unless the request wakes the sleeper.
+    EXPECT_FALSE(util::SleepMs(86400000, source.get_token()));
+    stopper.join();
+    EXPECT_FALSE(util::SleepMs(10, source.get_token()));
 }
 
 }  // namespace
