@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 
@@ -107,6 +109,17 @@ std::string LinuxStation::Describe() const
 {
     const std::string root = m_Tree.Root().string();
     return "Linux station (real hardware" + (root == "/" ? std::string() : ", root " + root) + ")";
+}
+
+std::string LinuxStation::RunLockPath() const
+{
+    const std::string root = m_Tree.Root().string();
+    if (root == "/") return "/run/lock/deveda-station.lock";
+    std::error_code ec;
+    const auto folder = std::filesystem::temp_directory_path(ec);
+    return ((ec ? std::filesystem::path("/tmp") : folder) /
+            ("deveda-station-" + std::to_string(std::hash<std::string>{}(root)) + ".lock"))
+        .string();
 }
 
 void LinuxStation::Refresh()

@@ -97,8 +97,10 @@ public:
 
     bool IsEmulated() const override { return false; }
     std::string Describe() const override;
-    // One lock for the whole host, kept where the system keeps its run-time locks.
-    std::string RunLockPath() const override { return (m_Tree.Root() / "run/lock/deveda-station.lock").string(); }
+    // One lock for the whole host, kept where the system keeps its run-time locks;
+    // a station read from another root (a recorded tree) has its own lock in the
+    // temporary folder, so that the tree itself is never written.
+    std::string RunLockPath() const override;
     std::vector<DiskDevice> Disks() override;
 
 private:

@@ -67,6 +67,8 @@ TEST_F(LinuxStationChoice, DEVedaListsUnreachableBridgesAsFailedAndWritesNoResul
         EXPECT_TRUE(entry.path().filename() == "br_mp_Toolv0.6.ini" || entry.path().filename() == "DEVeda-trace.txt" ||
                     entry.path().filename() == ".deveda-run.lock")
             << entry.path();
+    // The recorded tree is read, never written (the station's run lock lives elsewhere).
+    EXPECT_FALSE(fs::exists(kFixtureRoot + "/run")) << "the run wrote into the recorded tree";
 }
 
 TEST_F(LinuxStationChoice, EmulatedOutputsSayEmulated)
