@@ -16,6 +16,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/DebugDlg.h"
+#include "app/EngineCall.h"
 #include "app/LoginDlg.h"
 #include "app/MessageBox.h"
 #include "app/PDUpdateDlg.h"
@@ -26,6 +27,7 @@
 #include "config/LanguageTable.h"
 #include "engine/ResultTable.h"
 #include "log/DebugLog.h"
+#include "pd/TIUpdate.h"
 #include "widgets/ColourStatic.h"
 #include "widgets/ListCtrlEx.h"
 #include "widgets/TextProgressCtrl.h"
@@ -297,9 +299,11 @@ QWidget* CDEVedaDlg::BuildButtonRow()
     QPushButton* sha256 = MakeButton(row, kLanguageTable.strSHA256Key);
     QPushButton* pd = MakeButton(row, kLanguageTable.strPowerDeliveryKey);
     QPushButton* debug = MakeButton(row, kLanguageTable.strDebug);
+    QPushButton* pdTest = MakeButton(row, "PD Test");
     m_pDebugImage = MakeList(row, {tr("Image 0"), tr("Image 1")}, "Debug Image");
     // The engineering dialogs change devices and settings: only while unlocked.
-    m_SettingButtons << moreConfig << u4MoreConfig << sha256 << pd << debug << m_pDebugImage;
+    m_SettingButtons << moreConfig << u4MoreConfig << sha256 << pd << pdTest << debug << m_pDebugImage;
+    connect(pdTest, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonPdTest);
     connect(pd, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonPd);
     connect(debug, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonDebug);
     connect(sha256, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonSha256);
@@ -317,7 +321,8 @@ QWidget* CDEVedaDlg::BuildButtonRow()
     connect(m_pStart, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonStart);
     connect(m_pSafelyRemove, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonSafelyRemove);
     connect(m_pClearCount, &QPushButton::clicked, this, &CDEVedaDlg::OnBnClickedButtonClearcount);
-    for (QPushButton* b : {m_pUnlock, load, save, moreConfig, u4MoreConfig, sha256, pd, about}) layout->addWidget(b);
+    for (QPushButton* b : {m_pUnlock, load, save, moreConfig, u4MoreConfig, sha256, pd, pdTest, about})
+        layout->addWidget(b);
     layout->addWidget(debug);
     layout->addWidget(m_pDebugImage);
     layout->addStretch(1);
@@ -483,6 +488,34 @@ void CDEVedaDlg::OnBnClickedButtonPd()
         s.pd_fw_enable = after.pdEnabled ? 1 : 0;
         s.mcu_fw_enable = after.mcuEnabled ? 1 : 0;
     });
+}
+
+void CDEVedaDlg::OnBnClickedButtonPdTest()
+{
+    if (!m_pEngine) return;
+    const QString path = m_TIFileChooser ? m_TIFileChooser()
+                                         : QFileDialog::getOpenFileName(this, tr("TI PD File"), {},
+                                                                        QStringLiteral("BIN Files (*.bin);;All Files (*.*)"));
+    if (path.isEmpty()) return;
+    const int row = std::clamp(m_pResultList->currentRow(), 0, MAX_DEVICES - 1);
+    setEnabled(false);
+    // The step messages wait for the operator on this thread, as the engine's own do.
+    const auto result = AwaitEngine(m_pEngine->RunOnEngine(
+        [row, file = path.toStdString(), &observer = m_Observer](engine::EngineAccess& access) {
+            const DeviceInfo& device = access.devices.Devs[row];
+            // Only a bridge on the USB path carries the TI controller's commands.
+            if (device.m_ucPhysicalAddress == kAddressUnset || device.IsPcie != 0) {
+                DBG_ERR("%s:%d: PD test: no USB bridge on row %d", row);
+                observer.OnOperatorMessage("Can not Found BRV521x Device", kMsgError);
+                return kCommandFailed;
+            }
+            pd::CTIPDUpdate ti(access.dev.Station());
+            return ti.iTI_PD_FWUpdate(device.m_ucPhysicalAddress, file, [&observer](const std::string& text) {
+                observer.OnOperatorMessage(text, kMsgInformation);
+            });
+        }));
+    setEnabled(true);
+    DBG_MSG("%s:%d: iTI_PD_FWUpdate:%d", result.value_or(kCommandFailed));
 }
 
 bool CDEVedaDlg::OpenSNAndPStringEnteringDialog()

@@ -66,6 +66,10 @@ public:
     void OnBnClickedButtonDebug();
     // The PD and MCU update dialog, with the paths and enables of the settings.
     void OnBnClickedButtonPd();
+    // The TI PD update of the selected result row's bridge (the first when none is
+    // selected) from a binary file the operator picks; each step's message is an
+    // operator message.
+    void OnBnClickedButtonPdTest();
     // Shows the barcode entry dialog; its serial number goes to the serial-number
     // edit and the settings. True when the operator closed it with OK.
     bool OpenSNAndPStringEnteringDialog();
@@ -90,6 +94,8 @@ public:
     // --- seams for the tests and the screenshots ------------------------------------
     // Replaces the message box (the answer is returned to the engine).
     void SetMessagePresenter(std::function<int(const std::string& text, int kind)> presenter);
+    // Replaces the file dialog of the PD test button (an empty path cancels).
+    void SetTIFileChooser(std::function<QString()> chooser) { m_TIFileChooser = std::move(chooser); }
     engine::CMPEngine* Engine() const { return m_pEngine.get(); }
     bool ChangeMode() const { return m_bChangeMode; }
     // The engine allows a Start (no scan is going on).
@@ -129,6 +135,7 @@ private:
     CSettingControls m_Controls;
     IniSettings m_Settings;  // what the controls show; the engine's copy is the one that counts
     std::function<int(const std::string&, int)> m_MessagePresenter;
+    std::function<QString()> m_TIFileChooser;
     bool m_bChangeMode = false;
     bool m_bSHA256Option = false;
     engine::ControlSet m_EngineSet = engine::ControlSet::kNormal;

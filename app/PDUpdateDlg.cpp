@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -94,6 +95,7 @@ CPDUpdateDlg::CPDUpdateDlg(engine::CMPEngine& engine, PDDialogSettings settings,
       m_pPdEnable(new QCheckBox(tr("PD Update"), this)),
       m_pMcuEnable(new QCheckBox(tr("MCU Update"), this)),
       m_pStart(new QPushButton(tr("Start"), this)),
+      m_pVerify(new QPushButton(tr("Verify"), this)),
       m_pPortArea(new QWidget(this))
 {
     setWindowTitle(tr("Power Delivery"));
@@ -104,6 +106,7 @@ CPDUpdateDlg::CPDUpdateDlg(engine::CMPEngine& engine, PDDialogSettings settings,
     m_pPdEnable->setObjectName(QStringLiteral("PD Update"));
     m_pMcuEnable->setObjectName(QStringLiteral("MCU Update"));
     m_pStart->setObjectName(QStringLiteral("Start"));
+    m_pVerify->setObjectName(QStringLiteral("Verify"));
     m_pPdEnable->setChecked(settings.pdEnabled);
     m_pMcuEnable->setChecked(settings.mcuEnabled);
     auto* browsePd = new QPushButton(tr("Browse PD"), this);
@@ -113,6 +116,7 @@ CPDUpdateDlg::CPDUpdateDlg(engine::CMPEngine& engine, PDDialogSettings settings,
     connect(browsePd, &QPushButton::clicked, this, &CPDUpdateDlg::OnBnClickedButtonBrowsePd);
     connect(browseMcu, &QPushButton::clicked, this, &CPDUpdateDlg::OnBnClickedButtonBrowseMcu);
     connect(m_pStart, &QPushButton::clicked, this, &CPDUpdateDlg::OnBnClickedButtonPdStart);
+    connect(m_pVerify, &QPushButton::clicked, this, &CPDUpdateDlg::OnBnClickedButtonPdFwVerify);
 
     auto* files = new QGridLayout;
     files->addWidget(m_pPdEnable, 0, 0);
@@ -125,7 +129,10 @@ CPDUpdateDlg::CPDUpdateDlg(engine::CMPEngine& engine, PDDialogSettings settings,
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(files);
     layout->addWidget(m_pPortArea, 1);
-    layout->addWidget(m_pStart);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pStart);
+    buttons->addWidget(m_pVerify);
+    layout->addLayout(buttons);
     resize(720, 200);
     OnInitDialog();
 }
@@ -175,6 +182,7 @@ void CPDUpdateDlg::OnInitDialog()
         DBG_ERR("%s:%d: Do not detect BRV521x");
         m_Presenter("Can not Found BRV521x Device", kMsgError);
         m_pStart->setEnabled(false);
+        m_pVerify->setEnabled(false);
         return;
     }
     m_Ports = found->ports;
@@ -211,27 +219,34 @@ void CPDUpdateDlg::AddPortRow(int port)
     m_Rows.push_back(row);
 }
 
-void CPDUpdateDlg::OnBnClickedButtonPdStart()
+void CPDUpdateDlg::OnBnClickedButtonPdStart() { RunUpdate(false); }
+
+void CPDUpdateDlg::OnBnClickedButtonPdFwVerify() { RunUpdate(true); }
+
+void CPDUpdateDlg::RunUpdate(bool verify)
 {
     if (m_bUpdating || m_Ports.empty()) return;
     m_bUpdating = true;
     m_pStart->setEnabled(false);
+    m_pVerify->setEnabled(false);
     for (int port = 0; port < PortCount(); ++port) {
         vShowStatus(port, pd::kPDStatusUpdating);
         vShowProgress(port, 0, pd::kPDBarRunning);
     }
     QPointer<CPDUpdateDlg> self(this);
     const auto outcomes = AwaitEngine(
-        m_Engine.RunOnEngine([self, ports = m_Ports, settings = ModelSettings()](engine::EngineAccess& access) {
+        m_Engine.RunOnEngine([self, verify, ports = m_Ports, settings = ModelSettings()](engine::EngineAccess& access) {
             platform::IStation& station = access.dev.Station();
             QueuedPDView view(self.data(), station);
             pd::CPDUpdateDlg model(station, settings, pd::RelinkBySerial(station), view);
+            if (verify) return model.OnBnClickedButtonPdFwVerify(ports);
             // Refused files touch no port: the findings reached the view as messages.
             if (!model.LoadFiles()) return std::vector<pd::PDPortOutcome>{};
             return model.OnBnClickedButtonPdStart(ports);
         }));
     m_bUpdating = false;
     m_pStart->setEnabled(true);
+    m_pVerify->setEnabled(true);
     if (!outcomes || outcomes->empty()) {
         for (int port = 0; port < PortCount(); ++port) {
             vShowStatus(port, pd::kPDStatusFail);

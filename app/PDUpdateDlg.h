@@ -41,6 +41,8 @@ public:
     ~CPDUpdateDlg() override;
 
     void OnBnClickedButtonPdStart();
+    // Checks the files against the chips first, then updates as Start does.
+    void OnBnClickedButtonPdFwVerify();
     void OnBnClickedButtonBrowsePd();
     void OnBnClickedButtonBrowseMcu();
     PDDialogSettings Settings() const;
@@ -74,6 +76,9 @@ private:
     void OnInitDialog();
     void AddPortRow(int port);
     pd::PDUpdateSettings ModelSettings() const;
+    // Runs every port's update on the engine thread; `verify` checks the files
+    // against the chips before anything is written.
+    void RunUpdate(bool verify);
 
     engine::CMPEngine& m_Engine;
     MessagePresenter m_Presenter;
@@ -82,6 +87,7 @@ private:
     QCheckBox* m_pPdEnable;
     QCheckBox* m_pMcuEnable;
     QPushButton* m_pStart;
+    QPushButton* m_pVerify;
     QWidget* m_pPortArea;
     std::vector<PortRow> m_Rows;
     std::vector<pd::PDPort> m_Ports;

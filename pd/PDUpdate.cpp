@@ -1,5 +1,6 @@
 #include "pd/PDUpdate.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -193,6 +194,35 @@ std::vector<PDPortOutcome> CPDUpdateDlg::OnBnClickedButtonPdStart(const std::vec
     std::vector<PDPortOutcome> outcomes;
     for (const auto& run : runs) outcomes.push_back(run->outcome);
     return outcomes;
+}
+
+int CPDUpdateDlg::ChipVendor(const PDPort& port)
+{
+    CPowerDelivery pd(m_Station);
+    return pd.nInitializedPDI2CBus(port.drive) == 0 ? pd.m_nPDChipVendor : kVendorUnknown;
+}
+
+std::vector<PDPortOutcome> CPDUpdateDlg::OnBnClickedButtonPdFwVerify(const std::vector<PDPort>& ports)
+{
+    if (!LoadFiles()) {
+        DBG_ERR("%s:%d: PD File is not suitable PD Chip IMAGE");
+        m_Observer.OnMessage(-1, "PD File is not suitable PD Chip IMAGE!!!\nPlease try to Set correct PD Chip or load "
+                                 "correct PD File");
+        return {};
+    }
+    if (m_Settings.pdEnabled) {
+        for (const PDPort& port : ports) {
+            const int vendor = ChipVendor(port);
+            const auto fits = [vendor](const PDFirmwareFile& file) { return FileFits(vendor, file); };
+            if (std::none_of(m_PDFiles.begin(), m_PDFiles.end(), fits)) {
+                DBG_ERR("%s:%d: PD[%d] chip vendor %d fits no PD file", port.port, vendor);
+                m_Observer.OnMessage(port.port, "PD File is not suitable PD Chip!!!Please try to Set correct PD Chip "
+                                                "or load correct PD File");
+                return {};
+            }
+        }
+    }
+    return OnBnClickedButtonPdStart(ports);
 }
 
 void CPDUpdateDlg::ClosePDBuses(const std::vector<PDPortOutcome>& outcomes)

@@ -97,6 +97,10 @@ public:
     std::string GetPDFWVersion(const PDPort& port);
     // Runs every port's update in its own thread and returns their outcomes.
     std::vector<PDPortOutcome> OnBnClickedButtonPdStart(const std::vector<PDPort>& ports);
+    // Reads the files, checks that every port's PD chip is one a PD file fits and
+    // then runs the same update as Start. Nothing is written (and no outcome
+    // returned) when a file is refused or a chip fits none of them.
+    std::vector<PDPortOutcome> OnBnClickedButtonPdFwVerify(const std::vector<PDPort>& ports);
     // Closes the PD bus of every port that ran (as the dialog does when it goes).
     void ClosePDBuses(const std::vector<PDPortOutcome>& outcomes);
 
@@ -105,6 +109,8 @@ private:
     int PDFWUpdateThreadFun(PortRun& run);
     int PortSteps(PortRun& run);
     int RelinkAndCheck(PortRun& run);
+    // The PD vendor the chip of `port` reports; kVendorUnknown when it does not answer.
+    int ChipVendor(const PDPort& port);
 
     platform::IStation& m_Station;
     PDUpdateSettings m_Settings;

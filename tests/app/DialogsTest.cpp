@@ -15,6 +15,7 @@
 #include "config/LanguageTable.h"
 #include "device/debug/DebugAccess.h"
 #include "emu/PdTunnel.h"
+#include "emu/TiPdController.h"
 #include "pd/PDFirmwareFile.h"
 #include "widgets/TextProgressCtrl.h"
 
@@ -383,6 +384,100 @@ TEST_F(PDDialogTest, AFileThatFitsNoChipTurnsThePortRed)
     EXPECT_NE(std::find(m_Messages.begin(), m_Messages.end(),
                         "PD File is not suitable PD Chip!!!Please try to load correct PD Chip or File"),
               m_Messages.end());
+}
+
+TEST_F(PDDialogTest, VerifyUpdatesAPortWhoseChipFitsTheFile)
+{
+    Open(1, Settings());
+    Fit(1, "vendor", "richtek");
+    Fit(1, "replug_ms", "1000");
+    util::SetClock(std::make_shared<util::ScaledClock>(10.0));
+    app::CPDUpdateDlg dialog(*m_Window->Engine(), {m_Richtek, "", true, false}, Recorder());
+    ASSERT_EQ(dialog.PortCount(), 1);
+    dialog.findChild<QPushButton*>("Verify")->click();
+    ASSERT_EQ(dialog.Outcomes().size(), 1u);
+    EXPECT_EQ(dialog.Outcomes()[0].result, pd::kPDResultPass);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.StatusStatic(0)->text(), "PASS");
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("Verify")->isEnabled());
+    std::ifstream in(m_Richtek, std::ios::binary);
+    const std::string richtek(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(emu::PdTunnel(m_Station.World().BridgeFolder(1)).PdMemory(0, pd::kRichtekImageSize) == richtek);
+}
+
+TEST_F(PDDialogTest, VerifyWritesNothingToAChipTheFileDoesNotFit)
+{
+    Open(1, Settings());
+    Fit(1, "vendor", "ccg3");
+    app::CPDUpdateDlg dialog(*m_Window->Engine(), {m_Richtek, "", true, false}, Recorder());
+    ASSERT_EQ(dialog.PortCount(), 1);
+    const std::string before = emu::PdTunnel(m_Station.World().BridgeFolder(1)).PdMemory(0, pd::kRichtekImageSize);
+    dialog.OnBnClickedButtonPdFwVerify();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialog.Outcomes().empty());
+    EXPECT_EQ(dialog.StatusStatic(0)->text(), "FAIL");
+    EXPECT_EQ(dialog.Progress(0)->BarColour(), QColor(0xE8, 0x14, 0x14));
+    ASSERT_FALSE(m_Messages.empty());
+    EXPECT_EQ(m_Messages.back(), "PD File is not suitable PD Chip!!!Please try to Set correct PD Chip or load correct PD File");
+    EXPECT_TRUE(emu::PdTunnel(m_Station.World().BridgeFolder(1)).PdMemory(0, pd::kRichtekImageSize) == before);
+}
+
+TEST_F(PDDialogTest, VerifyRefusesAnImageThatCannotBeBuilt)
+{
+    Open(1, Settings());
+    Fit(1, "vendor", "richtek");
+    const std::string shortImage = (m_Folder.Path() / "short.bin").string();
+    std::ofstream(shortImage, std::ios::binary) << std::string(pd::kRichtekImageSize - 1, '\x5A');
+    app::CPDUpdateDlg dialog(*m_Window->Engine(), {shortImage, "", true, false}, Recorder());
+    ASSERT_EQ(dialog.PortCount(), 1);
+    const std::string before = emu::PdTunnel(m_Station.World().BridgeFolder(1)).PdMemory(0, pd::kRichtekImageSize);
+    dialog.OnBnClickedButtonPdFwVerify();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialog.Outcomes().empty());
+    ASSERT_FALSE(m_Messages.empty());
+    EXPECT_EQ(m_Messages.back(),
+              "PD File is not suitable PD Chip IMAGE!!!\nPlease try to Set correct PD Chip or load correct PD File");
+    EXPECT_TRUE(emu::PdTunnel(m_Station.World().BridgeFolder(1)).PdMemory(0, pd::kRichtekImageSize) == before);
+}
+
+TEST_F(PDDialogTest, PdTestFlashesTheSelectedBridgesTIController)
+{
+    Open(2, Settings());
+    Unlock();
+    std::string image(5000, '\0');
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 5 + 0x21);
+    const std::string path = (m_Folder.Path() / "ti.bin").string();
+    std::ofstream(path, std::ios::binary) << image;
+    m_Window->SetTIFileChooser([&] { return QString::fromStdString(path); });
+    const std::string untouched = emu::TiPdController(m_Station.World().BridgeFolder(1)).Region(1, 8192);
+    m_Window->ResultList()->setCurrentCell(1, 0);
+    Click("PD Test");
+    EXPECT_NE(std::find(m_Messages.begin(), m_Messages.end(), "num of 4k sectors:2"), m_Messages.end());
+    const emu::TiPdController second(m_Station.World().BridgeFolder(2));
+    for (int region : {1, 2}) EXPECT_TRUE(second.Region(region, 8192).substr(0, 5000) == image) << region;
+    // The other bridge's controller keeps what it had.
+    EXPECT_TRUE(emu::TiPdController(m_Station.World().BridgeFolder(1)).Region(1, 8192) == untouched);
+    EXPECT_TRUE(Child<QPushButton>("PD Test")->isEnabled());
+}
+
+TEST_F(PDDialogTest, PdTestNeedsTheUnlockAndACancelledFileDoesNothing)
+{
+    Open(1, Settings());
+    EXPECT_FALSE(Child<QPushButton>("PD Test")->isEnabled());
+    Unlock();
+    ASSERT_TRUE(Child<QPushButton>("PD Test")->isEnabled());
+    bool asked = false;
+    m_Window->SetTIFileChooser([&] {
+        asked = true;
+        return QString();
+    });
+    const size_t said = m_Messages.size();
+    Click("PD Test");
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(m_Messages.size(), said);
+    const auto journal = m_Station.Journal();
+    EXPECT_TRUE(std::none_of(journal.begin(), journal.end(),
+                             [](const platform::EmuRequest& r) { return !r.cdb.empty() && r.cdb[0] == 0xED; }));
 }
 
 TEST_F(PDDialogTest, NoBridgeSaysSoAndStartsNothing)
