@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/QuietObserver.h"
 #include "config/IniSettings.h"
 #include "disk/Fat32Format.h"
 #include "disk/ImageSectorDevice.h"
@@ -31,24 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class QuietObserver final : public engine::RunObserver {
-public:
-    void OnCellChanged(int, int, const std::string&, int, engine::CellColours) override {}
-    void OnProgressPosition(int) override {}
-    void OnProgressBarColour(engine::Rgb) override {}
-    void OnProgressText(const std::string&) override {}
-    void OnResultIndicators(bool, bool) override {}
-    void OnCountersChanged(uint32_t, uint32_t, uint32_t) override {}
-    void OnControlsEnabled(engine::ControlSet) override {}
-    void OnStartEnabled(bool) override {}
-    int OnOperatorMessage(const std::string& text, int) override
-    {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-        return 1;
-    }
-    void OnExitRequest(int) override {}
-};
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -75,7 +58,7 @@ struct RunFigures {
 // One MP run with only the partition-and-format step on.
 RunFigures Run(platform::EmuStation& station, uint8_t formatType, uint8_t gpt)
 {
-    QuietObserver observer;
+    bench::QuietObserver observer;
     engine::CMPEngine mp(observer, station);
     IniSettings settings = DefaultIniSettings();
     settings.fw_enable = 0;
