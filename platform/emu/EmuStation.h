@@ -205,6 +205,9 @@ private:
     // Starts (once) the thread that turns another process's rewrite of
     // station.ini into a change.
     void WatchStationFolder();
+    // The folder watch's loop: wakes the waiters when another process changes
+    // station.ini, until `stop` is requested (which writes to `stopper`).
+    void WatchForChanges(int watch, int stopper, const std::stop_token& stop);
     // What a disk number is: a bridge, a decoy, or the system disk (0).
     bool ResolveDisk(OpenDevice& device) const;
     bool FindHandle(HANDLE handle, OpenDevice& device) const;
@@ -233,9 +236,6 @@ private:
     std::atomic<uint32_t> m_LastOpenFlags{0};
     std::map<int, uintptr_t> m_VolumeLocks;  // volume (bridge id, 0 for C:) -> locking handle
     std::unique_ptr<EmuPcie> m_Pcie = std::make_unique<EmuPcie>(*this);
-    // The emulated operator's pending replugs.
-    std::mutex m_OperatorLock;
-    std::vector<std::jthread> m_OperatorReplugs;
     // The last volume listing and the generations it was read at (guarded by m_VolumeLock).
     std::mutex m_VolumeLock;
     std::optional<std::vector<EmuVolume>> m_Volumes;
@@ -249,6 +249,10 @@ private:
     // Device notifications: a watcher thread follows the world's event counter.
     std::mutex m_NotifyLock;
     DeviceChangeHandler m_Handler;
+    // The emulated operator's pending replugs: they change the world and wake the
+    // waiters, so they end before any member they touch is torn down.
+    std::mutex m_OperatorLock;
+    std::vector<std::jthread> m_OperatorReplugs;
     std::jthread m_Watcher;  // last member: stops before the rest is torn down
 };
 

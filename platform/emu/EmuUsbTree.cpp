@@ -208,28 +208,35 @@ void EmuStation::WatchStationFolder()
             return;
         }
         m_FolderWatch = std::jthread([this, watch, stopper](std::stop_token stop) {
-            std::stop_callback wake(stop, [stopper] {
-                const uint64_t one = 1;
-                [[maybe_unused]] const auto written = ::write(stopper, &one, sizeof one);
-            });
-            alignas(inotify_event) char events[4096];
-            while (!stop.stop_requested()) {
-                pollfd fds[2] = {{watch, POLLIN, 0}, {stopper, POLLIN, 0}};
-                if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
-                if (!(fds[0].revents & POLLIN)) continue;
-                bool stationChanged = false;
-                for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
-                    for (ssize_t at = 0; at < n;) {
-                        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                        if (event->len > 0 && std::strcmp(event->name, "station.ini") == 0) stationChanged = true;
-                        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                    }
-                if (stationChanged) NotifyChange();
-            }
+            WatchForChanges(watch, stopper, stop);
+            // The stop callback that writes to `stopper` is gone by now: closing
+            // the descriptors cannot race with its write.
             ::close(watch);
             ::close(stopper);
         });
     });
+}
+
+void EmuStation::WatchForChanges(int watch, int stopper, const std::stop_token& stop)
+{
+    std::stop_callback wake(stop, [stopper] {
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(stopper, &one, sizeof one);
+    });
+    alignas(inotify_event) char events[4096];
+    while (!stop.stop_requested()) {
+        pollfd fds[2] = {{watch, POLLIN, 0}, {stopper, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+        if (!(fds[0].revents & POLLIN)) continue;
+        bool stationChanged = false;
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->len > 0 && std::strcmp(event->name, "station.ini") == 0) stationChanged = true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        if (stationChanged) NotifyChange();
+    }
 }
 
 uint64_t EmuStation::DiskArrivalMark()
