@@ -85,7 +85,7 @@ int main(int argc, char** argv)
     mp.WaitUntilIdle();
 
     const double cpuStart = CpuSeconds();
-    const int probesBefore = mp.Dev().m_iRelinkProbes.load();
+    const int probesBefore = mp.Snapshot()->relinkProbes;
     const auto start = std::chrono::steady_clock::now();
     if (mp.OnBnClickedButtonStart(settings.serial_number).get().outcome != engine::StartOutcome::kStarted) {
         std::fprintf(stderr, "the run did not start\n");
@@ -94,8 +94,8 @@ int main(int argc, char** argv)
     mp.WaitUntilIdle();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
-    const int probes = mp.Dev().m_iRelinkProbes.load() - probesBefore;
-    const int relinks = mp.Dev().m_iResetCount.load();
+    const int probes = mp.Snapshot()->relinkProbes - probesBefore;
+    const int relinks = mp.Snapshot()->resetCount;
 
     const double imposed = ImposedSeconds(bridges, reload);
     const auto state = mp.Snapshot();

@@ -1,9 +1,5 @@
 #include "emu/GenerationStamp.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -33,22 +29,9 @@ std::shared_ptr<GenerationStamp> GenerationStamp::For(const std::filesystem::pat
 }
 
 GenerationStamp::GenerationStamp(const std::filesystem::path& stationFolder)
+    : m_Mapping(stationFolder / "generation", kMapSize)
 {
-    const std::filesystem::path file = stationFolder / "generation";
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    // Growing a file to the mapped size is harmless when another process did it
-    // first: the new bytes read as zero, the counters' start.
-    if (::ftruncate(fd, kMapSize) == 0) {
-        void* map = ::mmap(nullptr, kMapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (map != MAP_FAILED) m_Counters = static_cast<uint64_t*>(map);
-    }
-    ::close(fd);
-}
-
-GenerationStamp::~GenerationStamp()
-{
-    if (m_Counters) ::munmap(m_Counters, kMapSize);
+    if (m_Mapping.Valid()) m_Counters = static_cast<uint64_t*>(m_Mapping.Data());
 }
 
 uint64_t GenerationStamp::Read(Counter counter) const

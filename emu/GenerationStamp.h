@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "util/SharedFileMapping.h"
+
 namespace emu {
 
 class GenerationStamp {
@@ -18,7 +20,6 @@ public:
     static std::shared_ptr<GenerationStamp> For(const std::filesystem::path& stationFolder);
 
     explicit GenerationStamp(const std::filesystem::path& stationFolder);
-    ~GenerationStamp();
     GenerationStamp(const GenerationStamp&) = delete;
     GenerationStamp& operator=(const GenerationStamp&) = delete;
 
@@ -32,6 +33,7 @@ private:
     uint64_t Read(Counter counter) const;
     void Bump(Counter counter);
 
+    util::SharedFileMapping m_Mapping;
     uint64_t* m_Counters = nullptr;  // two counters in the shared mapping
     // Without a mapping (a folder that cannot hold the file) every read gives a
     // new value, so that readers always go back to the files.

@@ -65,6 +65,13 @@ GenerationStamp& World::Stamp() const
     return *m_Stamp;
 }
 
+void World::ForgetCopies() const
+{
+    std::lock_guard lock(m_CacheLock);
+    m_Station.reset();
+    m_Bridges.clear();
+}
+
 void World::RefreshCache() const
 {
     if (!m_Stamp) m_Stamp = GenerationStamp::For(m_Folder);

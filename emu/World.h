@@ -93,6 +93,9 @@ public:
     static constexpr size_t kArrivalLogSize = 64;
     // The station's change counters (shared with every process using the folder).
     GenerationStamp& Stamp() const;
+    // Drops the copies of the station's files whatever the stamp says: a watcher
+    // that saw a file replaced may look before the writer has moved the stamp on.
+    void ForgetCopies() const;
     // A free port of the root hubs, or nullopt.
     std::optional<UsbLocation> FreeRootPort() const;
 

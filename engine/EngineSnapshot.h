@@ -47,6 +47,8 @@ struct EngineSnapshot {
     uint64_t settingsRevision = 0;        // counts every change of `settings` (a front end's or the engine's own)
     uint64_t settingsTicket = 0;          // the ticket of the last front-end change in `settings`
     std::optional<int> exitCode;          // once the engine asked the program to end
+    int resetCount = 0;                   // bridge resets since the last Start
+    int relinkProbes = 0;                 // disks probed by relink searches, in the process's life
 };
 
 }  // namespace engine

@@ -134,6 +134,8 @@ void CMPEngine::Publish()
     next->settingsRevision = m_uSettingsRevision;
     next->settingsTicket = m_uSettingsTicket;
     next->exitCode = m_ExitCode;
+    next->resetCount = m_Dev.m_iResetCount.load();
+    next->relinkProbes = m_Dev.m_iRelinkProbes.load();
     // The device list and the results are the engine thread's only between scans
     // and runs; meanwhile the last published ones stand.
     if (!m_ScanThread.joinable() && !m_Activity.running) {

@@ -131,8 +131,6 @@ public:
     // milliseconds; false at the time-out.
     bool WaitUntil(const std::function<bool(const EngineSnapshot&)>& ready, int64_t realMs) EXCLUDES(m_QueueLock);
     std::string MPResultLogPath() const;
-    // The device access the engine works with (its counters, for benchmarks).
-    const CBrvtUSBDev& Dev() const { return m_Dev; }
 
     // Lowers the supervision time-out (number of 500 ms polls), for tests of slow workers.
     void SetSupervisionPolls(int polls) EXCLUDES(m_QueueLock);

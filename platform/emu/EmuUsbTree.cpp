@@ -152,9 +152,10 @@ void EmuStation::RegisterDeviceNotification(DeviceChangeHandler handler)
     }
     if (m_Watcher.joinable()) return;
     WatchStationFolder();
-    m_Watcher = std::jthread([this](std::stop_token stop) {
+    // Events are counted from the registration on: one that comes before the
+    // watcher's first look is still delivered.
+    m_Watcher = std::jthread([this, seen = m_World.EventCount()](std::stop_token stop) mutable {
         std::stop_callback wake(stop, [this] { NotifyChange(); });
-        int64_t seen = m_World.EventCount();
         while (!stop.stop_requested()) {
             const uint64_t changes = ChangeCount();
             const int64_t due = SettleWorld();  // a reset bridge that is due comes back now
@@ -235,7 +236,10 @@ void EmuStation::WatchForChanges(int watch, int stopper, const std::stop_token& 
                 if (event->len > 0 && std::strcmp(event->name, "station.ini") == 0) stationChanged = true;
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
-        if (stationChanged) NotifyChange();
+        if (stationChanged) {
+            m_World.ForgetCopies();
+            NotifyChange();
+        }
     }
 }
 

@@ -87,6 +87,9 @@ TEST_F(MPRun, ReloadFindsEveryBridgeAgainAndABridgeThatNeverReturnsFailsAlone)
     }
     EXPECT_EQ(mp->Snapshot()->table.passCount, 3u);
     EXPECT_EQ(mp->Snapshot()->table.failCount, 1u);
+    // Every bridge was reset once, and the searches probed candidate disks.
+    EXPECT_EQ(mp->Snapshot()->resetCount, 4);
+    EXPECT_GT(mp->Snapshot()->relinkProbes, 0);
 }
 
 TEST_F(MPRun, ChipAndFirmwareMismatchRefusesTheRunNamingThePort)
