@@ -72,10 +72,10 @@ private:
         ++m_At;
         if (Take('}')) return true;
         do {
-            std::pair<std::string, JsonValue> member;
+            JsonMember member;
             SkipBlanks();
-            if (m_At >= m_Text.size() || m_Text[m_At] != '"' || !String(member.first) || !Take(':') ||
-                !Value(member.second, depth + 1))
+            if (m_At >= m_Text.size() || m_Text[m_At] != '"' || !String(member.name) || !Take(':') ||
+                !Value(member.value, depth + 1))
                 return false;
             value.members.push_back(std::move(member));
         } while (Take(','));
@@ -206,8 +206,8 @@ private:
 
 const JsonValue* JsonValue::Find(const std::string& key) const
 {
-    for (const auto& [name, value] : members)
-        if (name == key) return &value;
+    for (const JsonMember& member : members)
+        if (member.name == key) return &member.value;
     return nullptr;
 }
 

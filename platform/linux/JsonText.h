@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace platform::linuxst {
+
+struct JsonMember;
 
 struct JsonValue {
     enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -16,12 +17,17 @@ struct JsonValue {
     bool boolean = false;
     std::string text;  // a string's UTF-8 text, or a number as written
     std::vector<JsonValue> items;                              // an array's items
-    std::vector<std::pair<std::string, JsonValue>> members;  // an object's members in their order
+    std::vector<JsonMember> members;  // an object's members in their order
 
     // The member named `key` of an object; nullptr when there is none.
     const JsonValue* Find(const std::string& key) const;
     // A non-negative integer number; nullopt for anything else.
     std::optional<uint64_t> Unsigned() const;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 // The value of a whole JSON text; nullopt when the text is not JSON.
