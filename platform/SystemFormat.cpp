@@ -4,9 +4,13 @@
 
 namespace platform {
 
-std::optional<std::vector<std::string>> QuickFormatCommand(const std::string& fileSystem, const FormatTarget& target)
+std::optional<std::vector<std::string>> QuickFormatCommand(const std::string& fileSystem, const FormatTarget& target,
+                                                           const std::string& label)
 {
-    if (util::EqualNoCase(fileSystem, "EXFAT")) return std::vector<std::string>{"mkfs.exfat", target.path};
+    if (util::EqualNoCase(fileSystem, "EXFAT")) {
+        if (label.empty()) return std::vector<std::string>{"mkfs.exfat", target.path};
+        return std::vector<std::string>{"mkfs.exfat", "-L", label, target.path};
+    }
     if (!util::EqualNoCase(fileSystem, "NTFS")) return std::nullopt;
     // The boot sector carries where the partition starts and the disk's geometry,
     // which mkfs.ntfs cannot learn from an image file.
@@ -17,6 +21,10 @@ std::optional<std::vector<std::string>> QuickFormatCommand(const std::string& fi
           std::to_string(target.bytesPerSector), std::string("--sectors-per-track"),
           std::to_string(target.sectorsPerTrack), std::string("--heads"), std::to_string(target.heads)})
         command.push_back(word);
+    if (!label.empty()) {
+        command.push_back("--label");
+        command.push_back(label);
+    }
     command.push_back(target.path);
     return command;
 }
@@ -28,7 +36,7 @@ std::optional<std::vector<std::string>> LabelCommand(const std::string& fileSyst
                        : util::EqualNoCase(fileSystem, "EXFAT") ? "exfatlabel"
                        : util::EqualNoCase(fileSystem, "FAT32") ? "fatlabel"
                                                                 : nullptr;
-    if (!tool) return std::nullopt;
+    if (!tool || label.rfind('-', 0) == 0) return std::nullopt;
     return std::vector<std::string>{tool, path, label};
 }
 

@@ -18,12 +18,14 @@ struct FormatTarget {
     uint32_t heads = 255;
 };
 
-// "NTFS" or "EXFAT" (any case): mkfs.ntfs --quick or mkfs.exfat; nullopt for
-// any other file system.
-std::optional<std::vector<std::string>> QuickFormatCommand(const std::string& fileSystem, const FormatTarget& target);
+// "NTFS" or "EXFAT" (any case): mkfs.ntfs --quick or mkfs.exfat, giving the new
+// volume `label` when it is not empty; nullopt for any other file system.
+std::optional<std::vector<std::string>> QuickFormatCommand(const std::string& fileSystem, const FormatTarget& target,
+                                                           const std::string& label = {});
 
 // Sets `label` on the volume at `path` holding `fileSystem` ("NTFS", "exFAT",
-// "FAT32", any case); nullopt for any other file system.
+// "FAT32", any case); nullopt for any other file system, and for a label that
+// begins with "-", which ntfslabel and exfatlabel would read as options.
 std::optional<std::vector<std::string>> LabelCommand(const std::string& fileSystem, const std::string& path,
                                                      const std::string& label);
 

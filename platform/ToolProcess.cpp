@@ -1,8 +1,10 @@
 // Child processes for the system's tools: posix_spawn with standard input from
-// /dev/null and both output streams into one pipe.
+// a pipe holding the whole input and both output streams into one pipe.
 #include "platform/ToolProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +13,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+
+#include "util/Clock.h"
 
 extern char** environ;
 
@@ -31,22 +35,59 @@ std::string FindTool(const std::string& name)
     return {};
 }
 
-// Reads the pipe to its end.
-std::string Drain(int fd)
+constexpr int kReadSliceMs = 50;   // how often a quiet tool is checked for its end
+constexpr int kWaitSliceMs = 10;   // the same once it has closed its output
+
+// Appends what the pipe holds; false at its end or on an error.
+bool ReadSome(int fd, std::string& text)
 {
-    std::string text;
     std::array<char, 4096> chunk;
     for (;;) {
         const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n > 0) text.append(chunk.data(), static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR) break;
+        if (n > 0) {
+            text.append(chunk.data(), static_cast<size_t>(n));
+            return true;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return false;
     }
-    return text;
+}
+
+// Collects the tool's output until the tool has ended and gives its wait
+// status. Past `deadlineMs` of the process clock (0: none) the tool is killed.
+int Follow(pid_t pid, int fd, int64_t deadlineMs, ToolRun& run)
+{
+    bool open = true;
+    int status = 0;
+    for (;;) {
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == pid) break;
+        if (ended < 0 && errno != EINTR) return -1;
+        if (deadlineMs > 0 && util::NowMs() >= deadlineMs) {
+            ::kill(pid, SIGKILL);
+            run.timedOut = true;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        if (!open && deadlineMs == 0) {
+            // Without a limit the tool's end is simply awaited.
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(open ? &ready : nullptr, open ? 1 : 0, open ? kReadSliceMs : kWaitSliceMs) > 0)
+            open = ReadSome(fd, run.output);
+    }
+    // What the tool wrote before it ended; a helper it left holding the pipe is not waited for.
+    for (pollfd ready{fd, POLLIN, 0}; open && ::poll(&ready, 1, 0) > 0;) open = ReadSome(fd, run.output);
+    return status;
 }
 
 }  // namespace
 
-ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input)
+ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input, int64_t timeLimitMs)
 {
     ToolRun run;
     if (argv.empty()) return run;
@@ -94,12 +135,10 @@ ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input)
         return run;
     }
     run.started = true;
-    run.output = Drain(pipeFds[0]);
+    const int status = Follow(pid, pipeFds[0], timeLimitMs > 0 ? util::NowMs() + timeLimitMs : 0, run);
     ::close(pipeFds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.exitCode = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (run.timedOut) run.output += "\n" + argv[0] + ": stopped after " + std::to_string(timeLimitMs) + " ms";
     return run;
 }
 

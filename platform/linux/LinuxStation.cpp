@@ -628,16 +628,42 @@ bool LinuxStation::GetAcpiTable(const std::string& signature, std::vector<uint8_
 void LinuxStation::RegisterDeviceNotification(DeviceChangeHandler handler)
 {
     std::lock_guard lock(m_NotifyLock);
-    const bool started = m_Monitor.Start([handler = std::move(handler)](const UdevEvent& event) {
+    m_Arrivals.SetFollowing(false);
+    const bool started = m_Monitor.Start([this, handler = std::move(handler)](const UdevEvent& event) {
+        NoteUdevEvent(event);  // before the handler: it may search for the disk at once
         if (const auto change = ChangeOf(event)) handler(*change);
     });
+    m_Arrivals.SetFollowing(started);
     if (!started) DBG_ERR("%s:%d: udev monitor unavailable: no device arrival or removal will be seen");
 }
 
 void LinuxStation::UnregisterDeviceNotification()
 {
     std::lock_guard lock(m_NotifyLock);
+    m_Arrivals.SetFollowing(false);
     m_Monitor.Stop();
+}
+
+std::vector<uint32_t> LinuxStation::DisksArrivedSince(uint64_t mark)
+{
+    const std::vector<std::string> names = m_Arrivals.Since(mark);
+    std::vector<uint32_t> numbers;
+    if (names.empty()) return numbers;
+    std::lock_guard lock(m_Lock);
+    Refresh();
+    for (const std::string& name : names) {
+        const Disk* disk = FindDiskByName(name);
+        // A disk that went again, or the system disk, is nothing to search.
+        if (disk && disk->number != 0 && std::find(numbers.begin(), numbers.end(), disk->number) == numbers.end())
+            numbers.push_back(disk->number);
+    }
+    return numbers;
+}
+
+bool LinuxStation::WaitForDiskArrival(uint64_t mark, int64_t ms)
+{
+    if (!m_Arrivals.Following()) return IStation::WaitForDiskArrival(mark, ms);
+    return m_Arrivals.WaitSince(mark, ms);
 }
 
 }  // namespace platform::linuxst

@@ -18,6 +18,7 @@
 
 #include "platform/Station.h"
 #include "platform/ToolProcess.h"
+#include "platform/linux/DiskArrivals.h"
 #include "platform/linux/SgIo.h"
 #include "platform/linux/SysfsPcie.h"
 #include "platform/linux/SysfsTree.h"
@@ -95,6 +96,14 @@ public:
     void RegisterDeviceNotification(DeviceChangeHandler handler) override;
     void UnregisterDeviceNotification() override;
 
+    // Disk arrivals, from udev's monitor while device notifications are registered.
+    bool TracksDiskArrivals() const override { return m_Arrivals.Following(); }
+    uint64_t DiskArrivalMark() override { return m_Arrivals.Mark(); }
+    std::vector<uint32_t> DisksArrivedSince(uint64_t mark) override;
+    bool WaitForDiskArrival(uint64_t mark, int64_t ms) override;
+    // What the monitor hears, noted for the arrivals (tests replay recorded events here).
+    void NoteUdevEvent(const UdevEvent& event) { m_Arrivals.Note(event); }
+
     bool IsEmulated() const override { return false; }
     std::string Describe() const override;
     // One lock for the whole host, kept where the system keeps its run-time locks;
@@ -146,6 +155,7 @@ private:
     ToolRunner m_RunTool = [](const std::vector<std::string>& argv, const std::string& input) {
         return RunTool(argv, input);
     };
+    DiskArrivalLog m_Arrivals;
     UdevMonitor m_Monitor;  // last: stops before the rest goes
 };
 

@@ -150,6 +150,30 @@ std::vector<BlockDisk> SysfsTree::Disks() const
     return disks;
 }
 
+std::vector<BlockPartition> SysfsTree::Partitions(const BlockDisk& disk) const
+{
+    std::vector<BlockPartition> partitions;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(Under("sys/block/" + disk.name), ec)) {
+        const fs::path d = entry.path();
+        const uint64_t number = ReadNumber(d / "partition", 10);
+        if (number == 0 || number > 0xFFFF) continue;
+        BlockPartition partition;
+        partition.name = d.filename().string();
+        partition.path = Under("dev/" + partition.name).string();
+        partition.number = static_cast<uint32_t>(number);
+        partition.deviceNumber = ReadAttribute(d / "dev").value_or("");
+        // The block layer counts 512-byte units whatever the sector size.
+        partition.startBytes = ReadNumber(d / "start", 10) * 512;
+        partition.lengthBytes = ReadNumber(d / "size", 10) * 512;
+        partition.sectorSize = disk.sectorSize;
+        partitions.push_back(std::move(partition));
+    }
+    std::sort(partitions.begin(), partitions.end(),
+              [](const BlockPartition& a, const BlockPartition& b) { return a.number < b.number; });
+    return partitions;
+}
+
 std::vector<MountEntry> SysfsTree::Mounts() const
 {
     std::ifstream in(Under("proc/self/mountinfo"));
@@ -170,9 +194,10 @@ std::vector<MountEntry> ParseMountInfo(const std::string& text)
         if (!(fields >> id >> parent >> number >> root >> mountPoint >> options)) continue;
         while (fields >> field && field != "-") {
         }
-        std::string type;
+        std::string type, source;
         if (field != "-" || !(fields >> type) || number.find(':') == std::string::npos) continue;
-        mounts.push_back({number, Unescape(mountPoint), type});
+        fields >> source;
+        mounts.push_back({number, Unescape(mountPoint), type, Unescape(source)});
     }
     return mounts;
 }

@@ -40,10 +40,22 @@ struct BlockDisk {
     std::vector<std::string> deviceNumbers;  // "major:minor" of the disk and of each partition
 };
 
+// One partition of a whole disk.
+struct BlockPartition {
+    std::string name;          // "sdb2"
+    std::string path;          // its block node ("/dev/sdb2", under the root)
+    uint32_t number = 0;       // 2
+    std::string deviceNumber;  // "8:18"
+    uint64_t startBytes = 0;
+    uint64_t lengthBytes = 0;
+    uint32_t sectorSize = 512;  // the disk's logical sector size
+};
+
 struct MountEntry {
     std::string deviceNumber;  // "major:minor"
     std::string mountPoint;    // escapes undone
     std::string fileSystem;
+    std::string source;        // what is mounted: "/dev/sdb1" (FUSE mounts name their node here too)
 };
 
 class SysfsTree {
@@ -56,6 +68,8 @@ public:
     // Every whole disk of a device, by name (loop, RAM and mapped disks left out).
     std::vector<BlockDisk> Disks() const;
     std::vector<MountEntry> Mounts() const;
+    // The partitions of `disk`, by number.
+    std::vector<BlockPartition> Partitions(const BlockDisk& disk) const;
     // A path under the root ("dev/sg3" -> ROOT/dev/sg3).
     std::filesystem::path Under(const std::string& path) const { return m_Root / path; }
 

@@ -44,6 +44,27 @@ TEST(SystemFormat, ExfatAndTheLabelTools)
     EXPECT_EQ(platform::LabelCommand("FAT32", "v", "L")->front(), "fatlabel");
 }
 
+TEST(SystemFormat, TheNewVolumesLabelIsGivenToTheFormatter)
+{
+    EXPECT_EQ(platform::QuickFormatCommand("exFAT", {"/dev/sdb2", false, 0, 512, 63, 255}, "SHIPPED"),
+              (std::vector<std::string>{"mkfs.exfat", "-L", "SHIPPED", "/dev/sdb2"}));
+    EXPECT_EQ(platform::QuickFormatCommand("NTFS", {"/dev/sdb2", false, 34816, 512, 63, 255}, "Lager 1"),
+              (std::vector<std::string>{"mkfs.ntfs", "--quick", "--quiet", "--partition-start", "34816", "--sector-size",
+                                        "512", "--sectors-per-track", "63", "--heads", "255", "--label", "Lager 1",
+                                        "/dev/sdb2"}));
+    // A label that looks like an option is still only the label's value here.
+    const auto dashed = platform::QuickFormatCommand("EXFAT", {"/dev/sdb2", false, 0, 512, 63, 255}, "-x");
+    EXPECT_EQ(dashed, (std::vector<std::string>{"mkfs.exfat", "-L", "-x", "/dev/sdb2"}));
+}
+
+TEST(SystemFormat, ALabelTheLabelToolsWouldReadAsAnOptionIsRefused)
+{
+    EXPECT_FALSE(platform::LabelCommand("NTFS", "/dev/sdb2", "-f"));
+    EXPECT_FALSE(platform::LabelCommand("exFAT", "/dev/sdb2", "--help"));
+    EXPECT_EQ(platform::LabelCommand("NTFS", "/dev/sdb2", "A-B"),
+              (std::vector<std::string>{"ntfslabel", "/dev/sdb2", "A-B"}));
+}
+
 TEST(SystemFormat, OtherFileSystemsHaveNoCommand)
 {
     EXPECT_FALSE(platform::QuickFormatCommand("FAT32", {"v", true, 0, 512, 63, 255}));

@@ -1,6 +1,8 @@
 // The system's tools as child processes: exit status, output of both streams,
-// standard input, and a tool that is not there.
+// standard input, a tool that is not there, and the time limit.
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "platform/ToolProcess.h"
 
@@ -36,6 +38,42 @@ TEST(ToolProcess, AToolThatIgnoresItsInputOrIsMissing)
     EXPECT_FALSE(RunTool({}).started);
     // More input than a pipe holds is refused before the tool starts.
     EXPECT_FALSE(RunTool({"cat"}, std::string(1 << 20, 'x')).started);
+}
+
+int64_t SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(ToolProcess, AToolPastItsTimeLimitIsKilled)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const auto run = RunTool({"sh", "-c", "echo begun; exec sleep 60"}, {}, 300);
+    EXPECT_LT(SecondsSince(start), 20);
+    EXPECT_TRUE(run.started);
+    EXPECT_TRUE(run.timedOut);
+    EXPECT_EQ(run.exitCode, -1);
+    EXPECT_FALSE(run.Succeeded());
+    EXPECT_NE(run.output.find("begun\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("stopped after 300 ms"), std::string::npos) << run.output;
+    // A tool within its limit ends as usual.
+    const auto quick = RunTool({"sh", "-c", "echo done"}, {}, 60000);
+    EXPECT_TRUE(quick.Succeeded());
+    EXPECT_FALSE(quick.timedOut);
+    EXPECT_EQ(quick.output, "done\n");
+}
+
+TEST(ToolProcess, AHelperLeftHoldingTheOutputDoesNotKeepTheCallerWaiting)
+{
+    // As mount does when it starts a FUSE daemon: the tool ends, its helper lives on.
+    for (const int64_t limit : {int64_t{0}, int64_t{60000}}) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto run = RunTool({"sh", "-c", "sleep 30 & echo mounted"}, {}, limit);
+        EXPECT_LT(SecondsSince(start), 20) << limit;
+        EXPECT_TRUE(run.Succeeded()) << limit;
+        EXPECT_FALSE(run.timedOut) << limit;
+        EXPECT_EQ(run.output, "mounted\n") << limit;
+    }
 }
 
 }  // namespace
