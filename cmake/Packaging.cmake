@@ -1,13 +1,14 @@
 # Installation and the Debian package: the two executables, their manual pages
 # and the documentation. `cmake --install build/default` puts them under the
 # prefix; `cpack --config build/default/CPackConfig.cmake` makes the .deb.
-set(CMAKE_INSTALL_DOCDIR "share/doc/deveda" CACHE PATH "Documentation folder")
 include(GNUInstallDirs)
+# Debian keeps a package's documentation under its package name.
+set(DEVEDA_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/deveda")
 
 install(TARGETS DEVeda devedactl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/settings.md ${CMAKE_SOURCE_DIR}/docs/json.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/json DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${DEVEDA_DOCDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/json DESTINATION ${DEVEDA_DOCDIR})
 add_subdirectory(${CMAKE_SOURCE_DIR}/docs/man ${CMAKE_BINARY_DIR}/docs/man)
 
 set(CPACK_GENERATOR "DEB")
