@@ -46,7 +46,7 @@ int List(const cli::Args& args)
     }
     CBrv795xPcieCtrl pcie;
     if (!pcie.InitPcie()) {
-        std::fprintf(stderr, "devedactl: pcie list: the physical-memory driver is not available\n");
+        std::fprintf(stderr, "devedactl: pcie list: this station reaches no PCIe function\n");
         return 1;
     }
     const int count = pcie.ScanPcie(static_cast<uint16_t>(vendorId), static_cast<uint16_t>(deviceId));
@@ -62,7 +62,7 @@ int List(const cli::Args& args)
 bool OpenTarget(CBrv795xPcieCtrl& pcie, long index)
 {
     if (!pcie.InitPcie()) {
-        std::fprintf(stderr, "devedactl: pcie: the physical-memory driver is not available\n");
+        std::fprintf(stderr, "devedactl: pcie: this station reaches no PCIe function\n");
         return false;
     }
     const int count = pcie.ScanPcie(kDefaultVendorId, kDefaultDeviceId);
