@@ -3,6 +3,7 @@
 // says it is, and windows on its registers (its configuration space, its BARs).
 #include <compare>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -15,6 +16,12 @@ struct PcieLocation {
 
     auto operator<=>(const PcieLocation&) const = default;
 };
+
+// "SSSS:BB:DD.F" in lower-case hex, as Linux names functions.
+std::string PcieLocationText(const PcieLocation& location);
+// Reads "SSSS:BB:DD.F" or "BB:DD.F" (segment 0), hex digits in either case;
+// false for any other text or a part out of its range.
+bool ParsePcieLocation(const std::string& text, PcieLocation& location);
 
 // A present function, with the identity its configuration header gives.
 struct PcieFunction {

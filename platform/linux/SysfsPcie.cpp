@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace platform::linuxst {
@@ -17,16 +16,11 @@ namespace {
 constexpr int kBarCount = 6;
 constexpr size_t kHeaderBytes = 12;  // IDs, command, status, revision and class
 
-// A function's folder name "DDDD:BB:DD.F"; false for any other name.
-bool ParseLocation(const std::string& name, PcieLocation& location)
+// A folder of sys/bus/pci/devices named as a function, with its segment.
+bool FolderLocation(const fs::path& folder, PcieLocation& location)
 {
-    unsigned domain = 0, bus = 0, device = 0, function = 0;
-    char end = 0;
-    if (std::sscanf(name.c_str(), "%x:%x:%x.%x%c", &domain, &bus, &device, &function, &end) != 4) return false;
-    if (domain > 0xFFFF || bus > 0xFF || device > 0x1F || function > 7) return false;
-    location = {static_cast<uint16_t>(domain), static_cast<uint8_t>(bus), static_cast<uint8_t>(device),
-                static_cast<uint8_t>(function)};
-    return true;
+    const std::string name = folder.filename().string();
+    return name.size() == 12 && ParsePcieLocation(name, location);
 }
 
 // A function's config file, read and written with positioned calls. Without a
@@ -115,17 +109,14 @@ bool SysfsPcie::Available() const
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(m_Root / "sys/bus/pci/devices", ec)) {
         PcieLocation location;
-        if (ParseLocation(entry.path().filename().string(), location)) return true;
+        if (FolderLocation(entry.path(), location)) return true;
     }
     return false;
 }
 
 fs::path SysfsPcie::FunctionFolder(const PcieLocation& location) const
 {
-    char name[32];
-    std::snprintf(name, sizeof name, "%04x:%02x:%02x.%x", location.segment, location.bus, location.device,
-                  location.function);
-    return m_Root / "sys/bus/pci/devices" / name;
+    return m_Root / "sys/bus/pci/devices" / PcieLocationText(location);
 }
 
 std::vector<PcieFunction> SysfsPcie::Functions() const
@@ -134,7 +125,7 @@ std::vector<PcieFunction> SysfsPcie::Functions() const
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(m_Root / "sys/bus/pci/devices", ec)) {
         PcieFunction function;
-        if (!ParseLocation(entry.path().filename().string(), function.location)) continue;
+        if (!FolderLocation(entry.path(), function.location)) continue;
         uint8_t header[kHeaderBytes];
         const int fd = ::open((entry.path() / "config").c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;
