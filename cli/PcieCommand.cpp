@@ -1,5 +1,8 @@
-// devedactl pcie: the bridges reached on the PCIe path.
+// devedactl pcie: the bridges reached on the PCIe path, and the station's PCIe
+// functions as they are.
+#include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 #include "cli/CliCommand.h"
 #include "config/FirmwareCheck.h"
@@ -7,6 +10,7 @@
 #include "cli/CliText.h"
 #include "device/BrvtUSBDev.h"
 #include "device/pcie/Brv795xPcieCtrl.h"
+#include "platform/Station.h"
 
 namespace {
 
@@ -46,7 +50,7 @@ int List(const cli::Args& args)
     }
     CBrv795xPcieCtrl pcie;
     if (!pcie.InitPcie()) {
-        std::fprintf(stderr, "devedactl: pcie list: the physical-memory driver is not available\n");
+        std::fprintf(stderr, "devedactl: pcie list: this station reaches no PCIe function\n");
         return 1;
     }
     const int count = pcie.ScanPcie(static_cast<uint16_t>(vendorId), static_cast<uint16_t>(deviceId));
@@ -62,7 +66,7 @@ int List(const cli::Args& args)
 bool OpenTarget(CBrv795xPcieCtrl& pcie, long index)
 {
     if (!pcie.InitPcie()) {
-        std::fprintf(stderr, "devedactl: pcie: the physical-memory driver is not available\n");
+        std::fprintf(stderr, "devedactl: pcie: this station reaches no PCIe function\n");
         return false;
     }
     const int count = pcie.ScanPcie(kDefaultVendorId, kDefaultDeviceId);
@@ -116,14 +120,61 @@ int Reset(const cli::Args& args)
     return 0;
 }
 
+// pcie functions: every PCIe function the station lists.
+int Functions(const cli::Args& args)
+{
+    if (!args.empty()) return cli::UsageError("usage: pcie functions");
+    const auto functions = platform::Station().PcieFunctions();
+    std::printf("%zu PCIe function(s)\n", functions.size());
+    for (const platform::PcieFunction& f : functions)
+        std::printf("%s  %04X:%04X  class %06X\n", platform::PcieLocationText(f.location).c_str(), f.vendorId,
+                    f.deviceId, f.classCode);
+    return 0;
+}
+
+// pcie bar LOCATION BAR OFFSET [COUNT]: COUNT 32-bit registers of a memory BAR
+// from a hex offset.
+int ReadBar(const cli::Args& args)
+{
+    constexpr long kMaxWords = 256;
+    platform::PcieLocation location;
+    const bool shape = (args.size() == 3 || args.size() == 4) && platform::ParsePcieLocation(args[0], location);
+    const auto bar = shape ? cli::ParseInteger(args[1], 0, 5) : std::nullopt;
+    const auto offset = shape ? cli::ParseInteger("0x" + args[2], 0, 0x7FFFFFFF) : std::nullopt;
+    std::optional<long> count;
+    if (shape) count = args.size() == 4 ? cli::ParseInteger(args[3], 1, kMaxWords) : std::optional<long>(1);
+    if (!bar || !offset || !count || *offset % 4 != 0)
+        return cli::UsageError("usage: pcie bar SSSS:BB:DD.F BAR HEX-OFFSET [COUNT] (offset a multiple of 4, "
+                               "count 1..256)");
+    const auto region = platform::Station().MapPcieBar(location, static_cast<int>(*bar));
+    if (!region) {
+        std::fprintf(stderr, "devedactl: pcie bar: BAR %ld of %s cannot be mapped\n", *bar, args[0].c_str());
+        return 1;
+    }
+    for (long i = 0; i < *count; ++i) {
+        const uint64_t at = static_cast<uint64_t>(*offset + 4 * i);
+        uint32_t value = 0;
+        if (!region->Read(at, 4, value)) {
+            std::fprintf(stderr, "devedactl: pcie bar: offset %" PRIX64 " lies outside BAR %ld (%" PRIu64 " bytes)\n",
+                         at, *bar, region->Size());
+            return 1;
+        }
+        std::printf("%08" PRIX64 ": %08X\n", at, value);
+    }
+    return 0;
+}
+
 int Run(const cli::Args& args)
 {
-    const char* usage = "usage: pcie list [--vid HEX] [--did HEX] | pcie fw-write INDEX --image 0|1 FILE | pcie reset INDEX";
+    const char* usage = "usage: pcie list [--vid HEX] [--did HEX] | pcie fw-write INDEX --image 0|1 FILE | "
+                        "pcie reset INDEX | pcie functions | pcie bar SSSS:BB:DD.F BAR HEX-OFFSET [COUNT]";
     if (args.empty()) return cli::UsageError(usage);
     const cli::Args rest(args.begin() + 1, args.end());
     if (args[0] == "list") return List(rest);
     if (args[0] == "fw-write") return WriteFirmware(rest);
     if (args[0] == "reset") return Reset(rest);
+    if (args[0] == "functions") return Functions(rest);
+    if (args[0] == "bar") return ReadBar(rest);
     return cli::UsageError(usage);
 }
 
@@ -133,4 +184,7 @@ DEVEDA_CLI_COMMAND("pcie", Run,
                    "  pcie list [--vid HEX] [--did HEX]\n"
                    "                                scan the PCIe buses and print the bridges found\n"
                    "  pcie fw-write INDEX --image 0|1 FILE   write a firmware image over the PCIe mailbox\n"
-                   "  pcie reset INDEX              reset a PCIe bridge and wait for its relink");
+                   "  pcie reset INDEX              reset a PCIe bridge and wait for its relink\n"
+                   "  pcie functions                list the PCIe functions the station sees\n"
+                   "  pcie bar SSSS:BB:DD.F BAR HEX-OFFSET [COUNT]\n"
+                   "                                read 32-bit registers of a function's memory BAR");

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Pcie.h"
 #include "platform/ScsiRequest.h"
 #include "platform/VolumeFiles.h"
 #include "platform/WinTypes.h"
@@ -187,22 +188,19 @@ public:
     // what the script did is read back from the disks afterwards.
     virtual bool RunDiskPartScript(const std::string& scriptPath) = 0;
 
-    // --- PCIe configuration space and physical memory ---
-    // The physical-memory driver of the PCIe path. LoadBrvIODriver is true when
-    // the driver is ready; UnloadBrvIODriver may be called when none is loaded.
-    virtual bool LoadBrvIODriver() = 0;
-    virtual void UnloadBrvIODriver() = 0;
-    // Maps `size` bytes (one 4 KiB window) of physical memory at `physicalAddress`;
-    // returns the linear address of the window, 0 when it cannot be mapped.
-    virtual uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) = 0;
-    virtual void UnmapBrvIO(uintptr_t linearAddress, uint32_t size) = 0;
-    // Accesses of `size` bytes (1, 2 or 4, little-endian) inside a mapped window;
-    // 0 on success, non-zero when the address is not mapped or the size is bad.
-    virtual int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) = 0;
-    virtual int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) = 0;
-    // The whole ACPI table with this signature ("MCFG"); false when the system
-    // has none.
-    virtual bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) = 0;
+    // --- PCIe functions ---
+    // The PCIe functions present now, ordered by segment, bus, device and
+    // function; none when the station reaches no PCIe configuration space.
+    virtual std::vector<PcieFunction> PcieFunctions() = 0;
+    // The configuration space (kPcieConfigSpaceSize bytes) of the function at
+    // `location`, as it is when opened. A function that is not there reads as
+    // all ones and ignores writes. nullptr (last error set) when the station
+    // reaches no PCIe configuration space.
+    virtual std::unique_ptr<IPcieRegion> OpenPcieConfig(const PcieLocation& location) = 0;
+    // Memory BAR `bar` (0..5) of the function at `location`, mapped until the
+    // region is released; nullptr (last error set) when the function has no such
+    // BAR or it cannot be mapped.
+    virtual std::unique_ptr<IPcieRegion> MapPcieBar(const PcieLocation& location, int bar) = 0;
 
     // --- device notifications ---
     // Delivers device arrivals and removals (of USB devices, hubs, host

@@ -1,10 +1,11 @@
-// The PCIe access path: ECAM configuration access through the physical-memory
-// driver, the register mailbox, and the scan, reset and relink of the targets.
+// The PCIe access path: configuration access to the station's PCIe functions,
+// the register mailbox, and the scan, reset and relink of the targets.
 #include "device/pcie/Brv795xPcieCtrl.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "device/BrvtUSBDev.h"
 #include "device/Registers.h"
@@ -14,11 +15,6 @@
 
 namespace {
 using namespace bridge_reg;
-constexpr uint32_t kMcfgEntryOffset = 44;
-constexpr uint32_t kMcfgEntrySize = 16;
-constexpr uint32_t kMcfgMaxLength = 315;
-constexpr uint32_t kMcfgDefaultEntries = 16;
-constexpr uint32_t kConfigSpaceSize = 4096;
 
 // Mailbox registers in the target's configuration space.
 constexpr uint32_t kMailboxData = 0x700;
@@ -68,101 +64,44 @@ struct PollRule {
 };
 }  // namespace
 
-std::vector<PcieEcamRange> ParseMcfgTable(const std::vector<uint8_t>& table)
-{
-    std::vector<PcieEcamRange> ranges;
-    if (table.size() < kMcfgEntryOffset) return ranges;
-    uint32_t length = 0;
-    std::memcpy(&length, table.data() + 4, 4);
-    uint32_t entries = length >= kMcfgEntryOffset && length <= kMcfgMaxLength
-                           ? (length - kMcfgEntryOffset) / kMcfgEntrySize
-                           : kMcfgDefaultEntries;
-    // Never past the bytes the table really holds.
-    entries = std::min<uint32_t>(entries, static_cast<uint32_t>((table.size() - kMcfgEntryOffset) / kMcfgEntrySize));
-    for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t* entry = table.data() + kMcfgEntryOffset + i * kMcfgEntrySize;
-        PcieEcamRange range;
-        std::memcpy(&range.base, entry, 8);
-        std::memcpy(&range.segment, entry + 8, 2);
-        range.startBus = entry[10];
-        range.endBus = entry[11];
-        ranges.push_back(range);
-    }
-    return ranges;
-}
-
-// The 4 KiB configuration space of one function, mapped for the lifetime of the
-// object. A function outside every MCFG range, or a window that cannot be
-// mapped, reads as all ones and ignores writes. Multi-byte accesses are byte
-// accesses inside the window.
+// The configuration space of one function, opened for the lifetime of the
+// object. A function that is not there, or a space the station cannot open,
+// reads as all ones and ignores writes; so does an access the station refuses.
 class CBrv795xPcieCtrl::ConfigWindow {
 public:
-    ConfigWindow(platform::IStation& station, bool inRange, uint64_t address) : m_Station(station)
-    {
-        if (inRange) m_Linear = station.MapBrvIO(address, kConfigSpaceSize);
-    }
-    ~ConfigWindow()
-    {
-        if (m_Linear) m_Station.UnmapBrvIO(m_Linear, kConfigSpaceSize);
-    }
-    ConfigWindow(const ConfigWindow&) = delete;
-    ConfigWindow& operator=(const ConfigWindow&) = delete;
+    ConfigWindow(platform::IStation& station, const Bdf& bdf) : m_Region(station.OpenPcieConfig(bdf)) {}
 
-    bool Mapped() const { return m_Linear != 0; }
-    uint8_t Read8(uint32_t offset) const
-    {
-        uint32_t value = 0;
-        if (!m_Linear || offset >= kConfigSpaceSize || m_Station.ReadMEM(m_Linear + offset, 1, &value) != 0)
-            return 0xFF;
-        return static_cast<uint8_t>(value);
-    }
-    uint16_t Read16(uint32_t offset) const { return static_cast<uint16_t>(Read8(offset) | Read8(offset + 1) << 8); }
-    uint32_t Read32(uint32_t offset) const { return uint32_t{Read16(offset)} | uint32_t{Read16(offset + 2)} << 16; }
-    void Write8(uint32_t offset, uint8_t value) const
-    {
-        if (m_Linear && offset < kConfigSpaceSize) m_Station.WriteMEM(m_Linear + offset, 1, value);
-    }
-    void Write32(uint32_t offset, uint32_t value) const
-    {
-        for (uint32_t i = 0; i < 4; ++i) Write8(offset + i, static_cast<uint8_t>(value >> (8 * i)));
-    }
+    bool Opened() const { return m_Region != nullptr; }
+    uint8_t Read8(uint32_t offset) const { return static_cast<uint8_t>(Read(offset, 1)); }
+    uint16_t Read16(uint32_t offset) const { return static_cast<uint16_t>(Read(offset, 2)); }
+    uint32_t Read32(uint32_t offset) const { return Read(offset, 4); }
+    void Write8(uint32_t offset, uint8_t value) const { Write(offset, 1, value); }
+    void Write32(uint32_t offset, uint32_t value) const { Write(offset, 4, value); }
 
 private:
-    platform::IStation& m_Station;
-    uintptr_t m_Linear = 0;
+    uint32_t Read(uint32_t offset, uint32_t size) const
+    {
+        uint32_t value = 0;
+        if (!m_Region || !m_Region->Read(offset, size, value)) return size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+        return value;
+    }
+    void Write(uint32_t offset, uint32_t size, uint32_t value) const
+    {
+        if (m_Region) m_Region->Write(offset, size, value);
+    }
+
+    std::unique_ptr<platform::IPcieRegion> m_Region;
 };
 
 CBrv795xPcieCtrl::CBrv795xPcieCtrl(platform::IStation& station) : m_Station(station) {}
 
-CBrv795xPcieCtrl::~CBrv795xPcieCtrl()
-{
-    UnloadBrvIODriver();
-}
-
-void CBrv795xPcieCtrl::UnloadBrvIODriver()
-{
-    m_Station.UnloadBrvIODriver();
-}
-
 int CBrv795xPcieCtrl::InitPcie()
 {
-    m_Station.UnloadBrvIODriver();
-    if (!m_Station.LoadBrvIODriver()) {
-        DBG_ERR("%s:%d: load brvio driver fail");
+    if (m_Station.PcieFunctions().empty()) {
+        DBG_ERR("%s:%d: no pcie function reachable");
         return 0;
     }
-    std::vector<uint8_t> table;
-    std::vector<PcieEcamRange> ranges;
-    if (m_Station.GetAcpiTable("MCFG", table)) ranges = ParseMcfgTable(table);
-    std::unique_lock lock(m_TableLock);
-    m_EcamRanges = std::move(ranges);
     return 1;
-}
-
-std::vector<PcieEcamRange> CBrv795xPcieCtrl::EcamRanges() const
-{
-    std::shared_lock lock(m_TableLock);
-    return m_EcamRanges;
 }
 
 int CBrv795xPcieCtrl::TargetCount() const
@@ -187,25 +126,14 @@ bool CBrv795xPcieCtrl::TargetBdf(uint8_t target, Bdf& bdf) const
         return false;
     }
     const PcieTarget& t = m_Targets[target];
-    bdf = Bdf{t.bus, t.device, t.function};
+    bdf = Bdf{t.segment, t.bus, t.device, t.function};
     return true;
 }
 
 std::mutex& CBrv795xPcieCtrl::MailboxLock(const Bdf& bdf)
 {
     std::lock_guard lock(m_MailboxLocksLock);
-    return m_MailboxLocks[bdf.Key()];  // map nodes never move
-}
-
-bool CBrv795xPcieCtrl::ConfigAddress(const Bdf& bdf, uint64_t& address) const
-{
-    std::shared_lock lock(m_TableLock);
-    for (const auto& range : m_EcamRanges) {
-        if (bdf.bus < range.startBus || bdf.bus > range.endBus) continue;
-        address = range.base + (uint64_t{bdf.bus} * 256 + uint64_t{bdf.device} * 8 + bdf.function) * kConfigSpaceSize;
-        return true;
-    }
-    return false;
+    return m_MailboxLocks[bdf];  // map nodes never move
 }
 
 // --- mailbox ------------------------------------------------------------------------
@@ -228,14 +156,12 @@ CommandResult CBrv795xPcieCtrl::MailboxWrite(const Bdf& bdf, const uint8_t* comm
 {
     if (!command || (length > 0 && !data)) return kCommandInvalidArgument;
     const PollRule rule = form == MailboxForm::kByte ? PollRule{kPollLimitW, false} : PollRule{kPollLimitWdw, true};
-    uint64_t address = 0;
-    const bool inRange = ConfigAddress(bdf, address);
     // One command at a time per target: the command block, the pieces and the
     // doorbell of two commands must never interleave.
     std::lock_guard mailbox(MailboxLock(bdf));
-    const ConfigWindow window(m_Station, inRange, address);
-    if (!window.Mapped()) {
-        DBG_ERR("%s:%d: map BDF:%X,%X,%X fail", bdf.bus, bdf.device, bdf.function);
+    const ConfigWindow window(m_Station, bdf);
+    if (!window.Opened()) {
+        DBG_ERR("%s:%d: open config BDF:%X,%X,%X fail", bdf.bus, bdf.device, bdf.function);
         return kCommandFailed;
     }
     for (uint32_t i = 0; i < kMailboxCommandSize; ++i) window.Write8(kMailboxCommand + i, command[i]);
@@ -271,12 +197,10 @@ CommandResult CBrv795xPcieCtrl::MailboxRead(const Bdf& bdf, const uint8_t* comma
 {
     if (!command || (length > 0 && !data)) return kCommandInvalidArgument;
     const PollRule rule = form == MailboxForm::kByte ? PollRule{kPollLimitR, false} : PollRule{kPollLimitRdw, true};
-    uint64_t address = 0;
-    const bool inRange = ConfigAddress(bdf, address);
     std::lock_guard mailbox(MailboxLock(bdf));
-    const ConfigWindow window(m_Station, inRange, address);
-    if (!window.Mapped()) {
-        DBG_ERR("%s:%d: map BDF:%X,%X,%X fail", bdf.bus, bdf.device, bdf.function);
+    const ConfigWindow window(m_Station, bdf);
+    if (!window.Opened()) {
+        DBG_ERR("%s:%d: open config BDF:%X,%X,%X fail", bdf.bus, bdf.device, bdf.function);
         return kCommandFailed;
     }
     for (uint32_t i = 0; i < kMailboxCommandSize; ++i) window.Write8(kMailboxCommand + i, command[i]);
@@ -446,9 +370,19 @@ CommandResult CBrv795xPcieCtrl::nGet7951PCIeErrorRecoveryCount(uint8_t target, i
 
 // --- scan -----------------------------------------------------------------------------
 
+namespace {
+// The IDs asked for, or the maker's vendor ID with a device ID of the family.
+bool IsCandidate(uint16_t vendor, uint16_t id, uint16_t vendorID, uint16_t deviceID)
+{
+    if (vendor == vendorID && id == deviceID) return true;
+    return vendor == kPcieMakerVendorId &&
+           std::find(kPcieFamilyDeviceIds.begin(), kPcieFamilyDeviceIds.end(), id) != kPcieFamilyDeviceIds.end();
+}
+}  // namespace
+
 bool CBrv795xPcieCtrl::ReadTarget(const Bdf& bdf, PcieTarget& target)
 {
-    target.bus = bdf.bus, target.device = bdf.device, target.function = bdf.function;
+    target.segment = bdf.segment, target.bus = bdf.bus, target.device = bdf.device, target.function = bdf.function;
     auto readByte = [&](uint32_t address, uint8_t& value) {
         return RegisterAccess(bdf, kReadFromDevice, address, &value, 1) == kCommandSuccess;
     };
@@ -486,50 +420,41 @@ bool CBrv795xPcieCtrl::ReadTarget(const Bdf& bdf, PcieTarget& target)
     return true;
 }
 
+bool CBrv795xPcieCtrl::IsBridgePort(const Bdf& bdf, uint16_t vendorID, uint16_t deviceID, PcieTarget& target)
+{
+    const ConfigWindow window(m_Station, bdf);
+    const uint16_t vendor = window.Read16(kCfgVendorId);
+    const uint16_t id = window.Read16(kCfgDeviceId);
+    if (vendor == 0xFFFF || id == 0xFFFF) return false;  // gone since it was listed
+    if (!IsCandidate(vendor, id, vendorID, deviceID)) return false;
+    if (!(window.Read16(kCfgStatus) & kStatusCapabilityList)) return false;
+    bool upstream = false;
+    uint8_t pointer = window.Read8(kCfgCapabilityPointer) & 0xFC;
+    for (int n = 0; n < kMaxCapabilities && pointer >= 0x40; ++n) {
+        if (window.Read8(pointer) == kCapabilityPcie) {
+            upstream = ((window.Read16(pointer + 2u) >> 4) & 0x0F) == kPortTypeUpstream;
+            break;
+        }
+        pointer = window.Read8(pointer + 1u) & 0xFC;
+    }
+    if (!upstream) return false;
+    const uint16_t chipId = window.Read16(kMailboxChipId);
+    if (chipId < kPcieChipIdFirst || chipId > kPcieChipIdLast) return false;
+    target.vendorId = vendor, target.deviceId = id, target.chipId = chipId;
+    return true;
+}
+
 std::vector<PcieTarget> CBrv795xPcieCtrl::Walk(uint16_t vendorID, uint16_t deviceID)
 {
     std::vector<PcieTarget> found;
-    for (int bus = 0; bus <= 255 && found.size() < kMaxPcieTargets; ++bus) {
-        for (int device = 0; device < 32 && found.size() < kMaxPcieTargets; ++device) {
-            for (int function = 0; function < 8 && found.size() < kMaxPcieTargets; ++function) {
-                const Bdf bdf{static_cast<uint8_t>(bus), static_cast<uint8_t>(device), static_cast<uint8_t>(function)};
-                uint64_t address = 0;
-                const bool inRange = ConfigAddress(bdf, address);
-                if (!inRange && function == 0) break;  // reads all ones without mapping anything
-                PcieTarget target;
-                {
-                    const ConfigWindow window(m_Station, inRange, address);
-                    const uint16_t vendor = window.Read16(kCfgVendorId);
-                    const uint16_t id = window.Read16(kCfgDeviceId);
-                    if (vendor == 0xFFFF || id == 0xFFFF) {
-                        if (function == 0) break;  // no device here
-                        continue;
-                    }
-                    const bool family =
-                        vendor == kPcieMakerVendorId &&
-                        std::find(kPcieFamilyDeviceIds.begin(), kPcieFamilyDeviceIds.end(), id) !=
-                            kPcieFamilyDeviceIds.end();
-                    if (!(vendor == vendorID && id == deviceID) && !family) continue;
-                    if (!(window.Read16(kCfgStatus) & kStatusCapabilityList)) continue;
-                    bool upstream = false;
-                    uint8_t pointer = window.Read8(kCfgCapabilityPointer) & 0xFC;
-                    for (int n = 0; n < kMaxCapabilities && pointer >= 0x40; ++n) {
-                        if (window.Read8(pointer) == kCapabilityPcie) {
-                            upstream = ((window.Read16(pointer + 2u) >> 4) & 0x0F) == kPortTypeUpstream;
-                            break;
-                        }
-                        pointer = window.Read8(pointer + 1u) & 0xFC;
-                    }
-                    if (!upstream) continue;
-                    const uint16_t chipId = window.Read16(kMailboxChipId);
-                    if (chipId < kPcieChipIdFirst || chipId > kPcieChipIdLast) continue;
-                    target.vendorId = vendor, target.deviceId = id, target.chipId = chipId;
-                }
-                if (!ReadTarget(bdf, target)) continue;
-                DBG_MSG("%s:%d: BDF:%X,%X,%X", bus, device, function);
-                found.push_back(target);
-            }
-        }
+    for (const platform::PcieFunction& function : m_Station.PcieFunctions()) {
+        if (found.size() >= kMaxPcieTargets) break;
+        if (!IsCandidate(function.vendorId, function.deviceId, vendorID, deviceID)) continue;
+        const Bdf& bdf = function.location;
+        PcieTarget target;
+        if (!IsBridgePort(bdf, vendorID, deviceID, target) || !ReadTarget(bdf, target)) continue;
+        DBG_MSG("%s:%d: BDF:%X,%X,%X", bdf.bus, bdf.device, bdf.function);
+        found.push_back(target);
     }
     return found;
 }
@@ -610,7 +535,7 @@ CommandResult CBrv795xPcieCtrl::CPURST(uint8_t target, uint8_t relinkSignature, 
             const std::vector<PcieTarget> found = Walk(vendorID, deviceID);
             for (const PcieTarget& candidate : found) {
                 std::array<uint8_t, CONFIG_BIN_SIZE> block = candidate.u4ConfigTable;
-                const Bdf bdf{candidate.bus, candidate.device, candidate.function};
+                const Bdf bdf{candidate.segment, candidate.bus, candidate.device, candidate.function};
                 if (image != 0 && ConfigAccess(bdf, kReadFromDevice, block.data(), image, 1) != kCommandSuccess)
                     continue;
                 if (block[124] != relinkSignature || block[125] != target) continue;

@@ -1,10 +1,9 @@
 #pragma once
 // Device access to 795x bridges reached as PCIe devices through a USB4 tunnel:
 // the register mailbox in the extended configuration space of the bridge's
-// upstream switch port, reached by memory-mapped configuration access (ECAM) at
-// the address the ACPI "MCFG" table gives, through the station's physical-memory
-// driver. The same vendor command blocks as on the USB path travel through the
-// mailbox, with their data in 128-byte pieces.
+// upstream switch port, reached through the station's PCIe functions and their
+// configuration space. The same vendor command blocks as on the USB path travel
+// through the mailbox, with their data in 128-byte pieces.
 #include <array>
 #include <cstdint>
 #include <map>
@@ -29,21 +28,9 @@ constexpr uint32_t kPcieMailboxPiece = 128;
 // The device type the scan gives every PCIe target.
 constexpr uint8_t kPcieDeviceType = 8;
 
-// One allocation entry of the MCFG table.
-struct PcieEcamRange {
-    uint64_t base = 0;
-    uint16_t segment = 0;
-    uint8_t startBus = 0;
-    uint8_t endBus = 0;
-};
-
-// Allocation entries of an MCFG table image: 16-byte entries from offset 44;
-// (length - 44) / 16 of them when the header's length lies in 44..315, else 16,
-// never more than the table's bytes hold.
-std::vector<PcieEcamRange> ParseMcfgTable(const std::vector<uint8_t>& table);
-
 // A PCIe target found by the scan.
 struct PcieTarget {
+    uint16_t segment = 0;
     uint8_t bus = 0, device = 0, function = 0;
     uint16_t vendorId = 0, deviceId = 0;
     uint16_t chipId = 0;
@@ -66,15 +53,11 @@ constexpr uint16_t kDefaultPcieDeviceId = 0x7953;
 class CBrv795xPcieCtrl {
 public:
     explicit CBrv795xPcieCtrl(platform::IStation& station = platform::Station());
-    // Unloads the I/O driver.
-    ~CBrv795xPcieCtrl();
     CBrv795xPcieCtrl(const CBrv795xPcieCtrl&) = delete;
     CBrv795xPcieCtrl& operator=(const CBrv795xPcieCtrl&) = delete;
 
-    // Reloads the I/O driver and reads the MCFG table; 1 when the driver is
-    // ready, 0 otherwise.
+    // 1 when the station reaches PCIe functions, 0 otherwise.
     int InitPcie();
-    void UnloadBrvIODriver();
     // Fills the target table with the 795x bridges on the PCIe buses; returns
     // the number found (0..16).
     int ScanPcie(uint16_t vendorID, uint16_t deviceID);
@@ -88,7 +71,6 @@ public:
     int TargetCount() const;
     // A copy of target n; false when there is none.
     bool GetTarget(uint8_t target, PcieTarget& out) const;
-    std::vector<PcieEcamRange> EcamRanges() const;
 
     // Mailbox transfers of `length` bytes in 128-byte pieces: byte-wise (W, R)
     // or with 32-bit accesses to the data window (Wdw, Rdw). `command` is the
@@ -119,18 +101,12 @@ public:
     platform::IStation& Station() const { return m_Station; }
 
 private:
-    struct Bdf {
-        uint8_t bus = 0, device = 0, function = 0;
-        uint32_t Key() const { return uint32_t{bus} << 8 | uint32_t{device} << 3 | function; }
-    };
+    using Bdf = platform::PcieLocation;
     class ConfigWindow;
     enum class MailboxForm { kByte, kDword };
 
     bool TargetBdf(uint8_t target, Bdf& bdf) const;
     std::mutex& MailboxLock(const Bdf& bdf);
-    // Physical configuration address of a function's space; false when its bus
-    // lies in no MCFG range.
-    bool ConfigAddress(const Bdf& bdf, uint64_t& address) const;
     CommandResult MailboxWrite(const Bdf& bdf, const uint8_t* command, const uint8_t* data, uint32_t length,
                                MailboxForm form);
     CommandResult MailboxRead(const Bdf& bdf, const uint8_t* command, uint8_t* data, uint32_t length,
@@ -139,14 +115,16 @@ private:
                                  uint32_t length);
     CommandResult ConfigAccess(const Bdf& bdf, uint8_t ReadWrite, uint8_t* buffer, uint8_t image,
                                uint8_t configType);
-    // Walks the buses; the targets found, at most 16.
+    // Walks the present functions; the targets found, at most 16.
     std::vector<PcieTarget> Walk(uint16_t vendorID, uint16_t deviceID);
+    // True when the function is a 795x upstream switch port with a family chip
+    // ID; fills the target's IDs.
+    bool IsBridgePort(const Bdf& bdf, uint16_t vendorID, uint16_t deviceID, PcieTarget& target);
     bool ReadTarget(const Bdf& bdf, PcieTarget& target);
 
     platform::IStation& m_Station;
     mutable std::shared_mutex m_TableLock;
-    std::vector<PcieEcamRange> m_EcamRanges;
     std::vector<PcieTarget> m_Targets;
     std::mutex m_MailboxLocksLock;
-    std::map<uint32_t, std::mutex> m_MailboxLocks;
+    std::map<Bdf, std::mutex> m_MailboxLocks;
 };

@@ -1,5 +1,5 @@
-// The emulated station's PCIe configuration space, physical-memory driver and
-// MCFG table (layout in EmuPcie.h).
+// The emulated station's PCIe functions, their configuration space and the
+// NVMe controllers' BARs (layout in EmuPcie.h).
 #include "platform/emu/EmuPcie.h"
 
 #include <algorithm>
@@ -20,7 +20,12 @@ constexpr uint8_t kPortEndpoint = 0, kPortRoot = 4, kPortUpstream = 5, kPortDown
 constexpr uint8_t kCapabilityOffset = 0x40;
 constexpr uint8_t kCapabilityPcie = 0x10;
 constexpr size_t kRingJournalLimit = 4096;
-constexpr uint32_t kMcfgEntryOffset = 44;
+constexpr int kBridgeRoles = 3;  // upstream port, downstream port, NVMe drive
+
+// NVMe controller registers of the BARs: capabilities (up to 1024 entries per
+// queue, contiguous queues, 10 s ready time-out, NVM command set) and version 1.4.
+constexpr uint64_t kNvmeCapabilities = 0x00000020'140103FFull;
+constexpr uint32_t kNvmeVersion = 0x00010400;
 
 uint16_t ChipIdValue(const std::string& chipId)
 {
@@ -40,42 +45,16 @@ int EmuPcie::BridgeBus(int bridgeId)
     return kFirstBridgeBus + 4 * (bridgeId - 1);
 }
 
-bool EmuPcie::LoadDriver()
+void EmuPcie::SetReachable(bool reachable)
 {
     std::lock_guard lock(m_Lock);
-    m_DriverLoaded = m_DriverAvailable;
-    return m_DriverLoaded;
+    m_Reachable = reachable;
 }
 
-void EmuPcie::UnloadDriver()
+bool EmuPcie::Reachable() const
 {
     std::lock_guard lock(m_Lock);
-    m_DriverLoaded = false;
-    m_Windows.clear();  // unloading the driver drops every mapping
-}
-
-void EmuPcie::SetDriverAvailable(bool available)
-{
-    std::lock_guard lock(m_Lock);
-    m_DriverAvailable = available;
-}
-
-void EmuPcie::SetMcfgAvailable(bool available)
-{
-    std::lock_guard lock(m_Lock);
-    m_McfgAvailable = available;
-}
-
-bool EmuPcie::DriverLoaded() const
-{
-    std::lock_guard lock(m_Lock);
-    return m_DriverLoaded;
-}
-
-size_t EmuPcie::MappedWindows() const
-{
-    std::lock_guard lock(m_Lock);
-    return m_Windows.size();
+    return m_Reachable;
 }
 
 std::vector<EmuMailboxRing> EmuPcie::Rings() const
@@ -90,30 +69,7 @@ void EmuPcie::ClearRings()
     m_Rings.clear();
 }
 
-bool EmuPcie::AcpiTable(const std::string& signature, std::vector<uint8_t>& table) const
-{
-    {
-        std::lock_guard lock(m_Lock);
-        if (signature != "MCFG" || !m_McfgAvailable) return false;
-    }
-    table.assign(kMcfgEntryOffset + 16, 0);
-    std::memcpy(table.data(), "MCFG", 4);
-    const uint32_t length = static_cast<uint32_t>(table.size());
-    std::memcpy(table.data() + 4, &length, 4);
-    table[8] = 1;  // revision
-    std::memcpy(table.data() + 10, "DEVEDA", 6);
-    std::memcpy(table.data() + 16, "EMUSTATN", 8);
-    const uint64_t base = kEcamBase;
-    std::memcpy(table.data() + kMcfgEntryOffset, &base, 8);
-    table[kMcfgEntryOffset + 10] = 0;             // start bus
-    table[kMcfgEntryOffset + 11] = kEcamLastBus;  // end bus
-    uint8_t sum = 0;
-    for (uint8_t byte : table) sum = static_cast<uint8_t>(sum + byte);
-    table[9] = static_cast<uint8_t>(-sum);  // the bytes of the table add up to 0
-    return true;
-}
-
-EmuPcie::Function EmuPcie::Resolve(int bus, int device, int function) const
+EmuPcie::Function EmuPcie::FixedFunction(const PcieLocation& location)
 {
     Function f;
     auto fixed = [&](uint16_t vendor, uint16_t deviceId, uint32_t classCode, uint8_t headerType, bool caps,
@@ -122,6 +78,8 @@ EmuPcie::Function EmuPcie::Resolve(int bus, int device, int function) const
         f.vendor = vendor, f.device = deviceId, f.classCode = classCode, f.headerType = headerType;
         f.capabilities = caps, f.portType = portType, f.chipId = chipId;
     };
+    if (location.segment != 0) return f;
+    const int bus = location.bus, device = location.device, function = location.function;
     if (device == 0 && function == 0) {
         switch (bus) {
         case 0: fixed(kOtherVendor, 0x0100, kClassHostBridge, 0x00, false, 0, 0); return f;
@@ -134,72 +92,74 @@ EmuPcie::Function EmuPcie::Resolve(int bus, int device, int function) const
         default: break;
         }
     }
-    if (bus == 0 && device == 1 && function <= 1) {
+    if (bus == 0 && device == 1 && function <= 1)
         fixed(kOtherVendor, static_cast<uint16_t>(0x0101 + function), kClassPciBridge,
               function == 0 ? 0x81 : 0x01, true, kPortRoot, 0);
-        return f;
-    }
-    if (bus < kFirstBridgeBus || bus > kEcamLastBus || device != 0 || function != 0) return f;
-    const int bridgeId = (bus - kFirstBridgeBus) / 4 + 1;
-    const int role = (bus - kFirstBridgeBus) % 4;
-    const auto ids = m_Station.World().BridgeIds();
-    if (role == 3 || std::find(ids.begin(), ids.end(), bridgeId) == ids.end()) return f;
-    const emu::Bridge bridge(m_Station.World().BridgeFolder(bridgeId));
-    if (!emu::PcieFunctionPresent(bridge, util::NowMs())) return f;
+    return f;
+}
+
+EmuPcie::Function EmuPcie::BridgeFunction(const emu::Bridge& bridge, int bridgeId, int role)
+{
+    Function f;
+    f.present = true;
+    f.capabilities = true;
     if (role == 0) {
         const uint8_t variant = (bridge.ReadRegister(emu::reg::kVariantRevision) >> 4) & 0x07;
-        fixed(kMakerVendor, static_cast<uint16_t>(0x7951 + variant % 5), kClassPciBridge, 0x01, true, kPortUpstream,
-              ChipIdValue(bridge.ChipId()));
+        f.vendor = kMakerVendor, f.device = static_cast<uint16_t>(0x7951 + variant % 5);
+        f.classCode = kClassPciBridge, f.headerType = 0x01, f.portType = kPortUpstream;
+        f.chipId = ChipIdValue(bridge.ChipId());
         f.bridgeId = bridgeId;
     } else if (role == 1) {
-        fixed(kMakerVendor, 0x7950, kClassPciBridge, 0x01, true, kPortDownstream, 0);
+        f.vendor = kMakerVendor, f.device = 0x7950;
+        f.classCode = kClassPciBridge, f.headerType = 0x01, f.portType = kPortDownstream;
     } else {
-        fixed(kOtherVendor, 0x5001, kClassNvme, 0x00, true, kPortEndpoint, 0);
+        f.vendor = kOtherVendor, f.device = 0x5001;
+        f.classCode = kClassNvme, f.headerType = 0x00, f.portType = kPortEndpoint;
     }
     return f;
 }
 
-uintptr_t EmuPcie::Map(uint64_t physicalAddress, uint32_t size)
+EmuPcie::Function EmuPcie::Resolve(const PcieLocation& location) const
 {
-    {
-        std::lock_guard lock(m_Lock);
-        if (!m_DriverLoaded || size == 0 || size > kWindowSize || (physicalAddress & (kWindowSize - 1)) != 0)
-            return 0;
-    }
-    Window window;
-    window.physical = physicalAddress;
-    const uint64_t ecamEnd = kEcamBase + (uint64_t{kEcamLastBus} + 1) * 256 * kWindowSize;
-    if (physicalAddress >= kEcamBase && physicalAddress < ecamEnd) {
-        const uint64_t index = (physicalAddress - kEcamBase) / kWindowSize;  // bus * 256 + device * 8 + function
-        window.ecam = true;
-        window.function = Resolve(static_cast<int>(index >> 8), static_cast<int>((index >> 3) & 0x1F),
-                                  static_cast<int>(index & 7));
-    }
-    std::lock_guard lock(m_Lock);
-    if (!m_DriverLoaded) return 0;
-    const uintptr_t linear = m_NextLinear;
-    m_NextLinear += kWindowSize;
-    m_Windows[linear] = window;
-    return linear;
+    const int bus = location.bus;
+    if (location.segment != 0 || bus < kFirstBridgeBus || location.device != 0 || location.function != 0)
+        return FixedFunction(location);
+    const int bridgeId = (bus - kFirstBridgeBus) / 4 + 1;
+    const int role = (bus - kFirstBridgeBus) % 4;
+    const auto ids = m_Station.World().BridgeIds();
+    if (role >= kBridgeRoles || bridgeId > kMaxPcieBridgeId ||
+        std::find(ids.begin(), ids.end(), bridgeId) == ids.end())
+        return {};
+    const emu::Bridge bridge(m_Station.World().BridgeFolder(bridgeId));
+    if (!emu::PcieFunctionPresent(bridge, util::NowMs())) return {};
+    return BridgeFunction(bridge, bridgeId, role);
 }
 
-void EmuPcie::Unmap(uintptr_t linearAddress, uint32_t)
+std::vector<PcieFunction> EmuPcie::Functions() const
 {
-    std::lock_guard lock(m_Lock);
-    m_Windows.erase(linearAddress);
-}
-
-bool EmuPcie::FindWindow(uintptr_t linear, uint32_t size, Window& window, uint32_t& offset) const
-{
-    if (size != 1 && size != 2 && size != 4) return false;
-    std::lock_guard lock(m_Lock);
-    auto it = m_Windows.upper_bound(linear);
-    if (it == m_Windows.begin()) return false;
-    --it;
-    offset = static_cast<uint32_t>(linear - it->first);
-    if (uint64_t{offset} + size > kWindowSize) return false;
-    window = it->second;
-    return true;
+    if (!Reachable()) return {};
+    std::vector<PcieFunction> functions;
+    auto add = [&](const PcieLocation& location, const Function& f) {
+        if (f.present) functions.push_back({location, f.vendor, f.device, f.classCode});
+    };
+    for (int bus = 0; bus < kFirstBridgeBus; ++bus)
+        for (int device = 0; device < 2; ++device)
+            for (int function = 0; function < 2; ++function) {
+                const PcieLocation location{0, static_cast<uint8_t>(bus), static_cast<uint8_t>(device),
+                                            static_cast<uint8_t>(function)};
+                add(location, FixedFunction(location));
+            }
+    const int64_t now = util::NowMs();
+    for (int bridgeId : m_Station.World().BridgeIds()) {
+        if (BridgeBus(bridgeId) < 0) continue;
+        const emu::Bridge bridge(m_Station.World().BridgeFolder(bridgeId));
+        if (!emu::PcieFunctionPresent(bridge, now)) continue;
+        for (int role = 0; role < kBridgeRoles; ++role)
+            add({0, static_cast<uint8_t>(BridgeBus(bridgeId) + role), 0, 0}, BridgeFunction(bridge, bridgeId, role));
+    }
+    std::sort(functions.begin(), functions.end(),
+              [](const PcieFunction& a, const PcieFunction& b) { return a.location < b.location; });
+    return functions;
 }
 
 bool EmuPcie::BridgeOnline(int bridgeId) const
@@ -220,10 +180,9 @@ EmuPcie::Slot& EmuPcie::MailboxSlot(int bridgeId, uint16_t chipId)
     return *slot;
 }
 
-uint8_t EmuPcie::ReadByte(const Window& window, uint32_t offset)
+uint8_t EmuPcie::ReadByte(const Function& f, uint32_t offset)
 {
-    const Function& f = window.function;
-    if (!window.ecam || !f.present) return 0xFF;
+    if (!f.present) return 0xFF;
     if (f.bridgeId && !BridgeOnline(f.bridgeId)) return 0xFF;
     if (offset >= emu::kMailboxBase && offset < emu::kMailboxEnd) {
         if (f.bridgeId) {
@@ -263,10 +222,9 @@ uint8_t EmuPcie::ReadByte(const Window& window, uint32_t offset)
     return 0x00;
 }
 
-void EmuPcie::WriteByte(const Window& window, uint32_t offset, uint8_t value)
+void EmuPcie::WriteByte(const Function& f, uint32_t offset, uint8_t value)
 {
-    const Function& f = window.function;
-    if (!window.ecam || !f.present || !f.bridgeId) return;  // headers of the model are read-only
+    if (!f.present || !f.bridgeId) return;  // headers of the model are read-only
     if (offset < emu::kMailboxBase || offset >= emu::kMailboxEnd || !BridgeOnline(f.bridgeId)) return;
     Slot& slot = MailboxSlot(f.bridgeId, f.chipId);
     // One ring at a time per bridge: the slot's lock is held while the bridge
@@ -282,7 +240,7 @@ void EmuPcie::WriteByte(const Window& window, uint32_t offset, uint8_t value)
     emu::PcieMailbox::Outcome outcome = emu::PcieMailbox::Outcome::kNoAnswer;
     int64_t relinkMs = 0;
     const bool reached = m_Station.ModifyBridge(f.bridgeId, [&](emu::Bridge& bridge) {
-        if (!emu::PcieFunctionPresent(bridge, now)) return;  // left the bus since the window was mapped
+        if (!emu::PcieFunctionPresent(bridge, now)) return;  // left the bus since its space was opened
         outcome = slot.mailbox.Ring(bridge, now);
         relinkMs = emu::PcieRelinkDelayMs(bridge);
     });
@@ -292,24 +250,76 @@ void EmuPcie::WriteByte(const Window& window, uint32_t offset, uint8_t value)
     }
 }
 
-int EmuPcie::Read(uintptr_t linearAddress, uint32_t size, uint32_t* value)
+// The configuration space of one function as it was when opened, a byte at a time.
+class EmuPcie::ConfigRegion final : public IPcieRegion {
+public:
+    ConfigRegion(EmuPcie& pcie, const Function& function) : m_Pcie(pcie), m_Function(function) {}
+    uint64_t Size() const override { return kPcieConfigSpaceSize; }
+    bool Read(uint64_t offset, uint32_t size, uint32_t& value) override
+    {
+        if (!PcieAccessFits(offset, size, kPcieConfigSpaceSize)) return false;
+        value = 0;
+        for (uint32_t i = 0; i < size; ++i)
+            value |= uint32_t{m_Pcie.ReadByte(m_Function, static_cast<uint32_t>(offset) + i)} << (8 * i);
+        return true;
+    }
+    bool Write(uint64_t offset, uint32_t size, uint32_t value) override
+    {
+        if (!PcieAccessFits(offset, size, kPcieConfigSpaceSize)) return false;
+        for (uint32_t i = 0; i < size; ++i)
+            m_Pcie.WriteByte(m_Function, static_cast<uint32_t>(offset) + i, static_cast<uint8_t>(value >> (8 * i)));
+        return true;
+    }
+
+private:
+    EmuPcie& m_Pcie;
+    const Function m_Function;
+};
+
+namespace {
+// BAR 0 of an NVMe controller: its capabilities and version, read-only.
+class NvmeBarRegion final : public IPcieRegion {
+public:
+    uint64_t Size() const override { return EmuPcie::kNvmeBarSize; }
+    bool Read(uint64_t offset, uint32_t size, uint32_t& value) override
+    {
+        if (!PcieAccessFits(offset, size, Size()) || offset % size != 0) return false;
+        value = 0;
+        for (uint32_t i = 0; i < size; ++i) value |= uint32_t{RegisterByte(offset + i)} << (8 * i);
+        return true;
+    }
+    bool Write(uint64_t offset, uint32_t size, uint32_t) override
+    {
+        return PcieAccessFits(offset, size, Size()) && offset % size == 0;
+    }
+
+private:
+    static uint8_t RegisterByte(uint64_t offset)
+    {
+        if (offset < 8) return static_cast<uint8_t>(kNvmeCapabilities >> (8 * offset));
+        if (offset < 12) return static_cast<uint8_t>(kNvmeVersion >> (8 * (offset - 8)));
+        return 0;
+    }
+};
+}  // namespace
+
+std::unique_ptr<IPcieRegion> EmuPcie::OpenConfig(const PcieLocation& location)
 {
-    Window window;
-    uint32_t offset = 0;
-    if (!value || !FindWindow(linearAddress, size, window, offset)) return 1;
-    uint32_t result = 0;
-    for (uint32_t i = 0; i < size; ++i) result |= uint32_t{ReadByte(window, offset + i)} << (8 * i);
-    *value = result;
-    return 0;
+    if (!Reachable()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    return std::make_unique<ConfigRegion>(*this, Resolve(location));
 }
 
-int EmuPcie::Write(uintptr_t linearAddress, uint32_t size, uint32_t value)
+std::unique_ptr<IPcieRegion> EmuPcie::MapBar(const PcieLocation& location, int bar)
 {
-    Window window;
-    uint32_t offset = 0;
-    if (!FindWindow(linearAddress, size, window, offset)) return 1;
-    for (uint32_t i = 0; i < size; ++i) WriteByte(window, offset + i, static_cast<uint8_t>(value >> (8 * i)));
-    return 0;
+    const Function f = Reachable() ? Resolve(location) : Function{};
+    if (!f.present || f.classCode != kClassNvme || f.headerType != 0x00 || bar != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    return std::make_unique<NvmeBarRegion>();
 }
 
 }  // namespace platform

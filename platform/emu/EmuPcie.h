@@ -1,9 +1,8 @@
 #pragma once
-// The emulated station's PCIe side: an ACPI "MCFG" table, the physical-memory
-// driver of the PCIe path, and the ECAM configuration space it reaches.
+// The emulated station's PCIe side: the functions it lists, their configuration
+// space and the BARs of its NVMe controllers.
 //
-// ECAM layout. MCFG holds one allocation entry: base 0xE0000000, segment 0,
-// buses 0x00..0x7F; buses 0x80..0xFF lie outside every range. Functions:
+// Functions (segment 0; nothing on another segment):
 //   00:00.0  host bridge             1ABC:0100  no capability list
 //   00:01.0  root port               1ABC:0101  multi-function, port type 4
 //   00:01.1  root port               1ABC:0102  port type 4
@@ -21,10 +20,14 @@
 //   B+2:00.0 the NVMe drive behind it, 1ABC:5001, endpoint
 // Absent functions read all ones and ignore writes.
 //
-// The driver: MapBrvIO needs a loaded driver; a mapped window sees the function
-// that was at its address when it was mapped. A bridge's window goes dark (all
-// ones) while the bridge is inside the relink delay of a CPU reset and answers
-// again when it returns.
+// An opened configuration space sees the function that was at its place when
+// it was opened. A bridge's space goes dark (all ones) while the bridge is
+// inside the relink delay of a CPU reset and answers again when it returns.
+//
+// The NVMe controllers (class 010802) have a 16 KiB memory BAR 0 whose
+// controller capabilities (0x00, 64 bits) and version (0x08, 1.4) read as an
+// NVMe controller's; the rest reads 0, and writes are ignored. No other
+// function has a BAR.
 #include <array>
 #include <cstdint>
 #include <map>
@@ -34,6 +37,7 @@
 #include <vector>
 
 #include "emu/PcieMailbox.h"
+#include "platform/Pcie.h"
 
 namespace platform {
 
@@ -46,27 +50,18 @@ struct EmuMailboxRing {
 
 class EmuPcie {
 public:
-    static constexpr uint64_t kEcamBase = 0xE0000000ull;
-    static constexpr int kEcamLastBus = 0x7F;
     static constexpr int kFirstBridgeBus = 0x10;
     static constexpr int kMaxPcieBridgeId = 28;
-    static constexpr uint32_t kWindowSize = 4096;
+    static constexpr uint32_t kNvmeBarSize = 16384;
 
     explicit EmuPcie(EmuStation& station);
 
-    bool LoadDriver();
-    void UnloadDriver();
-    uintptr_t Map(uint64_t physicalAddress, uint32_t size);
-    void Unmap(uintptr_t linearAddress, uint32_t size);
-    int Read(uintptr_t linearAddress, uint32_t size, uint32_t* value);
-    int Write(uintptr_t linearAddress, uint32_t size, uint32_t value);
-    bool AcpiTable(const std::string& signature, std::vector<uint8_t>& table) const;
+    std::vector<PcieFunction> Functions() const;
+    std::unique_ptr<IPcieRegion> OpenConfig(const PcieLocation& location);
+    std::unique_ptr<IPcieRegion> MapBar(const PcieLocation& location, int bar);
 
-    // Test and bring-up switches: a station without the driver, without MCFG.
-    void SetDriverAvailable(bool available);
-    void SetMcfgAvailable(bool available);
-    bool DriverLoaded() const;
-    size_t MappedWindows() const;
+    // Test and bring-up switch: a station that reaches no PCIe function.
+    void SetReachable(bool reachable);
     // Doorbell rings received so far (the last 4096), oldest first.
     std::vector<EmuMailboxRing> Rings() const;
     void ClearRings();
@@ -85,31 +80,27 @@ private:
         uint16_t chipId = 0;  // at 0x788 when non-zero
         int bridgeId = 0;     // upstream port of this bridge: the mailbox
     };
-    struct Window {
-        uint64_t physical = 0;
-        bool ecam = false;
-        Function function;
-    };
     struct Slot {
         std::mutex lock;
         emu::PcieMailbox mailbox;
-        bool chipKnown = false;
     };
+    class ConfigRegion;
 
-    Function Resolve(int bus, int device, int function) const;
-    bool FindWindow(uintptr_t linear, uint32_t size, Window& window, uint32_t& offset) const;
-    uint8_t ReadByte(const Window& window, uint32_t offset);
-    void WriteByte(const Window& window, uint32_t offset, uint8_t value);
+    bool Reachable() const;
+    // The fixed functions; an absent one for any other place.
+    static Function FixedFunction(const PcieLocation& location);
+    // The function a present bridge shows at `role` (0 upstream port, 1
+    // downstream port, 2 NVMe drive).
+    static Function BridgeFunction(const emu::Bridge& bridge, int bridgeId, int role);
+    Function Resolve(const PcieLocation& location) const;
+    uint8_t ReadByte(const Function& f, uint32_t offset);
+    void WriteByte(const Function& f, uint32_t offset, uint8_t value);
     bool BridgeOnline(int bridgeId) const;
     Slot& MailboxSlot(int bridgeId, uint16_t chipId);
 
     EmuStation& m_Station;
     mutable std::mutex m_Lock;
-    bool m_DriverAvailable = true;
-    bool m_McfgAvailable = true;
-    bool m_DriverLoaded = false;
-    std::map<uintptr_t, Window> m_Windows;
-    uintptr_t m_NextLinear = 0x7E0000000000ull;
+    bool m_Reachable = true;
     std::map<int, std::unique_ptr<Slot>> m_Slots;
     std::map<int, int64_t> m_OfflineUntil;  // bridge id -> return time after a reset here
     std::vector<EmuMailboxRing> m_Rings;

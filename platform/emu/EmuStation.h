@@ -128,24 +128,17 @@ public:
     // The volumes as they are now, C: first.
     std::vector<EmuVolume> Volumes();
 
-    // --- PCIe configuration space and physical memory (EmuPcie.cpp) ---
-    // Bridges in PCIe-tunnel mode appear in an ECAM space as switch ports that
-    // carry the register mailbox; the layout is in EmuPcie.h.
-    bool LoadBrvIODriver() override { return m_Pcie->LoadDriver(); }
-    void UnloadBrvIODriver() override { m_Pcie->UnloadDriver(); }
-    uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) override { return m_Pcie->Map(physicalAddress, size); }
-    void UnmapBrvIO(uintptr_t linearAddress, uint32_t size) override { m_Pcie->Unmap(linearAddress, size); }
-    int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) override
+    // --- PCIe functions (EmuPcie.cpp) ---
+    // Bridges in PCIe-tunnel mode appear as switch ports whose configuration
+    // space carries the register mailbox; the layout is in EmuPcie.h.
+    std::vector<PcieFunction> PcieFunctions() override { return m_Pcie->Functions(); }
+    std::unique_ptr<IPcieRegion> OpenPcieConfig(const PcieLocation& location) override
     {
-        return m_Pcie->Read(linearAddress, size, value);
+        return m_Pcie->OpenConfig(location);
     }
-    int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) override
+    std::unique_ptr<IPcieRegion> MapPcieBar(const PcieLocation& location, int bar) override
     {
-        return m_Pcie->Write(linearAddress, size, value);
-    }
-    bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) override
-    {
-        return m_Pcie->AcpiTable(signature, table);
+        return m_Pcie->MapBar(location, bar);
     }
     EmuPcie& Pcie() { return *m_Pcie; }
 

@@ -615,14 +615,18 @@ std::unique_ptr<IVolumeFiles> LinuxStation::OpenVolumeFiles(const std::string& r
     return nullptr;
 }
 
-bool LinuxStation::LoadBrvIODriver()
+std::unique_ptr<IPcieRegion> LinuxStation::OpenPcieConfig(const PcieLocation& location)
 {
-    return m_Pcie.Available() || Fail(ERROR_FILE_NOT_FOUND);
+    auto region = m_Pcie.OpenConfig(location);
+    if (!region) Fail(ERROR_FILE_NOT_FOUND);
+    return region;
 }
 
-bool LinuxStation::GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table)
+std::unique_ptr<IPcieRegion> LinuxStation::MapPcieBar(const PcieLocation& location, int bar)
 {
-    return m_Pcie.AcpiTable(signature, table) || Fail(ERROR_FILE_NOT_FOUND);
+    auto region = m_Pcie.MapBar(location, bar);
+    if (!region) Fail(ERROR_FILE_NOT_FOUND);
+    return region;
 }
 
 void LinuxStation::RegisterDeviceNotification(DeviceChangeHandler handler)

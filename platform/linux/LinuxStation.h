@@ -78,20 +78,10 @@ public:
     // Drive letters reach no mounted volume on this station yet: always nullptr.
     std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) override;
 
-    // PCIe configuration space from sysfs (SysfsPcie.h): no driver to load.
-    bool LoadBrvIODriver() override;
-    void UnloadBrvIODriver() override {}
-    uintptr_t MapBrvIO(uint64_t physicalAddress, uint32_t size) override { return m_Pcie.Map(physicalAddress, size); }
-    void UnmapBrvIO(uintptr_t linearAddress, uint32_t) override { m_Pcie.Unmap(linearAddress); }
-    int ReadMEM(uintptr_t linearAddress, uint32_t size, uint32_t* value) override
-    {
-        return m_Pcie.Read(linearAddress, size, value);
-    }
-    int WriteMEM(uintptr_t linearAddress, uint32_t size, uint32_t value) override
-    {
-        return m_Pcie.Write(linearAddress, size, value);
-    }
-    bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) override;
+    // PCIe functions, their configuration space and BARs from sysfs (SysfsPcie.h).
+    std::vector<PcieFunction> PcieFunctions() override { return m_Pcie.Functions(); }
+    std::unique_ptr<IPcieRegion> OpenPcieConfig(const PcieLocation& location) override;
+    std::unique_ptr<IPcieRegion> MapPcieBar(const PcieLocation& location, int bar) override;
 
     void RegisterDeviceNotification(DeviceChangeHandler handler) override;
     void UnregisterDeviceNotification() override;

@@ -1,141 +1,175 @@
 #include "platform/linux/SysfsPcie.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
-#include <set>
 
 namespace platform::linuxst {
 
 namespace fs = std::filesystem;
 
 namespace {
-constexpr size_t kMcfgHeaderSize = 44;  // ACPI header and 8 reserved bytes
-constexpr size_t kMcfgEntrySize = 16;
-constexpr int kLastBus = 0xFF;
+constexpr int kBarCount = 6;
+constexpr size_t kHeaderBytes = 12;  // IDs, command, status, revision and class
 
-bool ValidSize(uint32_t size) { return size == 1 || size == 2 || size == 4; }
-}  // namespace
-
-SysfsPcie::~SysfsPcie()
+// A folder of sys/bus/pci/devices named as a function, with its segment.
+bool FolderLocation(const fs::path& folder, PcieLocation& location)
 {
-    for (const auto& [linear, window] : m_Windows)
-        if (window.fd >= 0) ::close(window.fd);
+    const std::string name = folder.filename().string();
+    return name.size() == 12 && ParsePcieLocation(name, location);
 }
 
-std::vector<int> SysfsPcie::Domains() const
-{
-    std::set<int> domains;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(m_Root / "sys/bus/pci/devices", ec)) {
-        unsigned domain = 0, bus = 0, device = 0, function = 0;
-        if (std::sscanf(entry.path().filename().c_str(), "%x:%x:%x.%x", &domain, &bus, &device, &function) == 4 &&
-            domain < 16)
-            domains.insert(static_cast<int>(domain));
+// A function's config file, read and written with positioned calls. Without a
+// file (the function is not there) it reads all ones and ignores writes.
+class ConfigFile final : public IPcieRegion {
+public:
+    explicit ConfigFile(int fd) : m_Fd(fd) {}
+    ~ConfigFile() override
+    {
+        if (m_Fd >= 0) ::close(m_Fd);
     }
-    return {domains.begin(), domains.end()};
-}
+    ConfigFile(const ConfigFile&) = delete;
+    ConfigFile& operator=(const ConfigFile&) = delete;
+
+    uint64_t Size() const override { return kPcieConfigSpaceSize; }
+    bool Read(uint64_t offset, uint32_t size, uint32_t& value) override
+    {
+        if (!PcieAccessFits(offset, size, Size())) return false;
+        if (m_Fd < 0) {
+            value = size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+            return true;
+        }
+        uint8_t bytes[4] = {};
+        if (::pread(m_Fd, bytes, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size)) return false;
+        value = 0;
+        for (uint32_t i = 0; i < size; ++i) value |= uint32_t{bytes[i]} << (8 * i);
+        return true;
+    }
+    bool Write(uint64_t offset, uint32_t size, uint32_t value) override
+    {
+        if (!PcieAccessFits(offset, size, Size())) return false;
+        if (m_Fd < 0) return true;
+        uint8_t bytes[4];
+        for (uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+        return ::pwrite(m_Fd, bytes, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    }
+
+private:
+    const int m_Fd;
+};
+
+// A mapped resource file: device registers, reached with single aligned loads
+// and stores of the access size.
+class MappedBar final : public IPcieRegion {
+public:
+    MappedBar(void* base, uint64_t size, bool writable) : m_Base(static_cast<uint8_t*>(base)), m_Size(size), m_Writable(writable) {}
+    ~MappedBar() override { ::munmap(m_Base, m_Size); }
+    MappedBar(const MappedBar&) = delete;
+    MappedBar& operator=(const MappedBar&) = delete;
+
+    uint64_t Size() const override { return m_Size; }
+    bool Read(uint64_t offset, uint32_t size, uint32_t& value) override
+    {
+        if (!Fits(offset, size)) return false;
+        const volatile uint8_t* at = m_Base + offset;
+        switch (size) {
+        case 1: value = *at; break;
+        case 2: value = *reinterpret_cast<const volatile uint16_t*>(at); break;
+        default: value = *reinterpret_cast<const volatile uint32_t*>(at); break;
+        }
+        return true;
+    }
+    bool Write(uint64_t offset, uint32_t size, uint32_t value) override
+    {
+        if (!m_Writable || !Fits(offset, size)) return false;
+        volatile uint8_t* at = m_Base + offset;
+        switch (size) {
+        case 1: *at = static_cast<uint8_t>(value); break;
+        case 2: *reinterpret_cast<volatile uint16_t*>(at) = static_cast<uint16_t>(value); break;
+        default: *reinterpret_cast<volatile uint32_t*>(at) = value; break;
+        }
+        return true;
+    }
+
+private:
+    bool Fits(uint64_t offset, uint32_t size) const { return PcieAccessFits(offset, size, m_Size) && offset % size == 0; }
+
+    uint8_t* const m_Base;
+    const uint64_t m_Size;
+    const bool m_Writable;
+};
+}  // namespace
 
 bool SysfsPcie::Available() const
 {
-    return !Domains().empty();
-}
-
-bool SysfsPcie::AcpiTable(const std::string& signature, std::vector<uint8_t>& table) const
-{
-    const std::vector<int> domains = Domains();
-    if (signature != "MCFG" || domains.empty()) return false;
-    table.assign(kMcfgHeaderSize + kMcfgEntrySize * domains.size(), 0);
-    std::memcpy(table.data(), "MCFG", 4);
-    const auto length = static_cast<uint32_t>(table.size());
-    std::memcpy(table.data() + 4, &length, 4);
-    table[8] = 1;  // revision
-    std::memcpy(table.data() + 10, "DEVEDA", 6);
-    for (size_t i = 0; i < domains.size(); ++i) {
-        uint8_t* entry = table.data() + kMcfgHeaderSize + kMcfgEntrySize * i;
-        const uint64_t base = kEcamBase + (uint64_t(domains[i]) << 28);
-        const auto segment = static_cast<uint16_t>(domains[i]);
-        std::memcpy(entry, &base, 8);
-        std::memcpy(entry + 8, &segment, 2);
-        entry[10] = 0;
-        entry[11] = kLastBus;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(m_Root / "sys/bus/pci/devices", ec)) {
+        PcieLocation location;
+        if (FolderLocation(entry.path(), location)) return true;
     }
-    uint8_t sum = 0;
-    for (uint8_t byte : table) sum = static_cast<uint8_t>(sum + byte);
-    table[9] = static_cast<uint8_t>(0x100 - sum);  // checksum: the bytes add up to 0
-    return true;
+    return false;
 }
 
-uintptr_t SysfsPcie::Map(uint64_t address, uint32_t size)
+fs::path SysfsPcie::FunctionFolder(const PcieLocation& location) const
 {
-    if (address < kEcamBase || size == 0 || size > kWindowSize || address % kWindowSize != 0) return 0;
-    const uint64_t offset = address - kEcamBase;
-    const unsigned domain = static_cast<unsigned>(offset >> 28);
-    const unsigned bus = (offset >> 20) & 0xFF, device = (offset >> 15) & 0x1F, function = (offset >> 12) & 0x7;
-    const std::vector<int> domains = Domains();
-    bool known = false;
-    for (int d : domains) known = known || static_cast<unsigned>(d) == domain;
-    if (!known) return 0;
-    char name[32];
-    std::snprintf(name, sizeof name, "%04x:%02x:%02x.%x", domain, bus, device, function);
-    Window window;
-    window.fd = ::open((m_Root / "sys/bus/pci/devices" / name / "config").c_str(), O_RDWR | O_CLOEXEC);
-    if (window.fd < 0) window.fd = ::open((m_Root / "sys/bus/pci/devices" / name / "config").c_str(), O_RDONLY | O_CLOEXEC);
-    std::lock_guard lock(m_Lock);
-    const uintptr_t linear = m_NextLinear;
-    m_NextLinear += kWindowSize;
-    m_Windows[linear] = window;
-    return linear;
+    return m_Root / "sys/bus/pci/devices" / PcieLocationText(location);
 }
 
-void SysfsPcie::Unmap(uintptr_t linear)
+std::vector<PcieFunction> SysfsPcie::Functions() const
 {
-    std::lock_guard lock(m_Lock);
-    const auto found = m_Windows.find(linear);
-    if (found == m_Windows.end()) return;
-    if (found->second.fd >= 0) ::close(found->second.fd);
-    m_Windows.erase(found);
-}
-
-bool SysfsPcie::FindWindow(uintptr_t linear, Window& window, uint32_t& offset) const
-{
-    std::lock_guard lock(m_Lock);
-    auto found = m_Windows.upper_bound(linear);
-    if (found == m_Windows.begin()) return false;
-    --found;
-    if (linear - found->first >= kWindowSize) return false;
-    window = found->second;
-    offset = static_cast<uint32_t>(linear - found->first);
-    return true;
-}
-
-int SysfsPcie::Read(uintptr_t linear, uint32_t size, uint32_t* value)
-{
-    Window window;
-    uint32_t offset = 0;
-    if (!value || !ValidSize(size) || !FindWindow(linear, window, offset) || offset + size > kWindowSize) return 1;
-    if (window.fd < 0) {
-        *value = size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;  // an absent function
-        return 0;
+    std::vector<PcieFunction> functions;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(m_Root / "sys/bus/pci/devices", ec)) {
+        PcieFunction function;
+        if (!FolderLocation(entry.path(), function.location)) continue;
+        uint8_t header[kHeaderBytes];
+        const int fd = ::open((entry.path() / "config").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        const bool read = ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+        ::close(fd);
+        if (!read) continue;
+        function.vendorId = static_cast<uint16_t>(header[0] | header[1] << 8);
+        function.deviceId = static_cast<uint16_t>(header[2] | header[3] << 8);
+        function.classCode = uint32_t{header[9]} | uint32_t{header[10]} << 8 | uint32_t{header[11]} << 16;
+        functions.push_back(function);
     }
-    uint8_t bytes[4] = {};
-    if (::pread(window.fd, bytes, size, offset) != static_cast<ssize_t>(size)) return 1;
-    *value = 0;
-    for (uint32_t i = 0; i < size; ++i) *value |= uint32_t{bytes[i]} << (8 * i);
-    return 0;
+    std::sort(functions.begin(), functions.end(),
+              [](const PcieFunction& a, const PcieFunction& b) { return a.location < b.location; });
+    return functions;
 }
 
-int SysfsPcie::Write(uintptr_t linear, uint32_t size, uint32_t value)
+std::unique_ptr<IPcieRegion> SysfsPcie::OpenConfig(const PcieLocation& location) const
 {
-    Window window;
-    uint32_t offset = 0;
-    if (!ValidSize(size) || !FindWindow(linear, window, offset) || offset + size > kWindowSize) return 1;
-    if (window.fd < 0) return 0;  // an absent function ignores writes
-    uint8_t bytes[4];
-    for (uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-    return ::pwrite(window.fd, bytes, size, offset) == static_cast<ssize_t>(size) ? 0 : 1;
+    if (!Available()) return nullptr;
+    const fs::path config = FunctionFolder(location) / "config";
+    int fd = ::open(config.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) fd = ::open(config.c_str(), O_RDONLY | O_CLOEXEC);
+    return std::make_unique<ConfigFile>(fd);
+}
+
+std::unique_ptr<IPcieRegion> SysfsPcie::MapBar(const PcieLocation& location, int bar) const
+{
+    if (bar < 0 || bar >= kBarCount) return nullptr;
+    const fs::path resource = FunctionFolder(location) / ("resource" + std::to_string(bar));
+    bool writable = true;
+    int fd = ::open(resource.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        writable = false;
+        fd = ::open(resource.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) return nullptr;
+    struct stat status {};
+    void* base = MAP_FAILED;
+    if (::fstat(fd, &status) == 0 && status.st_size > 0)
+        base = ::mmap(nullptr, static_cast<size_t>(status.st_size), writable ? PROT_READ | PROT_WRITE : PROT_READ,
+                      MAP_SHARED, fd, 0);
+    ::close(fd);  // the mapping keeps the resource
+    if (base == MAP_FAILED) return nullptr;
+    return std::make_unique<MappedBar>(base, static_cast<uint64_t>(status.st_size), writable);
 }
 
 }  // namespace platform::linuxst

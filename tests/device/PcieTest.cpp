@@ -2,7 +2,6 @@
 // limits on the fake clock, reset and relink.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <numeric>
 #include <thread>
 
@@ -85,33 +84,45 @@ TEST_F(PcieTest, DeviceIdOutsideTheFamilyMatchesOnlyWhenAskedFor)
     EXPECT_TRUE(m_Emu.Pcie().Rings().empty());  // no bridge mailbox was rung
 }
 
-TEST_F(PcieTest, WithoutMcfgEveryReadIsAllOnesAndNothingIsFound)
+TEST_F(PcieTest, StationWithoutPcieFailsInitAndFindsNothing)
 {
-    m_Emu.Pcie().SetMcfgAvailable(false);
-    EXPECT_EQ(ScanWith({1}), 0);
-    EXPECT_TRUE(m_Pcie.EcamRanges().empty());
-    EXPECT_EQ(m_Station.m_MemReads.load(), 0);
-}
-
-TEST_F(PcieTest, MissingDriverFailsInit)
-{
-    m_Emu.Pcie().SetDriverAvailable(false);
+    m_Emu.ModifyBridge(1, [](emu::Bridge& b) { b.SetMode(emu::U4Mode::PcieTunnel); });
+    m_Emu.Pcie().SetReachable(false);
     EXPECT_EQ(m_Pcie.InitPcie(), 0);
     EXPECT_EQ(m_Pcie.ScanPcie(0x2C7A, 0x7953), 0);
+    EXPECT_EQ(m_Station.m_ConfigReads.load(), 0);
+    m_Emu.Pcie().SetReachable(true);
+    EXPECT_EQ(m_Pcie.InitPcie(), 1);
+    EXPECT_EQ(m_Pcie.ScanPcie(0x2C7A, 0x7953), 1);
+}
+
+TEST_F(PcieTest, OnlyCandidateFunctionsAreLookedInto)
+{
+    // Asked for IDs nobody has, with no bridge tunnelled: only the maker's
+    // family decoys (02, 03 and 04) are candidates; every other function is
+    // passed over on its listed IDs.
+    ASSERT_EQ(m_Pcie.InitPcie(), 1);
+    const int listings = m_Station.m_PcieListings;
+    EXPECT_EQ(m_Pcie.ScanPcie(0x1111, 0x2222), 0);
+    EXPECT_EQ(m_Station.m_PcieListings.load(), listings + 1);
+    // IDs, status, capability walk and chip ID of three functions at most.
+    EXPECT_GT(m_Station.m_ConfigReads.load(), 0);
+    EXPECT_LE(m_Station.m_ConfigReads.load(), 3 * 8);
+    EXPECT_EQ(m_Station.m_ConfigWrites.load(), 0);
 }
 
 TEST_F(PcieTest, TargetOutOfRangeTouchesNoHardware)
 {
     ASSERT_EQ(ScanWith({1, 2, 3}), 3);
-    const int reads = m_Station.m_MemReads, writes = m_Station.m_MemWrites;
+    const int reads = m_Station.m_ConfigReads, writes = m_Station.m_ConfigWrites;
     const uint8_t command[8] = {0xE4, 0x01, 0x50, 0x07, 0xF0, 0, 0, 0};
     uint8_t data[4] = {};
     EXPECT_EQ(m_Pcie.pcie_R(5, command, data, 1), -10);
     EXPECT_EQ(m_Pcie.pcie_R(3, command, data, 1), -10);
     int count = 0;
     EXPECT_EQ(m_Pcie.nGet7951PCIeErrorRecoveryCount(3, count), -10);
-    EXPECT_EQ(m_Station.m_MemReads.load(), reads);
-    EXPECT_EQ(m_Station.m_MemWrites.load(), writes);
+    EXPECT_EQ(m_Station.m_ConfigReads.load(), reads);
+    EXPECT_EQ(m_Station.m_ConfigWrites.load(), writes);
 }
 
 TEST_F(PcieTest, ReadOf300BytesRingsThreeTimes)
@@ -155,6 +166,20 @@ TEST_F(PcieTest, MailboxThatNeverAnswersEndsAtThePollLimit)
     start = Now();
     EXPECT_EQ(m_Pcie.pcie_AccessConfigEEPROM2(0, kWriteToDevice, table, 128, 0, 1), -9);
     EXPECT_EQ(Now() - start, 500);
+}
+
+TEST_F(PcieTest, DwordTransfersMoveTheDataWindowInWords)
+{
+    ASSERT_EQ(ScanWith({1}), 1);
+    const uint8_t command[8] = {0xE1, 0x50, 0x01, 0, 0, 0, 0, 0};
+    std::array<uint8_t, 128> table{};
+    int before = m_Station.m_ConfigWrites;
+    ASSERT_EQ(m_Pcie.pcie_W(0, command, table.data(), 128), 0);
+    EXPECT_EQ(m_Station.m_ConfigWrites.load() - before, 8 + 128 + 1);  // command, bytes, doorbell
+    before = m_Station.m_ConfigWrites;
+    ASSERT_EQ(m_Pcie.pcie_Wdw(0, command, table.data(), 128), 0);
+    EXPECT_EQ(m_Station.m_ConfigWrites.load() - before, 8 + 32 + 1);  // command, words, doorbell
+    EXPECT_EQ(Bridge(1).ConfigTable(0, 1), table);
 }
 
 TEST_F(PcieTest, RefusedCommandIsNotReportedAsSuccess)
@@ -349,28 +374,6 @@ TEST_F(PcieTest, FunctionAwayDuringResetReadsAllOnes)
     EXPECT_EQ(m_Pcie.ScanPcie(0x2C7A, 0x7953), 0);
     util::SleepMs(10000);
     EXPECT_EQ(m_Pcie.ScanPcie(0x2C7A, 0x7953), 1);
-}
-
-TEST(PcieMcfgTest, EntriesFollowTheLengthAndNeverRunPastTheTable)
-{
-    std::vector<uint8_t> table(44 + 32, 0);
-    auto setLength = [&](uint32_t length) { std::memcpy(table.data() + 4, &length, 4); };
-    const uint64_t base = 0xC0000000ull;
-    std::memcpy(table.data() + 44, &base, 8);
-    table[44 + 10] = 0x00;
-    table[44 + 11] = 0x3F;
-    table[60 + 10] = 0x40;
-    table[60 + 11] = 0x7F;
-    setLength(44 + 16);
-    auto ranges = ParseMcfgTable(table);
-    ASSERT_EQ(ranges.size(), 1u);
-    EXPECT_EQ(ranges[0].base, base);
-    EXPECT_EQ(ranges[0].endBus, 0x3F);
-    setLength(44 + 32);
-    EXPECT_EQ(ParseMcfgTable(table).size(), 2u);
-    setLength(20);  // out of 44..315: 16 entries, but the table holds only 2
-    EXPECT_EQ(ParseMcfgTable(table).size(), 2u);
-    EXPECT_TRUE(ParseMcfgTable(std::vector<uint8_t>(30, 0)).empty());
 }
 
 }  // namespace

@@ -10,6 +10,31 @@
 
 namespace testsupport {
 
+// A configuration space whose accesses are counted.
+class CountingRegion final : public platform::IPcieRegion {
+public:
+    CountingRegion(std::unique_ptr<platform::IPcieRegion> inner, std::atomic<int>& reads, std::atomic<int>& writes)
+        : m_Inner(std::move(inner)), m_Reads(reads), m_Writes(writes)
+    {
+    }
+    uint64_t Size() const override { return m_Inner->Size(); }
+    bool Read(uint64_t offset, uint32_t size, uint32_t& value) override
+    {
+        ++m_Reads;
+        return m_Inner->Read(offset, size, value);
+    }
+    bool Write(uint64_t offset, uint32_t size, uint32_t value) override
+    {
+        ++m_Writes;
+        return m_Inner->Write(offset, size, value);
+    }
+
+private:
+    std::unique_ptr<platform::IPcieRegion> m_Inner;
+    std::atomic<int>& m_Reads;
+    std::atomic<int>& m_Writes;
+};
+
 class CountingStation : public platform::IStation {
 public:
     explicit CountingStation(platform::IStation& inner) : m_Inner(inner) {}
@@ -134,24 +159,21 @@ public:
     {
         return m_Inner.OpenVolumeFiles(root, error);
     }
-    // --- PCIe configuration space and physical memory ---
-    bool LoadBrvIODriver() override { return m_Inner.LoadBrvIODriver(); }
-    void UnloadBrvIODriver() override { m_Inner.UnloadBrvIODriver(); }
-    uintptr_t MapBrvIO(uint64_t physical, uint32_t size) override { return m_Inner.MapBrvIO(physical, size); }
-    void UnmapBrvIO(uintptr_t linear, uint32_t size) override { m_Inner.UnmapBrvIO(linear, size); }
-    int ReadMEM(uintptr_t linear, uint32_t size, uint32_t* value) override
+    // --- PCIe functions ---
+    std::vector<platform::PcieFunction> PcieFunctions() override
     {
-        ++m_MemReads;
-        return m_Inner.ReadMEM(linear, size, value);
+        ++m_PcieListings;
+        return m_Inner.PcieFunctions();
     }
-    int WriteMEM(uintptr_t linear, uint32_t size, uint32_t value) override
+    std::unique_ptr<platform::IPcieRegion> OpenPcieConfig(const platform::PcieLocation& location) override
     {
-        ++m_MemWrites;
-        return m_Inner.WriteMEM(linear, size, value);
+        auto inner = m_Inner.OpenPcieConfig(location);
+        if (!inner) return nullptr;
+        return std::make_unique<CountingRegion>(std::move(inner), m_ConfigReads, m_ConfigWrites);
     }
-    bool GetAcpiTable(const std::string& signature, std::vector<uint8_t>& table) override
+    std::unique_ptr<platform::IPcieRegion> MapPcieBar(const platform::PcieLocation& location, int bar) override
     {
-        return m_Inner.GetAcpiTable(signature, table);
+        return m_Inner.MapPcieBar(location, bar);
     }
 
     std::atomic<int> m_IoControls{0};
@@ -159,8 +181,9 @@ public:
     std::atomic<int> m_Reads{0};
     std::atomic<int> m_Writes{0};
     std::atomic<uint32_t> m_LastOpenFlags{0};
-    std::atomic<int> m_MemReads{0};
-    std::atomic<int> m_MemWrites{0};
+    std::atomic<int> m_PcieListings{0};
+    std::atomic<int> m_ConfigReads{0};
+    std::atomic<int> m_ConfigWrites{0};
 
 private:
     platform::IStation& m_Inner;

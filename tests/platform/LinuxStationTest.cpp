@@ -260,54 +260,117 @@ TEST_F(LinuxStationTest, ExtraBridgeVendorIdsComeFromTheEnvironment)
 
 namespace {
 
-TEST_F(LinuxStationTest, PcieConfigSpaceComesFromTheSysfsConfigFiles)
+// Adds a bridge in PCIe-tunnel mode at 03:00.0: 2C7A:7953 with its chip ID at
+// 0x788, and a 4 KiB BAR 0 whose bytes count up.
+class LinuxStationPcieTest : public LinuxStationTest {
+protected:
+    void SetUp() override
+    {
+        LinuxStationTest::SetUp();
+        fs::create_directories(Function());
+        std::vector<uint8_t> space(4096, 0);
+        const uint8_t header[] = {0x7A, 0x2C, 0x53, 0x79, 0, 0, 0, 0, 0, 0x00, 0x04, 0x06};
+        std::copy(std::begin(header), std::end(header), space.begin());
+        space[0x788] = 0x56;
+        space[0x789] = 0x79;
+        WriteFile(Function() / "config", space);
+        for (size_t i = 0; i < space.size(); ++i) space[i] = static_cast<uint8_t>(i);
+        WriteFile(Function() / "resource0", space);
+        fs::create_directories(Root() / "sys/bus/pci/devices/slots");  // not a function
+    }
+    fs::path Function() const { return Root() / "sys/bus/pci/devices/0000:03:00.0"; }
+    static void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes)
+    {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    static constexpr PcieLocation kBridge{0, 3, 0, 0};
+};
+
+TEST_F(LinuxStationPcieTest, FunctionsAreListedInOrderWithTheIdsOfTheirHeaders)
 {
-    // A bridge in PCIe-tunnel mode at 03:00.0: 2C7A:7953 with its chip ID at 0x788.
-    const fs::path function = Root() / "sys/bus/pci/devices/0000:03:00.0";
-    fs::create_directories(function);
-    std::vector<uint8_t> space(4096, 0);
-    const uint8_t ids[] = {0x7A, 0x2C, 0x53, 0x79};
-    std::copy(ids, ids + 4, space.begin());
-    space[0x788] = 0x56;
-    space[0x789] = 0x79;
-    std::ofstream(function / "config", std::ios::binary).write(reinterpret_cast<const char*>(space.data()), 4096);
     LinuxStation station(Root().string(), Ioctl());
-    ASSERT_TRUE(station.LoadBrvIODriver());
-    std::vector<uint8_t> mcfg;
-    EXPECT_FALSE(station.GetAcpiTable("APIC", mcfg));
-    ASSERT_TRUE(station.GetAcpiTable("MCFG", mcfg));
-    ASSERT_EQ(mcfg.size(), 60u);  // header, reserved, one range for domain 0
-    EXPECT_EQ(std::string(mcfg.begin(), mcfg.begin() + 4), "MCFG");
-    uint8_t sum = 0;
-    for (uint8_t byte : mcfg) sum = static_cast<uint8_t>(sum + byte);
-    EXPECT_EQ(sum, 0);
-    uint64_t base = 0;
-    std::memcpy(&base, mcfg.data() + 44, 8);
-    EXPECT_EQ(mcfg[54], 0x00);  // first bus
-    EXPECT_EQ(mcfg[55], 0xFF);  // last bus
+    const auto functions = station.PcieFunctions();
+    ASSERT_EQ(functions.size(), 5u);
+    EXPECT_EQ(functions[0].location, (PcieLocation{0, 0, 0x0D, 0}));
+    EXPECT_EQ(functions[0].vendorId, 0x8086);
+    EXPECT_EQ(functions[0].deviceId, 0x7EC0);
+    EXPECT_EQ(functions[0].classCode, 0x0C0330u);
+    EXPECT_EQ(functions[1].location, (PcieLocation{0, 0, 0x14, 0}));
+    EXPECT_EQ(functions[3].location, (PcieLocation{0, 0, 0x1C, 0}));
+    EXPECT_EQ(functions[4].location, kBridge);
+    EXPECT_EQ(functions[4].vendorId, 0x2C7A);
+    EXPECT_EQ(functions[4].deviceId, 0x7953);
+    EXPECT_EQ(functions[4].classCode, 0x060400u);
+}
 
-    const uintptr_t bridge = station.MapBrvIO(base + (3ull << 20), 4096);  // 03:00.0
-    ASSERT_NE(bridge, 0u);
+TEST_F(LinuxStationPcieTest, ConfigSpaceIsTheConfigFile)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    const auto config = station.OpenPcieConfig(kBridge);
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(config->Size(), 4096u);
     uint32_t value = 0;
-    ASSERT_EQ(station.ReadMEM(bridge, 4, &value), 0);
+    ASSERT_TRUE(config->Read(0, 4, value));
     EXPECT_EQ(value, 0x79532C7Au);
-    ASSERT_EQ(station.ReadMEM(bridge + 0x788, 2, &value), 0);
+    ASSERT_TRUE(config->Read(0x788, 2, value));
     EXPECT_EQ(value, 0x7956u);
-    EXPECT_NE(station.ReadMEM(bridge + 4095, 2, &value), 0);  // past the window
-    EXPECT_NE(station.ReadMEM(bridge, 3, &value), 0);
-    ASSERT_EQ(station.WriteMEM(bridge + 0x40, 4, 0xA1B2C3D4u), 0);
-    ASSERT_EQ(station.ReadMEM(bridge + 0x40, 4, &value), 0);
+    EXPECT_FALSE(config->Read(4095, 2, value));  // past the space
+    EXPECT_FALSE(config->Read(0, 3, value));
+    ASSERT_TRUE(config->Write(0x790, 1, 0x5A));
+    ASSERT_TRUE(config->Write(0x700, 4, 0xA1B2C3D4u));
+    ASSERT_TRUE(config->Read(0x700, 4, value));
     EXPECT_EQ(value, 0xA1B2C3D4u);
-    station.UnmapBrvIO(bridge, 4096);
-    EXPECT_NE(station.ReadMEM(bridge, 4, &value), 0);
+    ASSERT_TRUE(config->Read(0x790, 1, value));
+    EXPECT_EQ(value, 0x5Au);
 
-    const uintptr_t absent = station.MapBrvIO(base + (5ull << 20), 4096);
-    ASSERT_NE(absent, 0u);
-    ASSERT_EQ(station.ReadMEM(absent, 4, &value), 0);
+    // A function that is not there reads all ones and takes writes without effect.
+    const auto absent = station.OpenPcieConfig({0, 5, 0, 0});
+    ASSERT_NE(absent, nullptr);
+    ASSERT_TRUE(absent->Read(0, 4, value));
     EXPECT_EQ(value, 0xFFFFFFFFu);
-    EXPECT_EQ(station.WriteMEM(absent, 4, 0), 0);
-    EXPECT_EQ(station.MapBrvIO(0x1000, 4096), 0u);  // outside the table
-    EXPECT_EQ(station.MapBrvIO(base + (1ull << 28), 4096), 0u);  // no domain 1
+    ASSERT_TRUE(absent->Read(0x788, 2, value));
+    EXPECT_EQ(value, 0xFFFFu);
+    EXPECT_TRUE(absent->Write(0, 4, 0));
+    EXPECT_FALSE(fs::exists(Root() / "sys/bus/pci/devices/0000:05:00.0"));
+}
+
+TEST_F(LinuxStationPcieTest, BarIsTheMappedResourceFile)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    {
+        const auto bar = station.MapPcieBar(kBridge, 0);
+        ASSERT_NE(bar, nullptr);
+        EXPECT_EQ(bar->Size(), 4096u);
+        uint32_t value = 0;
+        ASSERT_TRUE(bar->Read(0x104, 4, value));
+        EXPECT_EQ(value, 0x07060504u);
+        ASSERT_TRUE(bar->Read(0x106, 2, value));
+        EXPECT_EQ(value, 0x0706u);
+        EXPECT_FALSE(bar->Read(0x106, 4, value));  // not aligned
+        EXPECT_FALSE(bar->Read(4096, 1, value));
+        ASSERT_TRUE(bar->Write(0x10, 4, 0xCAFEF00Du));
+    }
+    std::ifstream file(Function() / "resource0", std::ios::binary);
+    std::vector<uint8_t> bytes(4096);
+    file.read(reinterpret_cast<char*>(bytes.data()), 4096);
+    EXPECT_EQ(bytes[0x10], 0x0D);
+    EXPECT_EQ(bytes[0x13], 0xCA);
+    EXPECT_EQ(bytes[0x14], 0x14);
+    EXPECT_EQ(station.MapPcieBar(kBridge, 1), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(station.MapPcieBar(kBridge, 6), nullptr);
+    EXPECT_EQ(station.MapPcieBar(kBridge, -1), nullptr);
+    EXPECT_EQ(station.MapPcieBar({0, 5, 0, 0}, 0), nullptr);
+}
+
+TEST_F(LinuxStationPcieTest, WithoutPciTheStationReachesNoFunction)
+{
+    fs::remove_all(Root() / "sys/bus/pci");
+    LinuxStation station(Root().string(), Ioctl());
+    EXPECT_TRUE(station.PcieFunctions().empty());
+    EXPECT_EQ(station.OpenPcieConfig(kBridge), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
