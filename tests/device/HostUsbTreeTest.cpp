@@ -361,6 +361,42 @@ TEST_F(HostUsbTree, HandlesAreCheckedAndOtherHandlesGoToTheStation)
     m_Station.CloseHandle(disk);
 }
 
+TEST(HostUsbNames, NamesLeadBackToTheirNodeAndMalformedOnesToNone)
+{
+    const UsbNode root = RootHub(1, 4);
+    const UsbNode hub = Hub(root, 3, 4);
+    EXPECT_EQ(device::host::NodeNameOfPath(device::host::HostControllerPath(root)), "usb1");
+    EXPECT_EQ(device::host::NodeNameOfPath(device::host::HubPath(root)), "usb1");
+    EXPECT_EQ(device::host::NodeNameOfPath(device::host::HubPath(hub)), "1-3");
+    EXPECT_EQ(device::host::NodeNameOfDriverKey(device::host::DriverKeyName(hub)), "1-3");
+    for (const char* path : {"", "\\\\.\\", "\\\\.\\USB#ROOT_HUB30#usb1", "USB#ROOT_HUB30#usb1#{x}", "\\\\?\\#"})
+        EXPECT_EQ(device::host::NodeNameOfPath(path), "") << path;
+    EXPECT_EQ(device::host::NodeNameOfDriverKey("no key"), "");
+    EXPECT_EQ(device::host::DeviceDescription(hub), "Generic SuperSpeed USB Hub");
+    UsbNode slowHub = hub;
+    slowHub.speedMbps = 480;
+    EXPECT_EQ(device::host::DeviceDescription(slowHub), "Generic USB Hub");
+    UsbNode stick = Device(root, 1);
+    stick.driver = "usb-storage";
+    EXPECT_EQ(device::host::DeviceDescription(stick), "USB Mass Storage Device");
+    stick.driver = "";
+    EXPECT_EQ(device::host::DeviceDescription(stick), "USB Composite Device");
+}
+
+TEST_F(HostUsbTree, PathsOfNothingPresentDoNotOpen)
+{
+    const UsbNode root = RootHub(1, 2);
+    m_HandMade.nodes = {root, Device(root, 1)};
+    m_HandMade.disks = {Disk(1, platform::BusTypeUsb, "DV0001")};
+    for (const std::string& path :
+         {std::string(), std::string("\\\\.\\PHYSICALDRIVE1"), "\\\\?\\" + device::host::ExternalHubName(Device(root, 1)),
+          std::string("\\\\?\\usbstor#disk&ven_X#Y&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"),
+          std::string("\\\\.\\USB#ROOT_HUB30#usb9#{f18a0e88-c30c-11d0-8815-00a0c906bed8}")}) {
+        EXPECT_EQ(Open(path), INVALID_HANDLE_VALUE) << path;
+        EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND) << path;
+    }
+}
+
 // Discovery on the emulated station with the devices' languages changed.
 class LanguageDiscovery : public HostUsbTree {
 protected:
