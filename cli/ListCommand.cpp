@@ -101,7 +101,8 @@ std::string RecordJson(CBrvtUSBDev& dev, const DeviceInfo& r)
 void PrintDisks(platform::IStation& station)
 {
     for (const platform::DiskDevice& d : station.Disks()) {
-        std::printf("disk %u: %s %s, serial %s", d.diskNumber, d.vendor.c_str(), d.product.c_str(), d.serial.c_str());
+        std::printf("%s %u: %s %s, serial %s", d.cdrom ? "CD-ROM" : "disk", d.diskNumber, d.vendor.c_str(),
+                    d.product.c_str(), d.serial.c_str());
         if (d.sizeBytes != 0) std::printf(", %llu MB", static_cast<unsigned long long>(d.sizeBytes / 1048576));
         if (!d.usbPath.empty())
             std::printf(", USB %s %04X:%04X %s", d.usbPath.c_str(), d.usbVendor, d.usbProduct, d.usbDriver.c_str());

@@ -30,7 +30,7 @@ int RunReset(const cli::Args& args)
         std::fprintf(stderr, "devedactl: reset: cannot write the USB4 block of disk %ld\n", *disk);
         return 1;
     }
-    const int probeCount = static_cast<int>(dev.Station().GetDiskCount()) - 1;
+    const int probeCount = static_cast<int>(dev.Usb().GetDiskCount()) - 1;
     std::printf("resetting the bridge on disk %ld ...\n", *disk);
     if (!dev.v7951CPURST(*target, kConsoleSignature, probeCount, kResetCode, 2)) {
         std::printf("the bridge did not come back\n");

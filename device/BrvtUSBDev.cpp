@@ -47,7 +47,7 @@ std::string RecordDevicePath(const DeviceInfo& record)
     return path;
 }
 
-CBrvtUSBDev::CBrvtUSBDev(platform::IStation& station) : m_Transport(station) {}
+CBrvtUSBDev::CBrvtUSBDev(platform::IStation& station) : m_Transport(station), m_Usb(station) {}
 
 // --- command blocks ---------------------------------------------------------------
 

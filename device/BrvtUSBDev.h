@@ -12,6 +12,7 @@
 
 #include "device/DeviceList.h"
 #include "device/PassThrough.h"
+#include "device/host/UsbTree.h"
 
 constexpr uint32_t kFactoryDataSize = 512;
 constexpr uint32_t kPowerConfigSize = 304;
@@ -203,6 +204,8 @@ public:
     uint8_t m_ucRelinkImage = 0;
 
     platform::IStation& Station() const { return m_Transport.Station(); }
+    // The station's USB tree and storage interfaces as the discovery walk sees them.
+    device::host::UsbTree& Usb() { return m_Usb; }
     const CPassThrough& Transport() const { return m_Transport; }
 
 private:
@@ -233,7 +236,7 @@ private:
                      const std::string& chipTypeFilter, int iBridgeType);
     // Reads the device descriptor's strings into m_PortStrings; returns the
     // language ID used, or 0x7FFF when the serial-number string is empty.
-    uint16_t GetDeviceDescriptor(HANDLE hub, uint32_t port, const platform::USB_DEVICE_DESCRIPTOR& descriptor);
+    uint16_t GetDeviceDescriptor(HANDLE hub, uint32_t port, const device::host::USB_DEVICE_DESCRIPTOR& descriptor);
     std::string GetStringDescriptor(HANDLE hub, uint32_t port, uint16_t languageId, uint8_t index);
     HubEntry* RegisterHub(const std::string& path, int portCount);
     void MarkHubPort(const std::string& path, uint32_t port);
@@ -268,6 +271,7 @@ private:
     void AddUnidentifiedRecord(const std::string& failure, const std::string& hubName);
 
     CPassThrough m_Transport;
+    device::host::UsbTree m_Usb;
     DeviceList* m_pDevList = nullptr;
     uint8_t m_ucMode = 0;
     uint8_t m_ucRecordCount = 0;

@@ -23,6 +23,7 @@ constexpr const char* kUsbClassGuid = "{36FC9E60-C465-11CF-8056-444553540000}";
 constexpr const char* kDiskClassGuid = "{4D36E967-E325-11CE-BFC1-08002BE10318}";
 // The USB identities the 795x bridges leave the factory with.
 constexpr std::pair<const char*, const char*> kChipIdentities[] = {{"2B9D", "7951"}, {"2B9D", "7956"}};
+using ScopedUsbHandle = BasicScopedHandle<device::host::UsbTree>;
 
 const char* ConnectionStatusName(uint8_t status)
 {
@@ -161,7 +162,7 @@ void CBrvtUSBDev::Enum(const std::string& chipTypeFilter, int iBridgeType)
     FinishLaneReads();
     // The walk is over: the controllers are closed rather than left open.
     for (HANDLE controller : controllers)
-        if (IsValidHandle(controller)) Station().CloseHandle(controller);
+        if (IsValidHandle(controller)) m_Usb.CloseHandle(controller);
 }
 
 void CBrvtUSBDev::FinishLaneReads()
@@ -187,9 +188,9 @@ void CBrvtUSBDev::FinishLaneReads()
 std::vector<HANDLE> CBrvtUSBDev::OpenHostControllers()
 {
     std::vector<HANDLE> handles;
-    for (const std::string& path : Station().EnumerateHostControllers()) {
+    for (const std::string& path : m_Usb.EnumerateHostControllers()) {
         if (handles.size() == kMaxHostControllers) break;
-        const HANDLE handle = Station().CreateFile(path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0);
+        const HANDLE handle = m_Usb.CreateFile(path);
         if (!IsValidHandle(handle)) {
             DBG_ERR("%s:%d: CreateFile Fail: dwErrorCode = %d, DevicePath:%s", platform::GetLastError(), path.c_str());
             break;
@@ -202,8 +203,8 @@ std::vector<HANDLE> CBrvtUSBDev::OpenHostControllers()
 int CBrvtUSBDev::EnumerateHostController(HANDLE controller, int controllerIndex, const std::string& chipTypeFilter,
                                          int iBridgeType)
 {
-    platform::UsbHostControllerInfo info;
-    if (!Station().GetHostControllerInfo(controller, info)) {
+    device::host::UsbHostControllerInfo info;
+    if (!m_Usb.GetHostControllerInfo(controller, info)) {
         DBG_ERR("%s:%d: GetHCDDriverKeyName: IOCTL_GET_HCD_DRIVERKEY_NAME Fail , dwErrorCode %d",
                 platform::GetLastError());
         return static_cast<int>(platform::GetLastError());
@@ -211,14 +212,13 @@ int CBrvtUSBDev::EnumerateHostController(HANDLE controller, int controllerIndex,
     DBG_MSG("%s:%d: HCD DriverKeyName:%s , DeviceDesc:%s , HardwareID:%s", info.driverKeyName.c_str(),
             info.deviceDesc.c_str(), info.hardwareId.c_str());
     const std::string rootHubPath = "\\\\.\\" + info.rootHubName;
-    ScopedHandle rootHub(Station(), Station().CreateFile(rootHubPath, platform::GENERIC_WRITE, platform::FILE_SHARE_WRITE,
-                                                         platform::OPEN_EXISTING, 0));
+    ScopedUsbHandle rootHub(m_Usb, m_Usb.CreateFile(rootHubPath));
     if (!IsValidHandle(rootHub.Get())) {
         DBG_ERR("%s:%d:  Get Root Hub Name Fail , dwErrorCode %d", platform::GetLastError());
         return static_cast<int>(platform::GetLastError());
     }
     uint8_t ports = 0;
-    if (!Station().GetHubPortCount(rootHub.Get(), ports)) return static_cast<int>(platform::GetLastError());
+    if (!m_Usb.GetHubPortCount(rootHub.Get(), ports)) return static_cast<int>(platform::GetLastError());
     if (!m_pDevList->ucCDROMFound)
         GetPortData(rootHub.Get(), ports, 0, controllerIndex, rootHubPath, chipTypeFilter, iBridgeType);
     return 0;
@@ -245,36 +245,35 @@ void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controll
     RegisterHub(hubName, portCount);
     if (m_ucRecordCount < MAX_DEVICES) m_pDevList->Devs[m_ucRecordCount].m_ulPortCount = portCount;
     for (int port = 1; port <= portCount; ++port) {
-        platform::UsbNodeConnection connection;
-        uint8_t status = platform::DeviceGeneralFailure;
-        if (Station().GetNodeConnectionInformation(hub, static_cast<uint32_t>(port), connection))
+        device::host::UsbNodeConnection connection;
+        uint8_t status = device::host::DeviceGeneralFailure;
+        if (m_Usb.GetNodeConnectionInformation(hub, static_cast<uint32_t>(port), connection))
             status = connection.ConnectionStatus;
         DBG_MSG("%s:%d: iHubDepth[%d]  ulPortCount[%d] Port[%d]  = %s ,", depth, portCount, port,
                 ConnectionStatusName(status));
-        if (status == platform::DeviceFailedEnumeration) {
+        if (status == device::host::DeviceFailedEnumeration) {
             std::string driverKey, desc, hardwareId;
-            Station().GetNodeConnectionDriverKeyName(hub, static_cast<uint32_t>(port), driverKey);
-            Station().GetDeviceNodeByDriverKey(driverKey, desc, hardwareId);
+            m_Usb.GetNodeConnectionDriverKeyName(hub, static_cast<uint32_t>(port), driverKey);
+            m_Usb.GetDeviceNodeByDriverKey(driverKey, desc, hardwareId);
             DBG_WRN("%s:%d:  Port[%d] iHubDepth[%d] ulPortCount[%d]= %s , DeviceFailedEnumeration , strDriverKeyName : "
                     "%s , strDeviceDesc : %s , dwErrorCode = %d",
                     port, depth, portCount, ConnectionStatusName(status), driverKey.c_str(), desc.c_str(),
                     platform::GetLastError());
             continue;
         }
-        if (status != platform::DeviceConnected) continue;
+        if (status != device::host::DeviceConnected) continue;
 
         if (connection.DeviceIsHub) {
             MarkHubPort(hubName, static_cast<uint32_t>(port));
             std::string externalName;
-            if (!Station().GetNodeConnectionName(hub, static_cast<uint32_t>(port), externalName)) {
+            if (!m_Usb.GetNodeConnectionName(hub, static_cast<uint32_t>(port), externalName)) {
                 DBG_ERR("%s:%d: Not Find ConnectedHubName[%s]", externalName.c_str());
                 continue;
             }
             const std::string externalPath = "\\\\?\\" + externalName;
-            ScopedHandle external(Station(), Station().CreateFile(externalPath, platform::GENERIC_WRITE,
-                                                                  platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0));
+            ScopedUsbHandle external(m_Usb, m_Usb.CreateFile(externalPath));
             uint8_t childPorts = 0;
-            if (!IsValidHandle(external.Get()) || !Station().GetHubPortCount(external.Get(), childPorts)) {
+            if (!IsValidHandle(external.Get()) || !m_Usb.GetHubPortCount(external.Get(), childPorts)) {
                 DBG_ERR("%s:%d: Not Find ConnectedHubName[%s]", externalPath.c_str());
                 continue;
             }
@@ -287,9 +286,9 @@ void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controll
         }
 
         m_PortStrings = {};
-        Station().GetNodeConnectionDriverKeyName(hub, static_cast<uint32_t>(port), m_PortStrings.driverKeyName);
+        m_Usb.GetNodeConnectionDriverKeyName(hub, static_cast<uint32_t>(port), m_PortStrings.driverKeyName);
         std::string hardwareId;
-        Station().GetDeviceNodeByDriverKey(m_PortStrings.driverKeyName, m_PortStrings.deviceDesc, hardwareId);
+        m_Usb.GetDeviceNodeByDriverKey(m_PortStrings.driverKeyName, m_PortStrings.deviceDesc, hardwareId);
         DBG_MSG("%s:%d: GetPortData: DriverKeyName = %s , Desc = %s ,", m_PortStrings.driverKeyName.c_str(),
                 m_PortStrings.deviceDesc.c_str());
         const uint16_t languageId = GetDeviceDescriptor(hub, static_cast<uint32_t>(port), connection.DeviceDescriptor);
@@ -354,18 +353,18 @@ void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controll
 std::string CBrvtUSBDev::GetStringDescriptor(HANDLE hub, uint32_t port, uint16_t languageId, uint8_t index)
 {
     std::u16string text;
-    if (index == 0 || !Station().GetStringDescriptor(hub, port, index, languageId, text)) return "";
+    if (index == 0 || !m_Usb.GetStringDescriptor(hub, port, index, languageId, text)) return "";
     return Narrow(text);
 }
 
-uint16_t CBrvtUSBDev::GetDeviceDescriptor(HANDLE hub, uint32_t port, const platform::USB_DEVICE_DESCRIPTOR& d)
+uint16_t CBrvtUSBDev::GetDeviceDescriptor(HANDLE hub, uint32_t port, const device::host::USB_DEVICE_DESCRIPTOR& d)
 {
     m_PortStrings.pid = Hex4(d.idProduct);
     m_PortStrings.vid = Hex4(d.idVendor);
     m_PortStrings.revision = Hex4(d.bcdDevice);
     std::u16string languages;
     uint16_t languageId = 0;
-    if (Station().GetStringDescriptor(hub, port, 0, 0, languages) && !languages.empty()) languageId = languages[0];
+    if (m_Usb.GetStringDescriptor(hub, port, 0, 0, languages) && !languages.empty()) languageId = languages[0];
     m_PortStrings.manufacturer = GetStringDescriptor(hub, port, languageId, d.iManufacturer);
     m_PortStrings.product = GetStringDescriptor(hub, port, languageId, d.iProduct);
     m_PortStrings.serial = GetStringDescriptor(hub, port, languageId, d.iSerialNumber);
@@ -415,20 +414,19 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
     // that merely contains it, so a serial that is part of another bridge's
     // serial never takes that bridge's disk.
     uint8_t containing = kAddressNotFound;
-    for (const auto& storage : Station().EnumerateStorageInterfaces(deviceType)) {
+    for (const auto& storage : m_Usb.EnumerateStorageInterfaces(deviceType)) {
         for (const auto& [name, value] : storage.properties)
             DBG_MSG("%s:%d:  : %s %s", name.c_str(), value.c_str());
         platform::StorageDeviceNumber number;
-        platform::StorageDeviceProperty property;
+        device::host::StorageDeviceProperty property;
         {
-            ScopedHandle interface(Station(), Station().CreateFile(storage.devicePath, 0, kShareAll,
-                                                                   platform::OPEN_EXISTING, 0));
-            if (!IsValidHandle(interface.Get()) || !Station().GetStorageDeviceNumber(interface.Get(), number)) continue;
+            ScopedUsbHandle interface(m_Usb, m_Usb.CreateFile(storage.devicePath));
+            if (!IsValidHandle(interface.Get()) || !m_Usb.GetStorageDeviceNumber(interface.Get(), number)) continue;
             if (number.DeviceType != platform::FILE_DEVICE_DISK && number.DeviceType != platform::FILE_DEVICE_CD_ROM)
                 continue;
             DBG_MSG("%s:%d: pspdidd->DevicePath: %s Device type: %d  number: %d  partition: %d, returned=%x",
                     storage.devicePath.c_str(), number.DeviceType, number.DeviceNumber, number.PartitionNumber, 1);
-            if (!Station().GetStorageDeviceProperty(interface.Get(), property)) {
+            if (!m_Usb.GetStorageDeviceProperty(interface.Get(), property)) {
                 DBG_ERR("%s:%d: GetDisksProperty Failed!!dwOutBytes: %d  , dwErrorCode: %d", 0,
                         platform::GetLastError());
                 continue;
@@ -539,7 +537,7 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
     int pathNumber = -1;
     const bool parsed = std::sscanf(path.c_str(), "\\\\.\\PHYSICALDRIVE%d", &pathNumber) == 1 ||
                         (cdrom = std::sscanf(path.c_str(), "\\\\.\\CDROM%d", &pathNumber) == 1);
-    if (!parsed || !Station().GetStorageDeviceNumber(h, number) ||
+    if (!parsed || !m_Usb.GetStorageDeviceNumber(h, number) ||
         static_cast<int>(number.DeviceNumber) != pathNumber) {
         DBG_ERR("%s:%d: vTestHandleFromPhysicalAddress: strPhysicalAddress[%s] != StoDevNum.DeviceNumber[%d] ", path.c_str(),
                 static_cast<int>(number.DeviceNumber));

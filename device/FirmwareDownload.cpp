@@ -323,8 +323,7 @@ uint8_t CBrvtUSBDev::RelinkSearch(uint8_t ucTargetNumber, uint8_t relinkSignatur
 
 uint8_t CBrvtUSBDev::bUpdateDeviceInfo(DeviceInfo& record)
 {
-    ScopedHandle hub(Station(), Station().CreateFile(record.m_strHubName, platform::GENERIC_WRITE,
-                                                     platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0));
+    BasicScopedHandle<device::host::UsbTree> hub(m_Usb, m_Usb.CreateFile(record.m_strHubName));
     if (!hub.Valid()) {
         DBG_ERR("%s:%d: bUpdateDeviceInfo, create root hub handle Fail , RootHubName: %s PortIndex %d",
                 record.m_strHubName.c_str(), record.m_ulPortIndex);
@@ -341,9 +340,9 @@ uint8_t CBrvtUSBDev::bUpdateDeviceInfo(DeviceInfo& record)
         int port = record.m_ulPortIndex + step;
         if (ports > 0) port = (record.m_ulPortIndex - 1 + step) % ports + 1;
         if (step > 0 && entry && port < static_cast<int>(entry->portFlags.size()) && entry->portFlags[port]) continue;
-        platform::UsbNodeConnection connection;
-        if (!Station().GetNodeConnectionInformation(hub.Get(), static_cast<uint32_t>(port), connection)) continue;
-        if (connection.ConnectionStatus != platform::DeviceConnected || connection.DeviceIsHub) continue;
+        device::host::UsbNodeConnection connection;
+        if (!m_Usb.GetNodeConnectionInformation(hub.Get(), static_cast<uint32_t>(port), connection)) continue;
+        if (connection.ConnectionStatus != device::host::DeviceConnected || connection.DeviceIsHub) continue;
         char vid[8], pid[8], rev[8];
         std::snprintf(vid, sizeof vid, "%04X", connection.DeviceDescriptor.idVendor);
         std::snprintf(pid, sizeof pid, "%04X", connection.DeviceDescriptor.idProduct);

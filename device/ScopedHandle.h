@@ -1,21 +1,25 @@
 #pragma once
-// Closes a station handle when the scope ends, so every path of an operation
-// gives its device back.
+// Closes a handle when the scope ends, so every path of an operation gives its
+// device back. The owner is what opened it: the station, or a host-side mapping
+// with handles of its own (device/host/UsbTree.h).
 #include "platform/Station.h"
 
-class ScopedHandle {
+template <class Owner>
+class BasicScopedHandle {
 public:
-    ScopedHandle(platform::IStation& station, platform::HANDLE handle) : m_Station(station), m_Handle(handle) {}
-    ~ScopedHandle()
+    BasicScopedHandle(Owner& owner, platform::HANDLE handle) : m_Owner(owner), m_Handle(handle) {}
+    ~BasicScopedHandle()
     {
-        if (m_Handle != nullptr && m_Handle != platform::INVALID_HANDLE_VALUE) m_Station.CloseHandle(m_Handle);
+        if (Valid()) m_Owner.CloseHandle(m_Handle);
     }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    BasicScopedHandle(const BasicScopedHandle&) = delete;
+    BasicScopedHandle& operator=(const BasicScopedHandle&) = delete;
     platform::HANDLE Get() const { return m_Handle; }
     bool Valid() const { return m_Handle != nullptr && m_Handle != platform::INVALID_HANDLE_VALUE; }
 
 private:
-    platform::IStation& m_Station;
+    Owner& m_Owner;
     platform::HANDLE m_Handle;
 };
+
+using ScopedHandle = BasicScopedHandle<platform::IStation>;

@@ -277,7 +277,7 @@ uint8_t CDeviceWorker::StepReload(uint8_t r, const std::stop_token& stop)
             util::SleepMs(static_cast<int64_t>(s.PCIE_SSDRelinkTime) * 1000);
         }
     } else {
-        const int probeCount = static_cast<int>(m_Resources.dev.Station().GetDiskCount()) - 1;
+        const int probeCount = static_cast<int>(m_Resources.dev.Usb().GetDiskCount()) - 1;
         r = m_Resources.dev.v7951CPURST(m_Port, m_Worker.ucWorkerCount, probeCount, kRelinkResetCode,
                                         kBridgeFamily795x);
         util::SleepMs(kStepPauseMs);

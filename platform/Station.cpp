@@ -39,6 +39,26 @@ std::map<std::string, StationKind>& Kinds()
 }
 }  // namespace
 
+bool IStation::ReadUsbString(const UsbNode& node, uint8_t index, uint16_t languageId, std::u16string& text)
+{
+    if (index == 0) {
+        text.assign(node.languages.begin(), node.languages.end());
+        return true;
+    }
+    const std::string* value = index == node.iManufacturer ? &node.manufacturer
+                               : index == node.iProduct    ? &node.product
+                               : index == node.iSerialNumber ? &node.serial
+                                                             : nullptr;
+    // The system keeps each string in the device's first language only.
+    if (!value || value->empty() || node.languages.empty() || languageId != node.languages.front()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    text.clear();
+    for (const char c : *value) text += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return true;
+}
+
 bool IStation::WaitForDiskArrival(uint64_t, int64_t ms)
 {
     util::SleepMs(ms);

@@ -16,66 +16,34 @@
 
 namespace platform {
 
-struct UsbHostControllerInfo {
-    std::string driverKeyName;
-    std::string deviceDesc;
-    std::string hardwareId;
-    std::string rootHubName;
-};
-
-enum UsbConnectionStatus : uint8_t {
-    NoDeviceConnected = 0,
-    DeviceConnected = 1,
-    DeviceFailedEnumeration = 2,
-    DeviceGeneralFailure = 3,
-    DeviceCausedOvercurrent = 4,
-    DeviceNotEnoughPower = 5,
-};
-
-#pragma pack(push, 1)
-struct USB_DEVICE_DESCRIPTOR {
-    uint8_t bLength;
-    uint8_t bDescriptorType;
-    uint16_t bcdUSB;
-    uint8_t bDeviceClass;
-    uint8_t bDeviceSubClass;
-    uint8_t bDeviceProtocol;
-    uint8_t bMaxPacketSize0;
-    uint16_t idVendor;
-    uint16_t idProduct;
-    uint16_t bcdDevice;
-    uint8_t iManufacturer;
-    uint8_t iProduct;
-    uint8_t iSerialNumber;
-    uint8_t bNumConfigurations;
-};
-#pragma pack(pop)
-static_assert(sizeof(USB_DEVICE_DESCRIPTOR) == 18);
-
-struct UsbNodeConnection {
-    UsbConnectionStatus ConnectionStatus = NoDeviceConnected;
-    bool DeviceIsHub = false;
-    USB_DEVICE_DESCRIPTOR DeviceDescriptor{};
-};
-
 // Storage bus types.
 constexpr uint8_t BusTypeScsi = 1;
 constexpr uint8_t BusTypeUsb = 7;
 constexpr uint8_t BusTypeSata = 11;
 constexpr uint8_t BusTypeNvme = 17;
 
-struct StorageInterfaceInfo {
-    std::string devicePath;
-    // Registry properties of the device, name and text ("SPDRP_FRIENDLYNAME", ...).
-    std::vector<std::pair<std::string, std::string>> properties;
-};
-
-struct StorageDeviceProperty {
-    uint8_t BusType = 0;
-    std::string VendorId;  // empty when the device reports none
-    std::string ProductId;
-    std::string ProductRevision;
-    std::string SerialNumber;
+// --- USB tree ---
+// One USB device as the station sees it: a root hub (standing for its host
+// controller), an external hub or a function.
+struct UsbNode {
+    // The station's name for it, unique while it stays plugged in, without '#',
+    // '\' or blanks ("usb2" for a root hub, "2-2.3" for port 3 of the hub on port 2).
+    std::string name;
+    int bus = 0;
+    std::string parent;  // the hub it hangs on ("" for a root hub)
+    int port = 0;        // its port on that hub (0 for a root hub)
+    bool isHub = false;
+    int portCount = 0;  // downstream ports of a hub
+    // The device descriptor.
+    uint16_t bcdUSB = 0, idVendor = 0, idProduct = 0, bcdDevice = 0;
+    uint8_t deviceClass = 0, deviceSubClass = 0, deviceProtocol = 0, maxPacketSize0 = 0, numConfigurations = 0;
+    uint8_t iManufacturer = 0, iProduct = 0, iSerialNumber = 0;  // string indices; 0: no such string
+    // The strings as the system read them, in the first of `languages`; empty when none.
+    std::string manufacturer, product, serial;
+    std::vector<uint16_t> languages;  // the language IDs the device offers
+    int speedMbps = 0;
+    std::string driver;      // of its first interface: "uas", "usb-storage", "hub"
+    std::string controller;  // root hubs: the host controller ("0000:00:14.0"), without '#'
 };
 
 // One disk as the station sees it, before any command reaches it.
@@ -86,6 +54,7 @@ struct DiskDevice {
     std::string usbPath;  // the USB device it hangs on ("2-2.3"), empty when none
     uint16_t usbVendor = 0, usbProduct = 0;
     std::string usbDriver;  // "uas", "usb-storage"
+    bool cdrom = false;     // an optical drive: diskNumber is its CD-ROM number
     uint64_t sizeBytes = 0;
     uint32_t sectorSize = 0;
     std::string refusal;  // why the station never touches it; empty when it may
@@ -118,32 +87,15 @@ public:
     virtual bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
                                  void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned);
 
-    // --- USB tree and storage interfaces ---
-    // Device paths of the present USB host controllers, to be opened with CreateFile.
-    virtual std::vector<std::string> EnumerateHostControllers() = 0;
-    // Driver key, description and root hub name of an opened host controller.
-    virtual bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) = 0;
-    // Number of downstream ports of an opened hub ("\\.\" + root hub name, or
-    // "\\?\" + external hub name).
-    virtual bool GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts) = 0;
-    virtual bool GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection) = 0;
-    virtual bool GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName) = 0;
-    // Name of the external hub on a port.
-    virtual bool GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName) = 0;
-    // String descriptor `index` of the device on a port in `languageId`; index 0
-    // gives the supported language IDs as the characters of `text`.
-    virtual bool GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
-                                     std::u16string& text) = 0;
-    // Description and hardware ID of the device node with this driver key.
-    virtual bool GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
-                                          std::string& hardwareId) = 0;
-    // Present device interfaces of the disk (7) or CD-ROM (2) class.
-    virtual std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) = 0;
-    // Storage device number of an opened disk, CD-ROM or storage interface.
-    virtual bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) = 0;
-    virtual bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) = 0;
-    // Number of disks the system knows now, the system disk included.
-    virtual uint32_t GetDiskCount() = 0;
+    // --- USB tree ---
+    // Every USB device present now, root hubs first by bus, each hub before the
+    // devices on it.
+    virtual std::vector<UsbNode> UsbTree() = 0;
+    // String descriptor `index` of `node` in `languageId`; index 0 gives the
+    // language IDs as the characters of `text`. False (last error set) when the
+    // device has no such string. By default the strings the system read when the
+    // device arrived answer, in its first language only.
+    virtual bool ReadUsbString(const UsbNode& node, uint8_t index, uint16_t languageId, std::u16string& text);
 
     // --- disks and volumes ---
     // Disk, CD-ROM and volume handles come from CreateFile: "\\.\PhysicalDrive%d",
@@ -152,6 +104,8 @@ public:
     virtual bool GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry) = 0;
     // The whole layout of a disk handle (the caller never sizes a buffer).
     virtual bool GetDriveLayoutEx(HANDLE handle, DriveLayout& layout) = 0;
+    // Disk or CD-ROM number (and partition) an opened disk, CD-ROM or volume reaches.
+    virtual bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) = 0;
     // "\\?\Volume{...}\" of a mount point "X:\".
     virtual bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) = 0;
     // The disk extents of a volume handle, first extent first.
@@ -236,8 +190,8 @@ public:
     // The file whose lock makes one MP run at a time on this station: two runs
     // from different tool folders would otherwise program the same bridges.
     virtual std::string RunLockPath() const = 0;
-    // Every disk the station sees, by disk number, with its refusal when the
-    // station keeps its hands off it.
+    // Every disk the station sees, by disk number (CD-ROMs by theirs, after the
+    // disks), with its refusal when the station keeps its hands off it.
     virtual std::vector<DiskDevice> Disks() = 0;
     // The power cycle an operator is asked for (pull the device on `disk` out and
     // plug it in again), when the station does it itself, as the emulated

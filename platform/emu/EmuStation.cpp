@@ -93,30 +93,7 @@ HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint3
         device.kind = cdrom ? OpenDevice::kCdrom : OpenDevice::kDisk;
         found = ResolveDisk(device);
     } else {
-        for (int controller = 0; controller < m_World.ControllerCount() && !found; ++controller) {
-            if (path == EmuControllerPath(controller)) {
-                device.kind = OpenDevice::kController, device.number = controller;
-                found = true;
-            } else if (path == "\\\\.\\" + EmuRootHubName(controller)) {
-                device.kind = OpenDevice::kHub, device.number = controller, device.hub = 0;
-                found = true;
-            }
-            for (const auto& hub : m_World.Hubs())
-                if (hub.location.controller == controller &&
-                    path == "\\\\?\\" + EmuExternalHubName(controller, hub.id)) {
-                    device.kind = OpenDevice::kHub, device.number = controller, device.hub = hub.id;
-                    found = true;
-                }
-        }
-        // A storage interface opens the disk or CD-ROM it belongs to.
-        for (uint32_t type : {FILE_DEVICE_DISK, FILE_DEVICE_CD_ROM})
-            for (const auto& storage : StorageDevices(type))
-                if (!found && storage.path == path) {
-                    device.kind = type == FILE_DEVICE_DISK ? OpenDevice::kDisk : OpenDevice::kCdrom;
-                    device.number = storage.number;
-                    found = ResolveDisk(device);
-                }
-        if (!found && !OpenVolume(path, device)) return INVALID_HANDLE_VALUE;  // last error set
+        if (!OpenVolume(path, device)) return INVALID_HANDLE_VALUE;  // last error set
         found = true;
     }
     if (!found) {
@@ -171,11 +148,6 @@ size_t EmuStation::OpenHandleCount() const
 
 bool EmuStation::Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange)
 {
-    if (device.kind == OpenDevice::kController || device.kind == OpenDevice::kHub) {
-        exchange.callFailed = true;
-        exchange.callError = ERROR_INVALID_FUNCTION;
-        return false;
-    }
     if (device.decoyId) {
         emu::PlainDisk("Generic", "Flash Disk").Execute(exchange);
         return true;

@@ -51,19 +51,9 @@ public:
                          void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) override;
     bool SendScsi(HANDLE device, const ScsiRequest& request, ScsiOutcome& outcome) override;
 
-    std::vector<std::string> EnumerateHostControllers() override;
-    bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) override;
-    bool GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts) override;
-    bool GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection) override;
-    bool GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName) override;
-    bool GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName) override;
-    bool GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
-                             std::u16string& text) override;
-    bool GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
-                                  std::string& hardwareId) override;
-    std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) override;
-    bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) override;
-    uint32_t GetDiskCount() override;
+    // The USB tree: controller C is bus C+1 with root hub "usbB"; the device on
+    // port P of a root hub is "B-P", on port P of hub "X" it is "X.P" (EmuUsbTree.cpp).
+    std::vector<UsbNode> UsbTree() override;
 
     emu::World& World() { return m_World; }
     // Runs `change` on a bridge under its lock and saves it; false when the
@@ -165,23 +155,18 @@ public:
 
 private:
     struct OpenDevice {
-        enum Kind { kDisk, kCdrom, kController, kHub } kind = kDisk;
-        int number = 0;               // disk or CD-ROM number; controller index
-        int hub = 0;                  // hubs: 0 = root hub, else the external hub's id
+        enum Kind { kDisk, kCdrom } kind = kDisk;
+        int number = 0;               // disk or CD-ROM number
         std::optional<int> bridgeId;  // disks, CD-ROMs and volumes that are bridges
         std::optional<int> decoyId;   // disks that are decoys
         char volume = 0;              // drive letter of a volume handle, 0 for a device
         bool dismounted = false;      // a volume handle that dismounted its volume
     };
-    // One disk or CD-ROM the station's storage stack knows.
-    struct StorageDevice {
-        uint32_t type = FILE_DEVICE_DISK;
-        int number = 0;
-        std::string path;  // device interface path
-        StorageDeviceProperty property;
-        std::string friendlyName;
-    };
-    std::vector<StorageDevice> StorageDevices(uint32_t deviceType) const;
+    // The disks (or the CD-ROMs) the station's storage stack knows, by kind of device.
+    std::vector<DiskDevice> StorageDevices(uint32_t deviceType) const;
+    // Adds the nodes on the ports of `parent`, hub `hub` (0: the root hub) of
+    // `controller`, each hub followed by the nodes behind it, `tier` hubs deep.
+    void AddPortNodes(int controller, int hub, const UsbNode& parent, int tier, std::vector<UsbNode>& tree) const;
     // The volumes read from the disks now (Volumes keeps the last listing until
     // the world or a disk changes).
     std::vector<EmuVolume> ScanVolumes();
@@ -216,8 +201,6 @@ private:
     bool WithVolumeImage(const std::string& rootPath,
                          const std::function<bool(const std::filesystem::path& image, const EmuVolume& volume)>& work);
     bool Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange);
-    // The device on a hub port; false when the handle is not a hub or the port is empty.
-    bool PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupant, emu::UsbIdentity& identity);
     void Record(EmuRequest request);
 
     emu::World m_World;
@@ -252,12 +235,5 @@ private:
 // Whether `folder` holds an emulated station made by "emu init"; false with
 // `error` set (what is wrong and how to make one) otherwise.
 bool CheckEmulatedStationFolder(const std::string& folder, std::string& error);
-
-
-// Device paths and names of the emulated USB tree and storage interfaces.
-std::string EmuControllerPath(int controller);
-std::string EmuRootHubName(int controller);
-std::string EmuExternalHubName(int controller, int hub);
-std::string EmuStorageInterfacePath(uint32_t deviceType, int number, const std::string& serial);
 
 }  // namespace platform

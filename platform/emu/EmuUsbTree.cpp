@@ -1,11 +1,10 @@
-// The emulated station's USB tree and storage interfaces.
+// The emulated station's USB tree, its storage devices and its device
+// notifications.
 //
-// Paths and names: host controller C is "\\?\emu#usbhc#C#{3abf6f2d-...}", its root
-// hub "USB#ROOT_HUB30#C#{f18a0e88-...}", external hub H on it
-// "USB#VID_2109&PID_0817#C&H#{f18a0e88-...}". Driver keys are in the USB class
-// "{36FC9E60-C465-11CF-8056-444553540000}", numbered 1NNN for bridge NNN,
-// 2NNN for decoy NNN and 3NNN for external hub NNN. A device's serial number
-// appears in its storage interface path, as the storage stack puts it there.
+// Controller C is bus C+1 with root hub "usbB"; the device on port P of a root
+// hub is "B-P", on port P of the external hub "X" it is "X.P". External hubs
+// enumerate as 2109:0817, decoy sticks as 090C:1000. A device's serial number is
+// its storage device's serial, as the storage stack reports it.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -13,12 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "platform/emu/EmuStation.h"
-
-#include <set>
 
 #include "log/DebugLog.h"
 #include "util/Clock.h"
@@ -26,22 +23,12 @@
 namespace platform {
 
 namespace {
-constexpr const char* kUsbClass = "{36FC9E60-C465-11CF-8056-444553540000}";
-constexpr const char* kHubInterface = "{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
 constexpr uint16_t kEnglish = 0x0409;
-constexpr uint8_t kManufacturerIndex = 1, kProductIndex = 2, kSerialIndex = 3;
+// USB allows five hubs between a root hub and a device.
+constexpr int kMaxHubTiers = 5;
 // Longest sleep of the watcher when nothing is due: a safety net only, every
 // change wakes it at once.
 constexpr int64_t kIdleWakeMs = 1000;
-
-std::string DriverKey(int kind, int id)
-{
-    char key[64];
-    std::snprintf(key, sizeof key, "%s\\%d%03d", kUsbClass, kind, id);
-    return key;
-}
-
-std::u16string Wide(const std::string& text) { return {text.begin(), text.end()}; }
 
 emu::UsbIdentity DecoyIdentity(const emu::Decoy& decoy)
 {
@@ -54,30 +41,50 @@ emu::UsbIdentity DecoyIdentity(const emu::Decoy& decoy)
     identity.product = "Flash Disk";
     return identity;
 }
+
+// A SuperSpeed device as every emulated one enumerates.
+UsbNode SuperSpeedNode(const UsbNode& parent, int port)
+{
+    UsbNode node;
+    node.name = (parent.parent.empty() ? std::to_string(parent.bus) + "-" : parent.name + ".") + std::to_string(port);
+    node.bus = parent.bus;
+    node.parent = parent.name;
+    node.port = port;
+    node.bcdUSB = 0x0320;
+    node.maxPacketSize0 = 9;
+    node.numConfigurations = 1;
+    node.languages = {kEnglish};
+    node.speedMbps = 10000;
+    return node;
+}
+
+// The name of the node at `at` (see UsbTree); empty when its hub is not on the bus.
+std::string NodeNameAt(const emu::World& world, const emu::UsbLocation& at, int tier = 0)
+{
+    const std::string port = std::to_string(at.port);
+    if (at.hub == 0) return std::to_string(at.controller + 1) + "-" + port;
+    if (tier == kMaxHubTiers) return "";
+    for (const auto& hub : world.Hubs())
+        if (hub.id == at.hub && hub.location.controller == at.controller) {
+            const std::string parent = NodeNameAt(world, hub.location, tier + 1);
+            return parent.empty() ? "" : parent + "." + port;
+        }
+    return "";
+}
+
+void SetStrings(UsbNode& node, const emu::UsbIdentity& identity)
+{
+    node.idVendor = identity.idVendor;
+    node.idProduct = identity.idProduct;
+    node.bcdDevice = identity.bcdDevice;
+    node.manufacturer = identity.manufacturer;
+    node.product = identity.product;
+    node.serial = identity.serial;
+    node.iManufacturer = identity.manufacturer.empty() ? 0 : 1;
+    node.iProduct = identity.product.empty() ? 0 : 2;
+    node.iSerialNumber = identity.serial.empty() ? 0 : 3;
+}
 }  // namespace
-
-std::string EmuControllerPath(int controller)
-{
-    return "\\\\?\\emu#usbhc#" + std::to_string(controller) + "#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}";
-}
-
-std::string EmuRootHubName(int controller)
-{
-    return "USB#ROOT_HUB30#" + std::to_string(controller) + "#" + kHubInterface;
-}
-
-std::string EmuExternalHubName(int controller, int hub)
-{
-    return "USB#VID_2109&PID_0817#" + std::to_string(controller) + "&" + std::to_string(hub) + "#" + kHubInterface;
-}
-
-std::string EmuStorageInterfacePath(uint32_t deviceType, int number, const std::string& serial)
-{
-    const bool cdrom = deviceType == FILE_DEVICE_CD_ROM;
-    return std::string("\\\\?\\usbstor#") + (cdrom ? "cdrom" : "disk") + "&ven_emu&prod_storage&rev_0001#" +
-           (serial.empty() ? "EMU" + std::to_string(number) : serial) + "&0#" +
-           (cdrom ? "{53f56308-b6bf-11d0-94f2-00a0c91efb8b}" : "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
-}
 
 int64_t EmuStation::SettleWorld()
 {
@@ -111,7 +118,7 @@ int EmuStation::FreeNumber(uint32_t deviceType, int avoid) const
     // station skips the number the device had, so that a relink search meets it
     // under a new one.
     std::set<int> used;
-    for (const auto& device : StorageDevices(deviceType)) used.insert(device.number);
+    for (const auto& device : StorageDevices(deviceType)) used.insert(static_cast<int>(device.diskNumber));
     int number = deviceType == FILE_DEVICE_DISK ? 1 : 0;
     while (used.count(number) || number == avoid) ++number;
     return number;
@@ -277,260 +284,127 @@ void EmuStation::UnregisterDeviceNotification()
     m_Handler = nullptr;
 }
 
-uint32_t EmuStation::GetDiskCount()
+std::vector<UsbNode> EmuStation::UsbTree()
 {
     SettleWorld();
-    return static_cast<uint32_t>(StorageDevices(FILE_DEVICE_DISK).size());
-}
-
-std::vector<std::string> EmuStation::EnumerateHostControllers()
-{
-    SettleWorld();
-    std::vector<std::string> paths;
-    for (int controller = 0; controller < m_World.ControllerCount(); ++controller)
-        paths.push_back(EmuControllerPath(controller));
-    return paths;
-}
-
-bool EmuStation::GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info)
-{
-    OpenDevice device;
-    if (!FindHandle(controller, device) || device.kind != OpenDevice::kController) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return false;
+    std::vector<UsbNode> tree;
+    for (int controller = 0; controller < m_World.ControllerCount(); ++controller) {
+        UsbNode root;
+        root.bus = controller + 1;
+        root.name = "usb" + std::to_string(root.bus);
+        root.isHub = true;
+        root.portCount = m_World.PortCount(controller, 0);
+        root.bcdUSB = 0x0300;
+        root.idVendor = 0x1D6B;
+        root.idProduct = 0x0003;
+        root.deviceClass = 0x09;
+        root.maxPacketSize0 = 9;
+        root.numConfigurations = 1;
+        root.manufacturer = "DEVeda emulator";
+        root.product = "USB xHCI Compliant Host Controller";
+        root.iManufacturer = 1;
+        root.iProduct = 2;
+        root.languages = {kEnglish};
+        root.speedMbps = 10000;
+        root.driver = "hub";
+        root.controller = "emu-usbhc" + std::to_string(controller);
+        tree.push_back(root);
     }
-    info.driverKeyName = "{36FC9E60-C465-11CF-8056-444553540000}\\9" + std::to_string(device.number);
-    info.deviceDesc = "USB xHCI Compliant Host Controller";
-    info.hardwareId = "PCI\\VEN_EMU&DEV_USB4&CC_0C0330";
-    info.rootHubName = EmuRootHubName(device.number);
-    return true;
+    // Root hubs first, then each one's devices.
+    const size_t roots = tree.size();
+    for (size_t controller = 0; controller < roots; ++controller) {
+        const UsbNode root = tree[controller];
+        AddPortNodes(static_cast<int>(controller), 0, root, 0, tree);
+    }
+    return tree;
 }
 
-bool EmuStation::GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts)
+void EmuStation::AddPortNodes(int controller, int hub, const UsbNode& parent, int tier,
+                              std::vector<UsbNode>& tree) const
 {
-    OpenDevice device;
-    if (!FindHandle(hub, device) || device.kind != OpenDevice::kHub) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return false;
-    }
-    numberOfPorts = static_cast<uint8_t>(m_World.PortCount(device.number, device.hub));
-    return true;
-}
-
-bool EmuStation::PortDevice(HANDLE hub, uint32_t port, emu::PortOccupant& occupant, emu::UsbIdentity& identity)
-{
-    OpenDevice device;
-    if (!FindHandle(hub, device) || device.kind != OpenDevice::kHub || port == 0 ||
-        static_cast<int>(port) > m_World.PortCount(device.number, device.hub)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    occupant = m_World.At({device.number, device.hub, static_cast<int>(port)});
-    if (occupant.kind == emu::PortOccupant::kBridge)
-        identity = m_World.BridgeState(occupant.id)->Identity();
-    else if (occupant.kind == emu::PortOccupant::kDecoy)
-        for (const auto& decoy : m_World.Decoys())
-            if (decoy.id == occupant.id) identity = DecoyIdentity(decoy);
-    return true;
-}
-
-bool EmuStation::GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection)
-{
-    emu::PortOccupant occupant;
-    emu::UsbIdentity identity;
-    if (!PortDevice(hub, port, occupant, identity)) return false;
-    connection = {};
-    if (occupant.kind == emu::PortOccupant::kNone) return true;
-    connection.ConnectionStatus = DeviceConnected;
-    connection.DeviceIsHub = occupant.kind == emu::PortOccupant::kHub;
-    USB_DEVICE_DESCRIPTOR& d = connection.DeviceDescriptor;
-    d.bLength = 18;
-    d.bDescriptorType = 1;
-    d.bcdUSB = connection.DeviceIsHub ? 0x0320 : 0x0320;
-    d.bDeviceClass = connection.DeviceIsHub ? 0x09 : 0x00;
-    d.bMaxPacketSize0 = 9;
-    d.idVendor = connection.DeviceIsHub ? 0x2109 : identity.idVendor;
-    d.idProduct = connection.DeviceIsHub ? 0x0817 : identity.idProduct;
-    d.bcdDevice = connection.DeviceIsHub ? 0x0100 : identity.bcdDevice;
-    d.iManufacturer = identity.manufacturer.empty() ? 0 : kManufacturerIndex;
-    d.iProduct = identity.product.empty() ? 0 : kProductIndex;
-    d.iSerialNumber = identity.serial.empty() ? 0 : kSerialIndex;
-    d.bNumConfigurations = 1;
-    return true;
-}
-
-bool EmuStation::GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName)
-{
-    emu::PortOccupant occupant;
-    emu::UsbIdentity identity;
-    if (!PortDevice(hub, port, occupant, identity) || occupant.kind == emu::PortOccupant::kNone) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    driverKeyName = DriverKey(occupant.kind, occupant.id);
-    return true;
-}
-
-bool EmuStation::GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName)
-{
-    emu::PortOccupant occupant;
-    emu::UsbIdentity identity;
-    if (!PortDevice(hub, port, occupant, identity) || occupant.kind != emu::PortOccupant::kHub) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    OpenDevice device;
-    FindHandle(hub, device);
-    hubName = EmuExternalHubName(device.number, occupant.id);
-    return true;
-}
-
-bool EmuStation::GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
-                                     std::u16string& text)
-{
-    emu::PortOccupant occupant;
-    emu::UsbIdentity identity;
-    if (!PortDevice(hub, port, occupant, identity) || occupant.kind == emu::PortOccupant::kNone) return false;
-    if (index == 0) {
-        text = std::u16string(1, static_cast<char16_t>(kEnglish));
-        return true;
-    }
-    const std::string* value = index == kManufacturerIndex ? &identity.manufacturer
-                               : index == kProductIndex    ? &identity.product
-                               : index == kSerialIndex     ? &identity.serial
-                                                           : nullptr;
-    if (!value || value->empty() || languageId != kEnglish) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    text = Wide(*value);
-    return true;
-}
-
-bool EmuStation::GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
-                                          std::string& hardwareId)
-{
-    const size_t slash = driverKeyName.rfind('\\');
-    if (slash == std::string::npos || driverKeyName.size() < slash + 5) return false;
-    const int kind = driverKeyName[slash + 1] - '0';
-    const int id = std::atoi(driverKeyName.c_str() + slash + 2);
-    switch (kind) {
-    case emu::PortOccupant::kBridge: {
-        const auto bridge = m_World.BridgeState(id);
-        const bool uas = bridge->ReadRegister(emu::reg::kUsbMode) & 0x80;
-        deviceDesc = uas ? "USB Attached SCSI (UAS) Mass Storage Device" : "USB Mass Storage Device";
-        const auto identity = bridge->Identity();
-        char hw[64];
-        std::snprintf(hw, sizeof hw, "USB\\VID_%04X&PID_%04X&REV_%04X", identity.idVendor, identity.idProduct,
-                      identity.bcdDevice);
-        hardwareId = hw;
-        return true;
-    }
-    case emu::PortOccupant::kDecoy:
-        deviceDesc = "USB Mass Storage Device";
-        hardwareId = "USB\\VID_090C&PID_1000&REV_1100";
-        return true;
-    case emu::PortOccupant::kHub:
-        deviceDesc = "Generic SuperSpeed USB Hub";
-        hardwareId = "USB\\VID_2109&PID_0817&REV_0100";
-        return true;
-    default: return false;
+    for (int port = 1; port <= parent.portCount; ++port) {
+        const emu::PortOccupant occupant = m_World.At({controller, hub, port});
+        if (occupant.kind == emu::PortOccupant::kNone) continue;
+        UsbNode node = SuperSpeedNode(parent, port);
+        if (occupant.kind == emu::PortOccupant::kHub) {
+            // A hub behind too many others (or behind itself) does not enumerate.
+            if (tier == kMaxHubTiers) continue;
+            node.isHub = true;
+            node.portCount = m_World.PortCount(controller, occupant.id);
+            node.deviceClass = 0x09;
+            node.idVendor = 0x2109;
+            node.idProduct = 0x0817;
+            node.bcdDevice = 0x0100;
+            node.driver = "hub";
+            tree.push_back(node);
+            AddPortNodes(controller, occupant.id, node, tier + 1, tree);
+            continue;
+        }
+        if (occupant.kind == emu::PortOccupant::kBridge) {
+            const auto bridge = m_World.BridgeState(occupant.id);
+            SetStrings(node, bridge->Identity());
+            node.driver = bridge->ReadRegister(emu::reg::kUsbMode) & 0x80 ? "uas" : "usb-storage";
+        } else {
+            for (const auto& decoy : m_World.Decoys())
+                if (decoy.id == occupant.id) SetStrings(node, DecoyIdentity(decoy));
+            node.driver = "usb-storage";
+        }
+        tree.push_back(node);
     }
 }
 
-std::vector<EmuStation::StorageDevice> EmuStation::StorageDevices(uint32_t deviceType) const
+std::vector<DiskDevice> EmuStation::StorageDevices(uint32_t deviceType) const
 {
-    std::vector<StorageDevice> devices;
-    auto add = [&](int number, uint8_t bus, const char* vendor, const char* product, const std::string& serial,
-                   const char* friendly) {
-        StorageDevice device;
-        device.type = deviceType;
-        device.number = number;
-        device.property = {bus, vendor, product, "0001", serial};
-        device.path = bus == BusTypeUsb ? EmuStorageInterfacePath(deviceType, number, serial)
-                                        : "\\\\?\\scsi#disk&ven_" + std::string(vendor) + "#4&" +
-                                              std::to_string(number) + "&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-        device.friendlyName = friendly;
-        devices.push_back(device);
+    const bool cdrom = deviceType == FILE_DEVICE_CD_ROM;
+    std::vector<DiskDevice> devices;
+    auto add = [&](int number, uint8_t bus, const char* vendor, const char* product, const std::string& serial) {
+        DiskDevice device;
+        device.diskNumber = static_cast<uint32_t>(number);
+        device.busType = bus;
+        device.vendor = vendor;
+        device.product = product;
+        device.revision = "0001";
+        device.serial = serial;
+        device.cdrom = cdrom;
+        devices.push_back(std::move(device));
+        return &devices.back();
     };
-    if (deviceType == FILE_DEVICE_DISK) add(0, BusTypeNvme, "NVMe", "System SSD", "SYS0000000000001", "NVMe System SSD");
+    if (!cdrom) add(0, BusTypeNvme, "NVMe", "System SSD", "SYS0000000000001")->refusal = "the system disk";
     for (int id : m_World.BridgeIds()) {
         const auto bridge = m_World.BridgeState(id);
-        if (!bridge->Present()) continue;
-        const bool cdrom = bridge->CdromNumber() >= 0;
-        if (cdrom != (deviceType == FILE_DEVICE_CD_ROM)) continue;
-        add(cdrom ? bridge->CdromNumber() : bridge->DiskNumber(), BusTypeUsb, "USB4", "NVMe Bridge",
-            bridge->Identity().serial, "USB4 NVMe Bridge USB Device");
+        if (!bridge->Present() || (bridge->CdromNumber() >= 0) != cdrom) continue;
+        const emu::UsbIdentity identity = bridge->Identity();
+        DiskDevice* device =
+            add(cdrom ? bridge->CdromNumber() : bridge->DiskNumber(), BusTypeUsb, "USB4", "NVMe Bridge", identity.serial);
+        device->usbPath = NodeNameAt(m_World, bridge->Location());
+        device->usbVendor = identity.idVendor;
+        device->usbProduct = identity.idProduct;
+        device->usbDriver = bridge->ReadRegister(emu::reg::kUsbMode) & 0x80 ? "uas" : "usb-storage";
     }
-    if (deviceType == FILE_DEVICE_DISK)
-        for (const auto& decoy : m_World.Decoys())
-            add(decoy.disk, decoy.kind == "sata" ? BusTypeSata : BusTypeUsb,
-                decoy.kind == "sata" ? "ATA" : "Generic", decoy.kind == "sata" ? "SATA Disk" : "Flash Disk",
-                decoy.serial, decoy.kind == "sata" ? "ATA SATA Disk" : "Generic Flash Disk USB Device");
-    // Two devices with one serial number cannot share an instance path: the
-    // storage stack then makes up an instance ID that carries no serial.
-    for (auto& device : devices) {
-        const auto same = std::count_if(devices.begin(), devices.end(), [&](const StorageDevice& other) {
-            return other.property.BusType == BusTypeUsb && other.property.SerialNumber == device.property.SerialNumber;
-        });
-        if (device.property.BusType == BusTypeUsb && same > 1) {
-            char instance[32];
-            std::snprintf(instance, sizeof instance, "7&%x", 0x2b3c0000u + static_cast<unsigned>(device.number));
-            device.path = EmuStorageInterfacePath(deviceType, device.number, instance);
+    if (!cdrom)
+        for (const auto& decoy : m_World.Decoys()) {
+            const bool sata = decoy.kind == "sata";
+            DiskDevice* device = add(decoy.disk, sata ? BusTypeSata : BusTypeUsb, sata ? "ATA" : "Generic",
+                                     sata ? "SATA Disk" : "Flash Disk", decoy.serial);
+            if (!sata) {
+                device->usbPath = NodeNameAt(m_World, decoy.location);
+                device->usbVendor = DecoyIdentity(decoy).idVendor;
+                device->usbProduct = DecoyIdentity(decoy).idProduct;
+                device->usbDriver = "usb-storage";
+            }
         }
-    }
     return devices;
 }
 
-std::vector<StorageInterfaceInfo> EmuStation::EnumerateStorageInterfaces(uint32_t deviceType)
-{
-    SettleWorld();
-    std::vector<StorageInterfaceInfo> interfaces;
-    for (const auto& device : StorageDevices(deviceType))
-        interfaces.push_back({device.path,
-                              {{"SPDRP_FRIENDLYNAME", device.friendlyName},
-                               {"SPDRP_DEVICEDESC", deviceType == FILE_DEVICE_DISK ? "Disk drive" : "CD-ROM Drive"},
-                               {"SPDRP_ENUMERATOR_NAME", device.property.BusType == BusTypeUsb ? "USBSTOR" : "SCSI"}}});
-    return interfaces;
-}
-
-bool EmuStation::GetStorageDeviceProperty(HANDLE handle, StorageDeviceProperty& property)
-{
-    OpenDevice device;
-    if (!FindHandle(handle, device) || (device.kind != OpenDevice::kDisk && device.kind != OpenDevice::kCdrom)) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return false;
-    }
-    const uint32_t type = device.kind == OpenDevice::kCdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
-    for (const auto& storage : StorageDevices(type))
-        if (storage.number == device.number) {
-            property = storage.property;
-            return true;
-        }
-    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-    return false;
-}
-
-}  // namespace platform
-
-namespace platform {
-
 std::vector<DiskDevice> EmuStation::Disks()
 {
-    std::vector<DiskDevice> disks;
-    for (const auto& device : StorageDevices(FILE_DEVICE_DISK)) {
-        DiskDevice disk;
-        disk.diskNumber = static_cast<uint32_t>(device.number);
-        disk.busType = device.property.BusType;
-        disk.vendor = device.property.VendorId;
-        disk.product = device.property.ProductId;
-        disk.revision = device.property.ProductRevision;
-        disk.serial = device.property.SerialNumber;
-        if (device.number == 0) disk.refusal = "the system disk";
-        disks.push_back(std::move(disk));
-    }
-    std::sort(disks.begin(), disks.end(),
-              [](const DiskDevice& a, const DiskDevice& b) { return a.diskNumber < b.diskNumber; });
+    SettleWorld();
+    std::vector<DiskDevice> disks = StorageDevices(FILE_DEVICE_DISK);
+    std::vector<DiskDevice> cdroms = StorageDevices(FILE_DEVICE_CD_ROM);
+    const auto byNumber = [](const DiskDevice& a, const DiskDevice& b) { return a.diskNumber < b.diskNumber; };
+    std::sort(disks.begin(), disks.end(), byNumber);
+    std::sort(cdroms.begin(), cdroms.end(), byNumber);
+    disks.insert(disks.end(), cdroms.begin(), cdroms.end());
     return disks;
 }
 

@@ -21,10 +21,6 @@ namespace platform::linuxst {
 
 namespace {
 constexpr uint16_t kBridgeVendorId = 0x2B9D;
-constexpr const char* kUsbClassGuid = "{36FC9E60-C465-11CF-8056-444553540000}";
-constexpr const char* kDiskInterfaceGuid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-constexpr uint16_t kEnglishUs = 0x0409;
-constexpr uint8_t kManufacturerIndex = 1, kProductIndex = 2, kSerialIndex = 3;
 
 uint32_t ErrorOfErrno(int error)
 {
@@ -46,8 +42,6 @@ bool Fail(uint32_t error)
     return false;
 }
 
-std::u16string Widen(const std::string& text) { return {text.begin(), text.end()}; }
-
 uint8_t BusTypeOf(DiskBus bus)
 {
     switch (bus) {
@@ -59,30 +53,6 @@ uint8_t BusTypeOf(DiskBus bus)
     return BusTypeScsi;
 }
 
-// The hub a hub path names: "\\.\usb2" (a root hub) or "\\?\2-2" (an external hub).
-bool ParseHubPath(const std::string& path, std::string& name)
-{
-    for (const char* prefix : {"\\\\.\\", "\\\\?\\"})
-        if (path.rfind(prefix, 0) == 0) name = path.substr(4);
-    return !name.empty() && name.find('\\') == std::string::npos && name.find('#') == std::string::npos;
-}
-
-// A storage interface path ends with "#<block name>".
-std::string InterfacePath(const BlockDisk& disk, const std::string& serial)
-{
-    return "\\\\?\\usbstor#disk&ven_" + disk.vendor + "&prod_" + disk.model + "#" + serial + "&0#" + disk.name + "#" +
-           kDiskInterfaceGuid;
-}
-
-bool ParseInterfacePath(const std::string& path, std::string& blockName)
-{
-    if (path.rfind("\\\\?\\usbstor#", 0) != 0) return false;
-    const size_t last = path.rfind('#');
-    const size_t before = last == std::string::npos || last == 0 ? std::string::npos : path.rfind('#', last - 1);
-    if (before == std::string::npos) return false;
-    blockName = path.substr(before + 1, last - before - 1);
-    return !blockName.empty();
-}
 }  // namespace
 
 std::set<uint16_t> BridgeVendorIds()
@@ -239,7 +209,7 @@ bool LinuxStation::Find(HANDLE handle, OpenDevice& device) const
 
 HANDLE LinuxStation::OpenDisk(const Disk& disk, uint32_t desiredAccess)
 {
-    OpenDevice device{OpenDevice::kDisk, disk.block.name, disk.number, -1, -1};
+    OpenDevice device{disk.block.name, disk.number, -1, -1};
     if (desiredAccess != 0) {
         if (!disk.refusal.empty()) {
             DBG_ERR("%s:%d: disk %u (%s) refused: %s", disk.number, disk.block.name.c_str(), disk.refusal.c_str());
@@ -275,26 +245,6 @@ HANDLE LinuxStation::CreateFile(const std::string& path, uint32_t desiredAccess,
         }
         return OpenDisk(*disk, desiredAccess);
     }
-    std::string name;
-    if (ParseInterfacePath(path, name)) {
-        const Disk* disk = FindDiskByName(name);
-        if (!disk) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        return Add({OpenDevice::kInterface, name, disk->number, -1, -1});
-    }
-    unsigned controller = 0;
-    char tail = 0;
-    if (std::sscanf(path.c_str(), "\\\\.\\HCD%u%c", &controller, &tail) == 1) {
-        std::vector<const UsbNode*> roots;
-        for (const auto& node : m_Usb)
-            if (node.parent.empty()) roots.push_back(&node);
-        if (controller < roots.size()) return Add({OpenDevice::kController, roots[controller]->name, controller, -1, -1});
-    } else if (ParseHubPath(path, name)) {
-        const UsbNode* hub = FindNode(name);
-        if (hub && hub->isHub) return Add({OpenDevice::kHub, name, 0, -1, -1});
-    }
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
 }
@@ -317,7 +267,7 @@ bool LinuxStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutco
         std::lock_guard lock(m_Lock);
         if (!Find(handle, device)) return false;
     }
-    if (device.kind != OpenDevice::kDisk || device.fd < 0) return Fail(ERROR_INVALID_FUNCTION);
+    if (device.fd < 0) return Fail(ERROR_INVALID_FUNCTION);
     // The command runs without the station lock: other bridges go on meanwhile.
     outcome = linuxst::SendScsi(device.fd, request, m_Ioctl);
     if (outcome.transport != ScsiTransport::kDone)
@@ -326,174 +276,15 @@ bool LinuxStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutco
     return true;
 }
 
-std::vector<std::string> LinuxStation::EnumerateHostControllers()
-{
-    std::lock_guard lock(m_Lock);
-    Refresh();
-    std::vector<std::string> paths;
-    for (const auto& node : m_Usb)
-        if (node.parent.empty()) paths.push_back("\\\\.\\HCD" + std::to_string(paths.size()));
-    return paths;
-}
-
-bool LinuxStation::GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info)
-{
-    std::lock_guard lock(m_Lock);
-    OpenDevice device;
-    if (!Find(controller, device)) return false;
-    const UsbNode* root = FindNode(device.name);
-    if (device.kind != OpenDevice::kController || !root) return Fail(ERROR_INVALID_FUNCTION);
-    info.driverKeyName = std::string(kUsbClassGuid) + "\\" + root->controller;
-    info.deviceDesc = root->product;
-    info.hardwareId = "PCI\\" + root->controller;
-    info.rootHubName = root->name;
-    return true;
-}
-
-bool LinuxStation::GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts)
-{
-    std::lock_guard lock(m_Lock);
-    OpenDevice device;
-    if (!Find(hub, device)) return false;
-    const UsbNode* node = FindNode(device.name);
-    if (device.kind != OpenDevice::kHub || !node) return Fail(ERROR_INVALID_FUNCTION);
-    numberOfPorts = static_cast<uint8_t>(std::clamp(node->portCount, 0, 255));
-    return true;
-}
-
-const UsbNode* LinuxStation::PortNode(HANDLE hub, uint32_t port)
-{
-    OpenDevice device;
-    if (!Find(hub, device)) return nullptr;
-    const UsbNode* node = FindNode(device.name);
-    if (device.kind != OpenDevice::kHub || !node) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return nullptr;
-    }
-    const std::string child = node->parent.empty() ? std::to_string(node->bus) + "-" + std::to_string(port)
-                                                   : node->name + "." + std::to_string(port);
-    const UsbNode* found = FindNode(child);
-    if (!found) SetLastError(ERROR_FILE_NOT_FOUND);
-    return found;
-}
-
-bool LinuxStation::GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection)
-{
-    std::lock_guard lock(m_Lock);
-    connection = UsbNodeConnection{};
-    OpenDevice device;
-    if (!Find(hub, device)) return false;
-    const UsbNode* node = PortNode(hub, port);
-    if (!node) return GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty port
-    connection.ConnectionStatus = DeviceConnected;
-    connection.DeviceIsHub = node->isHub;
-    USB_DEVICE_DESCRIPTOR& d = connection.DeviceDescriptor;
-    d.bLength = sizeof(USB_DEVICE_DESCRIPTOR);
-    d.bDescriptorType = 1;
-    d.bcdUSB = node->bcdUSB;
-    d.bDeviceClass = node->deviceClass;
-    d.bDeviceSubClass = node->deviceSubClass;
-    d.bDeviceProtocol = node->deviceProtocol;
-    d.bMaxPacketSize0 = node->maxPacketSize0;
-    d.idVendor = node->idVendor;
-    d.idProduct = node->idProduct;
-    d.bcdDevice = node->bcdDevice;
-    d.iManufacturer = node->manufacturer.empty() ? 0 : kManufacturerIndex;
-    d.iProduct = node->product.empty() ? 0 : kProductIndex;
-    d.iSerialNumber = node->serial.empty() ? 0 : kSerialIndex;
-    d.bNumConfigurations = node->numConfigurations;
-    return true;
-}
-
-bool LinuxStation::GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName)
-{
-    std::lock_guard lock(m_Lock);
-    const UsbNode* node = PortNode(hub, port);
-    if (!node) return false;
-    driverKeyName = std::string(kUsbClassGuid) + "\\" + node->name;
-    return true;
-}
-
-bool LinuxStation::GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName)
-{
-    std::lock_guard lock(m_Lock);
-    const UsbNode* node = PortNode(hub, port);
-    if (!node) return false;
-    if (!node->isHub) return Fail(ERROR_INVALID_PARAMETER);
-    hubName = node->name;
-    return true;
-}
-
-bool LinuxStation::GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t, std::u16string& text)
-{
-    std::lock_guard lock(m_Lock);
-    const UsbNode* node = PortNode(hub, port);
-    if (!node) return false;
-    // Linux keeps the strings in its own language choice; one language is offered.
-    const std::string* value = index == kManufacturerIndex ? &node->manufacturer
-                               : index == kProductIndex    ? &node->product
-                               : index == kSerialIndex     ? &node->serial
-                                                           : nullptr;
-    if (index == 0) text = std::u16string(1, static_cast<char16_t>(kEnglishUs));
-    else if (value && !value->empty()) text = Widen(*value);
-    else return Fail(ERROR_INVALID_PARAMETER);
-    return true;
-}
-
-bool LinuxStation::GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
-                                            std::string& hardwareId)
-{
-    std::lock_guard lock(m_Lock);
-    const size_t slash = driverKeyName.rfind('\\');
-    const UsbNode* node = slash == std::string::npos ? nullptr : FindNode(driverKeyName.substr(slash + 1));
-    if (!node) return Fail(ERROR_FILE_NOT_FOUND);
-    char id[48];
-    std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X&REV_%04X", node->idVendor, node->idProduct, node->bcdDevice);
-    deviceDesc = node->product;
-    hardwareId = id;
-    return true;
-}
-
-std::vector<StorageInterfaceInfo> LinuxStation::EnumerateStorageInterfaces(uint32_t deviceType)
-{
-    std::lock_guard lock(m_Lock);
-    Refresh();
-    std::vector<StorageInterfaceInfo> interfaces;
-    if (deviceType != FILE_DEVICE_DISK) return interfaces;  // optical drives are not looked for
-    for (const auto& disk : m_Disks)
-        interfaces.push_back({InterfacePath(disk.block, disk.usb ? disk.usb->serial : disk.block.name),
-                              {{"SPDRP_FRIENDLYNAME", disk.block.vendor + " " + disk.block.model},
-                               {"SPDRP_DEVICEDESC", "Disk drive"}}});
-    return interfaces;
-}
+std::vector<UsbNode> LinuxStation::UsbTree() { return m_Tree.UsbNodes(); }
 
 bool LinuxStation::GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number)
 {
     std::lock_guard lock(m_Lock);
     OpenDevice open;
     if (!Find(device, open)) return false;
-    if (open.kind != OpenDevice::kDisk && open.kind != OpenDevice::kInterface) return Fail(ERROR_INVALID_FUNCTION);
     number = {FILE_DEVICE_DISK, open.number, 0};
     return true;
-}
-
-bool LinuxStation::GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property)
-{
-    std::lock_guard lock(m_Lock);
-    OpenDevice open;
-    if (!Find(device, open)) return false;
-    const Disk* disk = FindDiskByName(open.name);
-    if (!disk) return Fail(ERROR_DEVICE_NOT_CONNECTED);
-    property = {BusTypeOf(disk->block.bus), disk->block.vendor, disk->block.model, disk->block.revision,
-                disk->usb ? disk->usb->serial : ""};
-    return true;
-}
-
-uint32_t LinuxStation::GetDiskCount()
-{
-    std::lock_guard lock(m_Lock);
-    Refresh();
-    return static_cast<uint32_t>(m_Disks.size());
 }
 
 bool LinuxStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
@@ -502,7 +293,7 @@ bool LinuxStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
     OpenDevice open;
     if (!Find(handle, open)) return false;
     const Disk* disk = FindDiskByName(open.name);
-    if (open.kind != OpenDevice::kDisk || !disk) return Fail(ERROR_INVALID_FUNCTION);
+    if (!disk) return Fail(ERROR_INVALID_FUNCTION);
     geometry = DiskGeometryEx{};
     geometry.MediaType = MEDIA_TYPE_FIXED;
     geometry.TracksPerCylinder = 255;
@@ -520,7 +311,7 @@ int LinuxStation::BlockFd(HANDLE handle, bool write)
     if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE), -1;
     OpenDevice& open = found->second;
     // Only a disk opened for commands (refusals passed) moves sectors.
-    if (open.kind != OpenDevice::kDisk || open.fd < 0) return Fail(write ? ERROR_ACCESS_DENIED : ERROR_INVALID_FUNCTION), -1;
+    if (open.fd < 0) return Fail(write ? ERROR_ACCESS_DENIED : ERROR_INVALID_FUNCTION), -1;
     if (open.blockFd < 0) {
         open.blockFd = ::open(m_Tree.Under("dev/" + open.name).c_str(), O_RDWR | O_CLOEXEC);
         if (open.blockFd < 0) return Fail(ErrorOfErrno(errno)), -1;

@@ -1,8 +1,8 @@
 #pragma once
 // The Linux station: real bridges over SG_IO, the USB tree and the disks from
 // sysfs, hot-plug from udev, all under a root folder ("/", or a fixture tree).
-// It answers the tool's Windows-shaped requests (device paths, hub walks,
-// pass-through blocks) from what Linux shows.
+// It answers the tool's requests (the USB tree, disks by number, pass-through
+// blocks) from what Linux shows.
 //
 // Disk numbers are the station's own and stay with a disk while it is present:
 // disk 0 is the disk holding "/", every other disk takes the lowest free number
@@ -39,23 +39,12 @@ public:
     bool CloseHandle(HANDLE handle) override;
     bool SendScsi(HANDLE device, const ScsiRequest& request, ScsiOutcome& outcome) override;
 
-    std::vector<std::string> EnumerateHostControllers() override;
-    bool GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& info) override;
-    bool GetHubPortCount(HANDLE hub, uint8_t& numberOfPorts) override;
-    bool GetNodeConnectionInformation(HANDLE hub, uint32_t port, UsbNodeConnection& connection) override;
-    bool GetNodeConnectionDriverKeyName(HANDLE hub, uint32_t port, std::string& driverKeyName) override;
-    bool GetNodeConnectionName(HANDLE hub, uint32_t port, std::string& hubName) override;
-    bool GetStringDescriptor(HANDLE hub, uint32_t port, uint8_t index, uint16_t languageId,
-                             std::u16string& text) override;
-    bool GetDeviceNodeByDriverKey(const std::string& driverKeyName, std::string& deviceDesc,
-                                  std::string& hardwareId) override;
-    std::vector<StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t deviceType) override;
-    bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) override;
-    bool GetStorageDeviceProperty(HANDLE device, StorageDeviceProperty& property) override;
-    uint32_t GetDiskCount() override;
+    // The USB devices as sysfs shows them now (SysfsTree::UsbNodes).
+    std::vector<UsbNode> UsbTree() override;
 
     bool GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry) override;
     bool GetDriveLayoutEx(HANDLE handle, DriveLayout& layout) override;
+    bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) override;
     bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) override;
     bool GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents) override;
     bool LockVolume(HANDLE handle) override;
@@ -104,9 +93,8 @@ public:
 
 private:
     struct OpenDevice {
-        enum Kind { kController, kHub, kDisk, kInterface } kind = kDisk;
-        std::string name;     // root hub or hub name; disk: the block device name
-        uint32_t number = 0;  // controller index or disk number
+        std::string name;     // the block device name
+        uint32_t number = 0;  // disk number
         int fd = -1;          // disks opened for commands: the sg (or block) node
         int blockFd = -1;     // disks: the block node, opened on the first transfer
     };
@@ -123,8 +111,6 @@ private:
     const UsbNode* FindNode(const std::string& name) const;
     const Disk* FindDisk(uint32_t number) const;
     const Disk* FindDiskByName(const std::string& name) const;
-    // The device on a port of an open hub; nullptr (last error set) when none.
-    const UsbNode* PortNode(HANDLE hub, uint32_t port);
     bool Find(HANDLE handle, OpenDevice& device) const;
     HANDLE Add(OpenDevice device);
     HANDLE OpenDisk(const Disk& disk, uint32_t desiredAccess);

@@ -14,6 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr uint16_t kEnglishUs = 0x0409;
+constexpr uint8_t kManufacturerIndex = 1, kProductIndex = 2, kSerialIndex = 3;
+
 // The first line of a sysfs attribute, without surrounding blanks; nullopt when absent.
 std::optional<std::string> ReadAttribute(const fs::path& path)
 {
@@ -99,6 +102,10 @@ std::vector<UsbNode> SysfsTree::UsbNodes() const
         node.manufacturer = ReadAttribute(d / "manufacturer").value_or("");
         node.product = ReadAttribute(d / "product").value_or("");
         node.serial = ReadAttribute(d / "serial").value_or("");
+        node.iManufacturer = node.manufacturer.empty() ? 0 : kManufacturerIndex;
+        node.iProduct = node.product.empty() ? 0 : kProductIndex;
+        node.iSerialNumber = node.serial.empty() ? 0 : kSerialIndex;
+        node.languages = {kEnglishUs};
         node.speedMbps = static_cast<int>(ReadNumber(d / "speed", 10));
         node.driver = fs::read_symlink(d / (name + ":1.0") / "driver", ec).filename().string();
         if (node.parent.empty()) node.controller = fs::canonical(d, ec).parent_path().filename().string();

@@ -8,23 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace platform::linuxst {
+#include "platform/Station.h"
 
-// One USB device: a root hub ("usb2"), an external hub or a function ("2-2.3").
-struct UsbNode {
-    std::string name;
-    int bus = 0;
-    std::string parent;  // the hub it hangs on ("" for a root hub)
-    int port = 0;        // its port on that hub (0 for a root hub)
-    bool isHub = false;
-    int portCount = 0;   // downstream ports of a hub
-    uint16_t bcdUSB = 0, idVendor = 0, idProduct = 0, bcdDevice = 0;
-    uint8_t deviceClass = 0, deviceSubClass = 0, deviceProtocol = 0, maxPacketSize0 = 0, numConfigurations = 0;
-    std::string manufacturer, product, serial;  // empty when the device has none
-    int speedMbps = 0;
-    std::string driver;      // of its first interface: "uas", "usb-storage", "hub"
-    std::string controller;  // root hubs: the PCI function of the host controller
-};
+namespace platform::linuxst {
 
 enum class DiskBus { kUsb, kSata, kNvme, kScsi };
 
@@ -63,7 +49,8 @@ public:
     explicit SysfsTree(std::filesystem::path root) : m_Root(std::move(root)) {}
 
     const std::filesystem::path& Root() const { return m_Root; }
-    // Every USB device, root hubs first, then by bus and port path.
+    // Every USB device, root hubs first, then by bus and port path. The strings
+    // are the ones the kernel read, offered as indices 1, 2 and 3 in US English.
     std::vector<UsbNode> UsbNodes() const;
     // Every whole disk of a device, by name (loop, RAM and mapped disks left out).
     std::vector<BlockDisk> Disks() const;

@@ -66,6 +66,7 @@ TEST_F(Discovery, DefaultStationGivesFourRecordsMatchingTheBridges)
         EXPECT_EQ(r.m_ucUSBMode, 1);
     }
     EXPECT_EQ(m_Emu.OpenHandleCount(), 0u);  // the walk leaves nothing open
+    EXPECT_EQ(device::host::UsbTree::OpenHandleCount(), 0u);
 }
 
 TEST_F(Discovery, FullStationWithDecoysAndASeventeenthBridge)
@@ -105,6 +106,7 @@ TEST_F(Discovery, FullStationWithDecoysAndASeventeenthBridge)
     }
     EXPECT_EQ(m_List.Devs[15].m_ucDevIdx, 15);
     EXPECT_EQ(m_Emu.OpenHandleCount(), 0u);
+    EXPECT_EQ(device::host::UsbTree::OpenHandleCount(), 0u);
 }
 
 TEST_F(Discovery, SeventeenthBridgeFillsNothingBeyondTheList)

@@ -91,7 +91,7 @@ TEST_F(FirmwareDownload, ResetFindsTheBridgeUnderItsNewDiskNumberWithItsNewFirmw
     ASSERT_EQ(m_Dev.v7951UpdateFirmware(1, 0, 1, WriteImage(0x1B000, 7)), 1);
     Stamp(1, 4);
     const int64_t start = m_Clock.Now();
-    ASSERT_EQ(m_Dev.v7951CPURST(1, 4, static_cast<int>(m_Station.GetDiskCount()) - 1, 0x50, 2), 1);
+    ASSERT_EQ(m_Dev.v7951CPURST(1, 4, static_cast<int>(m_Dev.Usb().GetDiskCount()) - 1, 0x50, 2), 1);
     EXPECT_GE(m_Clock.Now() - start, 2000);  // the bridge stayed away for its delay
     EXPECT_EQ(m_List.Devs[1].m_ucPhysicalAddress, 5);
     EXPECT_EQ(m_List.Devs[1].m_strFWVersion, "250115000207");

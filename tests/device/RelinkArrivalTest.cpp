@@ -31,7 +31,7 @@ protected:
         m_Dev.SCSI7951_CPURST(h, 0x50);
         m_Station.CloseHandle(h);
     }
-    int ProbeCount() { return static_cast<int>(m_Emu.GetDiskCount()) - 1; }
+    int ProbeCount() { return static_cast<int>(m_Dev.Usb().GetDiskCount()) - 1; }
     DeviceList m_List;
 };
 

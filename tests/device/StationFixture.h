@@ -60,42 +60,12 @@ public:
         ++m_IoControls;
         return m_Inner.DeviceIoControl(handle, code, in, inSize, out, outSize, returned);
     }
-    // --- USB tree and storage interfaces ---
-    std::vector<std::string> EnumerateHostControllers() override { return m_Inner.EnumerateHostControllers(); }
-    bool GetHostControllerInfo(platform::HANDLE h, platform::UsbHostControllerInfo& i) override
+    // --- USB tree ---
+    std::vector<platform::UsbNode> UsbTree() override { return m_Inner.UsbTree(); }
+    bool ReadUsbString(const platform::UsbNode& node, uint8_t index, uint16_t languageId, std::u16string& text) override
     {
-        return m_Inner.GetHostControllerInfo(h, i);
+        return m_Inner.ReadUsbString(node, index, languageId, text);
     }
-    bool GetHubPortCount(platform::HANDLE h, uint8_t& n) override { return m_Inner.GetHubPortCount(h, n); }
-    bool GetNodeConnectionInformation(platform::HANDLE h, uint32_t p, platform::UsbNodeConnection& c) override
-    {
-        return m_Inner.GetNodeConnectionInformation(h, p, c);
-    }
-    bool GetNodeConnectionDriverKeyName(platform::HANDLE h, uint32_t p, std::string& k) override
-    {
-        return m_Inner.GetNodeConnectionDriverKeyName(h, p, k);
-    }
-    bool GetNodeConnectionName(platform::HANDLE h, uint32_t p, std::string& n) override
-    {
-        return m_Inner.GetNodeConnectionName(h, p, n);
-    }
-    bool GetStringDescriptor(platform::HANDLE h, uint32_t p, uint8_t i, uint16_t l, std::u16string& t) override
-    {
-        return m_Inner.GetStringDescriptor(h, p, i, l, t);
-    }
-    bool GetDeviceNodeByDriverKey(const std::string& k, std::string& d, std::string& hw) override
-    {
-        return m_Inner.GetDeviceNodeByDriverKey(k, d, hw);
-    }
-    std::vector<platform::StorageInterfaceInfo> EnumerateStorageInterfaces(uint32_t t) override
-    {
-        return m_Inner.EnumerateStorageInterfaces(t);
-    }
-    bool GetStorageDeviceProperty(platform::HANDLE h, platform::StorageDeviceProperty& p) override
-    {
-        return m_Inner.GetStorageDeviceProperty(h, p);
-    }
-    uint32_t GetDiskCount() override { return m_Inner.GetDiskCount(); }
     void RegisterDeviceNotification(platform::DeviceChangeHandler h) override
     {
         m_Inner.RegisterDeviceNotification(std::move(h));

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -63,17 +64,25 @@ TEST(EmuChangeWatch, UnplugInAnotherProcessReachesTheHandlerWithoutWaitingForAPo
     station.UnregisterDeviceNotification();
 }
 
+// The disks the station lists, the system disk included.
+size_t DiskCount(platform::IStation& station)
+{
+    const auto disks = station.Disks();
+    return static_cast<size_t>(
+        std::count_if(disks.begin(), disks.end(), [](const platform::DiskDevice& disk) { return !disk.cdrom; }));
+}
+
 TEST(EmuChangeWatch, StateChangedByAnotherProcessIsReadAgain)
 {
     testsupport::FakeClockScope clock;
     testsupport::TempFolder folder;
     platform::EmuStation station(folder.Path());
-    ASSERT_EQ(station.GetDiskCount(), 5u);  // the system disk and 4 bridges, now kept in memory
+    ASSERT_EQ(DiskCount(station), 5u);  // the system disk and 4 bridges, now kept in memory
     const uint64_t mark = station.DiskArrivalMark();
     InAnotherProcess(folder.Path(), [](platform::EmuStation& other) { return other.SetBridgePlugged(2, false); });
-    EXPECT_EQ(station.GetDiskCount(), 4u);
+    EXPECT_EQ(DiskCount(station), 4u);
     InAnotherProcess(folder.Path(), [](platform::EmuStation& other) { return other.SetBridgePlugged(2, true); });
-    EXPECT_EQ(station.GetDiskCount(), 5u);
+    EXPECT_EQ(DiskCount(station), 5u);
     EXPECT_EQ(station.DisksArrivedSince(mark), std::vector<uint32_t>{5});
     EXPECT_EQ(station.World().BridgeState(2)->DiskNumber(), 5);
 }

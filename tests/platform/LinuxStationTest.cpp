@@ -5,6 +5,7 @@
 #include <scsi/sg.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -129,65 +130,70 @@ TEST_F(LinuxStationTest, PassThroughGoesToTheBridgesSgNode)
     EXPECT_TRUE(station.CloseHandle(disk));
 }
 
-TEST_F(LinuxStationTest, HubWalkSeesControllersHubsPortsAndStrings)
+// The node named `name` in a tree; fails the test when there is none.
+const UsbNode& Node(const std::vector<UsbNode>& tree, const std::string& name)
 {
-    LinuxStation station(Root().string(), Ioctl());
-    const auto controllers = station.EnumerateHostControllers();
-    ASSERT_EQ(controllers.size(), 4u);  // a USB 2 and a USB 3 root hub per controller
-    const HANDLE controller = Open(station, controllers[1]);
-    UsbHostControllerInfo info;
-    ASSERT_TRUE(station.GetHostControllerInfo(controller, info));
-    EXPECT_EQ(info.rootHubName, "usb2");
-    EXPECT_EQ(info.hardwareId, "PCI\\0000:00:14.0");
-
-    const HANDLE root = Open(station, "\\\\.\\" + info.rootHubName);
-    uint8_t ports = 0;
-    ASSERT_TRUE(station.GetHubPortCount(root, ports));
-    EXPECT_EQ(ports, 4);
-    UsbNodeConnection connection;
-    ASSERT_TRUE(station.GetNodeConnectionInformation(root, 1, connection));
-    EXPECT_EQ(connection.ConnectionStatus, DeviceConnected);
-    EXPECT_FALSE(connection.DeviceIsHub);
-    EXPECT_EQ(connection.DeviceDescriptor.idVendor, 0x2B9D);
-    EXPECT_EQ(connection.DeviceDescriptor.idProduct, 0x7951);
-    EXPECT_EQ(connection.DeviceDescriptor.bcdUSB, 0x0320);
-    EXPECT_EQ(connection.DeviceDescriptor.iSerialNumber, 3);
-    ASSERT_TRUE(station.GetNodeConnectionInformation(root, 4, connection));
-    EXPECT_EQ(connection.ConnectionStatus, NoDeviceConnected);
-
-    ASSERT_TRUE(station.GetNodeConnectionInformation(root, 2, connection));
-    EXPECT_TRUE(connection.DeviceIsHub);
-    std::string hubName;
-    ASSERT_TRUE(station.GetNodeConnectionName(root, 2, hubName));
-    const HANDLE hub = Open(station, "\\\\?\\" + hubName);
-    ASSERT_NE(hub, INVALID_HANDLE_VALUE);
-    std::u16string text;
-    ASSERT_TRUE(station.GetStringDescriptor(hub, 3, 0, 0, text));
-    EXPECT_EQ(text, std::u16string(1, u'\x0409'));
-    ASSERT_TRUE(station.GetStringDescriptor(hub, 3, 3, 0x0409, text));
-    EXPECT_EQ(text, u"DV240600000000000002");
-    std::string driverKey, desc, hardwareId;
-    ASSERT_TRUE(station.GetNodeConnectionDriverKeyName(hub, 3, driverKey));
-    ASSERT_TRUE(station.GetDeviceNodeByDriverKey(driverKey, desc, hardwareId));
-    EXPECT_EQ(hardwareId, "USB\\VID_2B9D&PID_7951&REV_0100");
-    for (HANDLE h : {controller, root, hub}) station.CloseHandle(h);
+    static const UsbNode kNone;
+    const auto found = std::find_if(tree.begin(), tree.end(), [&](const UsbNode& node) { return node.name == name; });
+    EXPECT_NE(found, tree.end()) << name;
+    return found == tree.end() ? kNone : *found;
 }
 
-TEST_F(LinuxStationTest, StorageInterfacesLeadToTheDiskNumberAndItsUsbSerial)
+TEST_F(LinuxStationTest, UsbTreeSeesControllersHubsPortsAndStrings)
 {
     LinuxStation station(Root().string(), Ioctl());
-    const auto interfaces = station.EnumerateStorageInterfaces(FILE_DEVICE_DISK);
-    ASSERT_EQ(interfaces.size(), 5u);
-    EXPECT_TRUE(station.EnumerateStorageInterfaces(FILE_DEVICE_CD_ROM).empty());
-    const HANDLE h = Open(station, interfaces[3].devicePath, 0);
+    const auto tree = station.UsbTree();
+    // A USB 2 and a USB 3 root hub per controller, first, by bus.
+    ASSERT_GE(tree.size(), 4u);
+    for (int bus = 1; bus <= 4; ++bus) EXPECT_EQ(tree[bus - 1].name, "usb" + std::to_string(bus));
+    const UsbNode& root = Node(tree, "usb2");
+    EXPECT_TRUE(root.parent.empty());
+    EXPECT_TRUE(root.isHub);
+    EXPECT_EQ(root.portCount, 4);
+    EXPECT_EQ(root.controller, "0000:00:14.0");
+
+    const UsbNode& bridge = Node(tree, "2-1");
+    EXPECT_EQ(bridge.parent, "usb2");
+    EXPECT_EQ(bridge.port, 1);
+    EXPECT_FALSE(bridge.isHub);
+    EXPECT_EQ(bridge.idVendor, 0x2B9D);
+    EXPECT_EQ(bridge.idProduct, 0x7951);
+    EXPECT_EQ(bridge.bcdUSB, 0x0320);
+    EXPECT_EQ(bridge.iSerialNumber, 3);
+    EXPECT_EQ(bridge.driver, "uas");
+    EXPECT_TRUE(std::none_of(tree.begin(), tree.end(), [](const UsbNode& n) { return n.name == "2-4"; }));
+
+    const UsbNode& hub = Node(tree, "2-2");
+    EXPECT_TRUE(hub.isHub);
+    const UsbNode& behind = Node(tree, "2-2.3");
+    EXPECT_EQ(behind.parent, "2-2");
+    EXPECT_EQ(behind.port, 3);
+    EXPECT_EQ(behind.bcdDevice, 0x0100);
+    EXPECT_EQ(behind.driver, "usb-storage");
+    std::u16string text;
+    ASSERT_TRUE(station.ReadUsbString(behind, 0, 0, text));
+    EXPECT_EQ(text, std::u16string(1, u'\x0409'));
+    ASSERT_TRUE(station.ReadUsbString(behind, behind.iSerialNumber, 0x0409, text));
+    EXPECT_EQ(text, u"DV240600000000000002");
+    // Linux keeps one language: another one has no strings.
+    EXPECT_FALSE(station.ReadUsbString(behind, behind.iSerialNumber, 0x0407, text));
+}
+
+TEST_F(LinuxStationTest, DisksLeadToTheirNumberAndTheirUsbSerial)
+{
+    LinuxStation station(Root().string(), Ioctl());
+    const auto disks = station.Disks();
+    ASSERT_EQ(disks.size(), 5u);
+    EXPECT_TRUE(std::none_of(disks.begin(), disks.end(), [](const DiskDevice& d) { return d.cdrom; }));
+    EXPECT_EQ(disks[3].diskNumber, 3u);
+    EXPECT_EQ(disks[3].busType, BusTypeUsb);
+    EXPECT_EQ(disks[3].serial, "DV240600000000000002");
+    EXPECT_EQ(disks[3].usbPath, "2-2.3");
+    const HANDLE h = Open(station, "\\\\.\\PhysicalDrive3", 0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     StorageDeviceNumber number;
-    StorageDeviceProperty property;
     ASSERT_TRUE(station.GetStorageDeviceNumber(h, number));
-    ASSERT_TRUE(station.GetStorageDeviceProperty(h, property));
     EXPECT_EQ(number.DeviceNumber, 3u);
-    EXPECT_EQ(property.BusType, BusTypeUsb);
-    EXPECT_EQ(property.SerialNumber, "DV240600000000000002");
     station.CloseHandle(h);
 }
 
