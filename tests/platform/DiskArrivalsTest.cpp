@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "RecordedFixture.h"
 #include "../common/TestSupport.h"
 #include "platform/linux/DiskArrivals.h"
 #include "platform/linux/LinuxStation.h"
@@ -15,14 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace platform::linuxst;
-
-std::string Recorded(const char* name)
-{
-    std::ifstream in(std::string(PLATFORM_FIXTURES) + "/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 UdevEvent DiskAdded(const std::string& name)
 {

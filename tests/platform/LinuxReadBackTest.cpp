@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "RecordedFixture.h"
 #include "../common/TestSupport.h"
 #include "platform/linux/FileSystemProbe.h"
 #include "platform/linux/JsonText.h"
@@ -16,14 +17,6 @@ namespace {
 
 using namespace platform;
 using namespace platform::linuxst;
-
-std::string Recorded(const char* name)
-{
-    std::ifstream in(std::string(PLATFORM_FIXTURES) + "/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A tool runner that answers every call with `answer` and keeps the calls.
 struct RecordingRunner {

@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 
+#include "RecordedFixture.h"
 #include "../common/TestSupport.h"
 #include "platform/Station.h"
 #include "platform/linux/LinuxVolumes.h"
@@ -22,14 +23,6 @@ using namespace platform;
 using namespace platform::linuxst;
 
 const fs::path kTree = fs::path(PLATFORM_FIXTURES) / "station-tree";
-
-std::string Recorded(const char* name)
-{
-    std::ifstream in(std::string(PLATFORM_FIXTURES) + "/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void Write(const fs::path& path, const std::string& text, bool append = false)
 {

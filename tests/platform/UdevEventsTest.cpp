@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "RecordedFixture.h"
 #include "platform/linux/UdevEvents.h"
 
 namespace {
@@ -11,14 +12,6 @@ namespace {
 using platform::DeviceChange;
 using platform::linuxst::ChangeOf;
 using platform::linuxst::ParseUdevMonitorText;
-
-std::string Recorded(const char* name)
-{
-    std::ifstream in(std::string(PLATFORM_FIXTURES) + "/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(UdevEvents, RecordedPlugAndPullGiveOneArrivalAndOneRemovalPerDevice)
 {
