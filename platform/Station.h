@@ -63,16 +63,84 @@ struct DiskDevice {
 enum class DeviceChange { kArrival, kRemoveComplete };
 using DeviceChangeHandler = std::function<void(DeviceChange change)>;
 
+// --- disks and volumes ---
+enum class DiskKind { kDisk, kCdrom };
+// What a handle reaches: a whole disk (partition 0), one partition of a disk as
+// a volume, or a CD-ROM, by the station's numbers.
+struct DiskTarget {
+    DiskKind kind = DiskKind::kDisk;
+    uint32_t number = 0;     // disk or CD-ROM number
+    uint32_t partition = 0;  // 0: the whole device
+};
+enum class DiskAccess {
+    kQuery,  // size, layout and SCSI commands only; no sector transfers
+    kData,   // also sector reads and writes
+};
+struct DiskCapacity {
+    uint64_t sizeBytes = 0;  // 0 when the device reports none (an optical drive)
+    uint32_t bytesPerSector = 0;
+    bool removable = false;
+};
+
+enum class PartitionStyle { kRaw, kMbr, kGpt };  // kRaw: no partition table
+struct PartitionSlot {
+    // As the station numbers the partition (MBR: slot + 1; GPT: entry + 1); 0 for
+    // an unused MBR slot.
+    uint32_t number = 0;
+    uint64_t offset = 0;  // bytes from the start of the disk
+    uint64_t length = 0;
+    uint8_t mbrType = 0;        // MBR: the type byte
+    bool bootable = false;      // MBR: the active flag
+    bool container = false;     // an extended partition, holding logical ones
+    bool fileSystem = false;    // may carry a file system (not a container, not a reserved partition)
+};
+struct PartitionTable {
+    PartitionStyle style = PartitionStyle::kRaw;
+    uint32_t mbrSignature = 0;
+    std::vector<PartitionSlot> slots;  // MBR: the four primary slots in order; GPT: the used entries
+};
+// One data partition on a cleaned disk, as the partitioning script asks for:
+//   - MBR: one primary partition of type 0x06 from the first 1 MiB boundary (or
+//     the offset) to the end of the disk, not active;
+//   - GPT: a 16 MiB Microsoft reserved partition at 1 MiB, then the basic data
+//     partition (number 2) from the next 1 MiB boundary (or the offset) to the
+//     last usable sector.
+struct PartitionPlan {
+    uint32_t disk = 0;
+    bool gpt = false;
+    uint64_t offsetKiB = 0;  // 0: the first free 1 MiB boundary
+};
+
+// A partition that may carry a file system.
+struct VolumeLocation {
+    uint32_t disk = 0;
+    uint32_t partition = 0;
+    uint64_t offset = 0;  // bytes from the start of the disk
+    uint64_t length = 0;
+    bool system = false;  // the system volume ("/", drive C): read, never changed
+};
+// What the file system on a volume says about itself.
+struct ProbedVolume {
+    std::string fileSystem;  // "FAT32", "NTFS" or "exFAT"
+    std::string label;       // UTF-8
+    uint32_t serial = 0;
+    uint32_t bytesPerSector = 0;
+    uint32_t sectorsPerCluster = 0;
+    uint64_t totalClusters = 0;
+    uint64_t freeClusters = 0;
+};
+
 class IStation {
 public:
     virtual ~IStation() = default;
 
-    // Opens a device path ("\\.\PHYSICALDRIVE%d", "\\.\PhysicalDrive%d",
-    // "\\.\CDROM%d"). Returns INVALID_HANDLE_VALUE and sets the last error on
-    // failure.
-    virtual HANDLE CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
-                              uint32_t creationDisposition, uint32_t flagsAndAttributes) = 0;
+    // --- disks ---
+    // Opens a disk, one of its partitions (a volume) or a CD-ROM.
+    // INVALID_HANDLE_VALUE with the last error set when there is no such device.
+    virtual HANDLE OpenDisk(const DiskTarget& target, DiskAccess access) = 0;
     virtual bool CloseHandle(HANDLE handle) = 0;
+    // What an open handle reaches.
+    virtual bool HandleTarget(HANDLE handle, DiskTarget& target) = 0;
 
     // One SCSI command on an opened disk: the boundary's own request. False (last
     // error set) when the handle cannot carry commands; otherwise true with the
@@ -97,50 +165,49 @@ public:
     // device arrived answer, in its first language only.
     virtual bool ReadUsbString(const UsbNode& node, uint8_t index, uint16_t languageId, std::u16string& text);
 
-    // --- disks and volumes ---
-    // Disk, CD-ROM and volume handles come from CreateFile: "\\.\PhysicalDrive%d",
-    // "\\.\X:" or a volume name without its trailing backslash. Every call
-    // returns false and sets the last error when it fails.
-    virtual bool GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry) = 0;
-    // The whole layout of a disk handle (the caller never sizes a buffer).
-    virtual bool GetDriveLayoutEx(HANDLE handle, DriveLayout& layout) = 0;
-    // Disk or CD-ROM number (and partition) an opened disk, CD-ROM or volume reaches.
-    virtual bool GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number) = 0;
-    // "\\?\Volume{...}\" of a mount point "X:\".
-    virtual bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) = 0;
-    // The disk extents of a volume handle, first extent first.
-    virtual bool GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents) = 0;
-    virtual bool LockVolume(HANDLE handle) = 0;
-    virtual bool DismountVolume(HANDLE handle) = 0;
-    virtual bool UnlockVolume(HANDLE handle) = 0;
-    // Makes the system read the disk's layout again.
-    virtual bool UpdateDiskProperties(HANDLE handle) = 0;
-    // Positioned transfers on a disk or volume handle; offset and length are whole
-    // sectors. `transferred` receives the bytes moved (fewer at the end of the
-    // device).
+    // --- disk contents ---
+    // Every call returns false and sets the last error when it fails.
+    // Size and sector size of the disk a disk or volume handle reaches.
+    virtual bool GetDiskCapacity(HANDLE handle, DiskCapacity& capacity) = 0;
+    // Positioned transfers on a disk or volume handle opened for data; offset and
+    // length are whole sectors, a volume's offsets count from its start.
+    // `transferred` receives the bytes moved (fewer at the end of the device).
+    // Writes to a volume need it locked or dismounted by the same handle.
     virtual bool ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred) = 0;
     virtual bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length,
                          uint32_t* transferred) = 0;
-    // Of a root path "X:\"; ERROR_UNRECOGNIZED_VOLUME when no file system is known.
-    virtual bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) = 0;
-    virtual bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) = 0;
-    // DRIVE_NO_ROOT_DIR, DRIVE_FIXED, ... of a root path "X:\\".
-    virtual uint32_t GetDriveType(const std::string& rootPath) = 0;
-    // Quick-formats the volume of a root path "X:\" with the system's tool for
-    // `fileSystem` ("NTFS" or "EXFAT", any case) and waits for it. False (last
-    // error set) when there is no such volume or the tool cannot run or fails.
-    virtual bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) = 0;
-    // Sets the label of the volume of a root path "X:\" as its file system keeps it.
-    virtual bool SetVolumeLabel(const std::string& rootPath, const std::string& label) = 0;
-    // The files of the volume mounted at a root path "X:\\", which must be a
-    // bridge's volume (never the system volume); nullptr with the last error set
-    // and `error` naming the cause when the letter reaches no such volume or the
-    // station cannot work with its file system.
-    virtual std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) = 0;
-    // Runs the system's partitioning tool on a script file ("diskpart /s FILE")
-    // and waits for it. False (last error set) when the tool cannot be started;
-    // what the script did is read back from the disks afterwards.
-    virtual bool RunDiskPartScript(const std::string& scriptPath) = 0;
+    // The partition table of a disk handle as it is on the disk now.
+    virtual bool ReadPartitionTable(HANDLE disk, PartitionTable& table) = 0;
+    // Makes the system read the disk's partition table again.
+    virtual bool RereadPartitionTable(HANDLE handle) = 0;
+    // Cleans the plan's disk and lays its partition table and one data
+    // partition on it; the disk is read back afterwards to see what was done.
+    // Refused (last error set), before anything is written, for a disk the
+    // station keeps its hands off.
+    virtual bool ApplyPartitionPlan(const PartitionPlan& plan) = 0;
+
+    // --- volumes ---
+    // Exclusive use of the volume of a volume handle: no file system works on it
+    // while it is locked or after it is dismounted, until unlocked.
+    virtual bool LockVolume(HANDLE handle) = 0;
+    virtual bool DismountVolume(HANDLE handle) = 0;
+    virtual bool UnlockVolume(HANDLE handle) = 0;
+    // The partitions that may carry a file system now: the system volume first,
+    // then by disk and partition number.
+    virtual std::vector<VolumeLocation> Volumes() = 0;
+    // The file system on partition `partition` of disk `disk`;
+    // ERROR_UNRECOGNIZED_VOLUME when it holds none the station knows.
+    virtual bool ProbeVolume(uint32_t disk, uint32_t partition, ProbedVolume& volume) = 0;
+    // Quick-formats the partition with the system's tool for `fileSystem` ("NTFS"
+    // or "EXFAT", any case) and waits for it. False (last error set) when there
+    // is no such volume, it is the system volume, or the tool cannot run or fails.
+    virtual bool FormatVolume(uint32_t disk, uint32_t partition, const std::string& fileSystem) = 0;
+    // Sets the label of the partition's volume as its file system keeps it.
+    virtual bool SetVolumeLabel(uint32_t disk, uint32_t partition, const std::string& label) = 0;
+    // The files of a bridge's volume (never the system volume); nullptr with the
+    // last error set and `error` naming the cause when the partition is no such
+    // volume or the station cannot work with its file system.
+    virtual std::unique_ptr<IVolumeFiles> OpenVolumeFiles(uint32_t disk, uint32_t partition, std::string& error) = 0;
 
     // --- PCIe functions ---
     // The PCIe functions present now, ordered by segment, bus, device and

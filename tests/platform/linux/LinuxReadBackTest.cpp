@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "RecordedFixture.h"
-#include "../common/TestSupport.h"
+#include "../RecordedFixture.h"
+#include "../../common/TestSupport.h"
 #include "platform/linux/FileSystemProbe.h"
 #include "platform/linux/JsonText.h"
 #include "platform/linux/PartitionTable.h"

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "../common/TestSupport.h"
+#include "../../common/TestSupport.h"
 #include "platform/ToolProcess.h"
 #include "platform/linux/LinuxVolumes.h"
 

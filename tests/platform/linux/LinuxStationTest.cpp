@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../common/TestSupport.h"
+#include "../../common/TestSupport.h"
 #include "platform/PassThroughBlock.h"
 #include "platform/linux/LinuxStation.h"
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "RecordedFixture.h"
+#include "../RecordedFixture.h"
 #include "platform/linux/UdevEvents.h"
 
 namespace {

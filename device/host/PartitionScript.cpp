@@ -1,4 +1,4 @@
-#include "platform/linux/DiskPartPlan.h"
+#include "device/host/PartitionScript.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,12 +7,9 @@
 
 #include "util/Text.h"
 
-namespace platform::linuxst {
+namespace device::host {
 
 namespace {
-
-constexpr uint64_t kMiB = 1024 * 1024;
-constexpr uint64_t kReservedBytes = 16 * kMiB;
 
 std::vector<std::string> Words(const std::string& line)
 {
@@ -39,9 +36,10 @@ bool NoErrTail(const std::vector<std::string>& words, size_t from)
 
 }  // namespace
 
-std::optional<DiskPartPlan> ParseDiskPartScript(const std::string& script, std::string& error)
+std::optional<platform::PartitionPlan> ParseDiskPartScript(const std::string& script, std::string& error)
 {
-    DiskPartPlan plan;
+    platform::PartitionPlan plan;
+    bool selected = false;
     bool cleaned = false, converted = false, created = false;
     std::istringstream lines(script);
     for (std::string line; std::getline(lines, line);) {
@@ -49,11 +47,12 @@ std::optional<DiskPartPlan> ParseDiskPartScript(const std::string& script, std::
         if (w.empty() || (Is(w, {"list", "disk"}) && w.size() == 2)) continue;
         if (Is(w, {"online", "disk"}) && NoErrTail(w, 2)) continue;
         if (Is(w, {"attributes", "disk", "clear", "readonly"}) && NoErrTail(w, 4)) continue;
-        if (Is(w, {"select", "disk"}) && w.size() == 3 && plan.disk < 0) {
+        if (Is(w, {"select", "disk"}) && w.size() == 3 && !selected) {
             const auto number = util::ParseInteger(w[2], 0, 255);
             if (!number) return error = "bad disk number: " + line, std::nullopt;
-            plan.disk = static_cast<int>(*number);
-        } else if (w == std::vector<std::string>{"clean"} && plan.disk >= 0) {
+            plan.disk = static_cast<uint32_t>(*number);
+            selected = true;
+        } else if (w == std::vector<std::string>{"clean"} && selected) {
             cleaned = true;
         } else if (Is(w, {"convert"}) && w.size() == 2 && (w[1] == "mbr" || w[1] == "gpt") && cleaned && !converted) {
             plan.gpt = w[1] == "gpt";
@@ -70,7 +69,7 @@ std::optional<DiskPartPlan> ParseDiskPartScript(const std::string& script, std::
             if (w[2] != (plan.gpt ? "2" : "1")) return error = "no such partition: " + line, std::nullopt;
         } else if (Is(w, {"assign"}) && w.size() == 2 && w[1].size() == 8 && w[1].rfind("letter=", 0) == 0 &&
                    std::isalpha(static_cast<unsigned char>(w[1][7])) && created) {
-            plan.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(w[1][7])));
+            // The letter is the tool's: it names the volume once the disk is read back.
         } else {
             return error = "not carried out here: " + line, std::nullopt;
         }
@@ -79,17 +78,4 @@ std::optional<DiskPartPlan> ParseDiskPartScript(const std::string& script, std::
     return plan;
 }
 
-std::string SfdiskScript(const DiskPartPlan& plan, uint32_t sectorSize)
-{
-    const uint64_t mib = kMiB / sectorSize;
-    const uint64_t offset = plan.offsetKiB * 1024 / sectorSize;
-    if (!plan.gpt) return "label: dos\nstart=" + std::to_string(offset ? offset : mib) + ", type=6\n";
-    const uint64_t reserved = kReservedBytes / sectorSize;
-    return "label: gpt\n"
-           "start=" + std::to_string(mib) + ", size=" + std::to_string(reserved) +
-           ", type=E3C9E316-0B5C-4DB8-817D-F92DF00215AE, name=\"Microsoft reserved partition\"\n"
-           "start=" + std::to_string(offset ? offset : mib + reserved) +
-           ", type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, name=\"Basic data partition\"\n";
-}
-
-}  // namespace platform::linuxst
+}  // namespace device::host

@@ -11,8 +11,8 @@
 #include <map>
 #include <sstream>
 
-#include "RecordedFixture.h"
-#include "../common/TestSupport.h"
+#include "../RecordedFixture.h"
+#include "../../common/TestSupport.h"
 #include "platform/Station.h"
 #include "platform/linux/LinuxVolumes.h"
 

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <thread>
 
-#include "RecordedFixture.h"
-#include "../common/TestSupport.h"
+#include "../RecordedFixture.h"
+#include "../../common/TestSupport.h"
 #include "platform/linux/DiskArrivals.h"
 #include "platform/linux/LinuxStation.h"
 

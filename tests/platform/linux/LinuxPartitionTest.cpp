@@ -7,8 +7,8 @@
 
 #include <fstream>
 
-#include "../common/TestSupport.h"
-#include "../disk/DiskTools.h"
+#include "../../common/TestSupport.h"
+#include "../../disk/DiskTools.h"
 #include "platform/linux/DiskPartPlan.h"
 #include "platform/linux/LinuxStation.h"
 
