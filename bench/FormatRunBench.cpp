@@ -103,7 +103,7 @@ template <typename Format>
 FormatFigures FormatAll(platform::EmuStation& station, Format format)
 {
     FormatFigures figures;
-    for (const auto& volume : station.Volumes()) {
+    for (const auto& volume : station.EmuVolumes()) {
         if (!volume.bridgeId) continue;
         ++figures.volumes;
         const fs::path image = emu::NvmeDisk(station.World().BridgeFolder(*volume.bridgeId)).ImagePath();

@@ -15,6 +15,7 @@
 #include "disk/WriteReadTest.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ int main(int argc, char** argv)
     // The preload, through the station's files of the bridge's volume.
     if (!MakeVolume(image)) return 1;
     std::string error;
-    auto files = station.OpenVolumeFiles("D:\\", error);
+    auto files = device::host::OpenVolumeFiles(station, "D:\\", error);
     if (!files) {
         std::fprintf(stderr, "preload_bench: %s\n", error.c_str());
         return 1;

@@ -7,6 +7,7 @@
 #include "device/BrvtUSBDev.h"
 #include "device/DiskInfoArea.h"
 #include "device/pcie/Brv795xPcieCtrl.h"
+#include "device/host/DiskHost.h"
 
 #include <algorithm>
 
@@ -15,7 +16,7 @@ namespace {
 std::string ChipTypeOf(CBrvtUSBDev& dev, const DeviceInfo& record)
 {
     platform::IStation& station = dev.Station();
-    const HANDLE h = station.CreateFile(RecordDevicePath(record), platform::GENERIC_READ | platform::GENERIC_WRITE,
+    const HANDLE h = device::host::CreateFile(station, RecordDevicePath(record), platform::GENERIC_READ | platform::GENERIC_WRITE,
                                         platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     if (!IsValidHandle(h)) return "0";
     std::string chipType = dev.strGet7951ChipType(h);

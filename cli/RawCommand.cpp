@@ -7,6 +7,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliText.h"
 #include "device/PassThrough.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ int RunRaw(const cli::Args& args)
     platform::IStation& station = platform::Station();
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%ld", *disk);
-    const HANDLE handle = station.CreateFile(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+    const HANDLE handle = device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE,
                                              platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
                                              platform::OPEN_EXISTING, 0);
     if (!IsValidHandle(handle)) {

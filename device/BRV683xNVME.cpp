@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "log/DebugLog.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 constexpr uint8_t kOpNvmePassThrough = 0xE6;
@@ -52,7 +53,7 @@ CommandResult CBRV683xNVME::ReadControllerText(uint8_t physicalAddress, size_t o
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", physicalAddress);
     platform::IStation& station = m_Transport.Station();
-    const HANDLE hDev = station.CreateFile(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+    const HANDLE hDev = device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE,
                                            platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
                                            platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
     if (!IsValidHandle(hDev)) {

@@ -8,6 +8,7 @@
 #include "device/SHA256.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 constexpr uint8_t kOpInquiry = 0x12;
@@ -311,7 +312,7 @@ uint8_t CBrvtUSBDev::SendAtaCommand(uint8_t physicalAddress, uint8_t ataCommand,
 {
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", physicalAddress);
-    ScopedHandle handle(Station(), Station().CreateFile(path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
+    ScopedHandle handle(Station(), device::host::CreateFile(Station(), path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
                                                         kCommandOpenFlags));
     if (!IsValidHandle(handle.Get())) {
         DBG_ERR("%s:%d: %s: CreateFile Fail [%d] , dwErrorCode %d", name, physicalAddress, platform::GetLastError());
@@ -337,7 +338,7 @@ const DeviceInfo* CBrvtUSBDev::Record(uint8_t ucTargetNumber, const char* operat
 
 HANDLE CBrvtUSBDev::OpenRecord(const DeviceInfo& record, uint32_t extraFlags) const
 {
-    return Station().CreateFile(RecordDevicePath(record), kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
+    return device::host::CreateFile(Station(), RecordDevicePath(record), kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
                                 platform::FILE_FLAG_NO_BUFFERING | extraFlags);
 }
 

@@ -12,6 +12,7 @@
 #include "device/ScopedHandle.h"
 #include "util/Clock.h"
 #include "log/DebugLog.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 constexpr size_t kMaxHostControllers = 20;
@@ -173,7 +174,7 @@ void CBrvtUSBDev::FinishLaneReads()
     for (const LaneRead& pending : m_LaneReads) {
         DeviceInfo& record = m_pDevList->Devs[pending.record];
         ScopedHandle device(Station(),
-                            Station().CreateFile(pending.path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+                            device::host::CreateFile(Station(), pending.path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
         if (!IsValidHandle(device.Get())) {
             DBG_ERR("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", pending.path.c_str(), platform::GetLastError());
             record.m_strUsbConnectionStatus.clear();
@@ -438,7 +439,7 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
         char path[32];
         std::snprintf(path, sizeof path, "\\\\.\\%s%d", deviceType == platform::FILE_DEVICE_CD_ROM ? "CDROM" : "PHYSICALDRIVE",
                       number.DeviceNumber);
-        ScopedHandle device(Station(), Station().CreateFile(path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+        ScopedHandle device(Station(), device::host::CreateFile(Station(), path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
         if (!IsValidHandle(device.Get())) {
             DBG_ERR("%s:%d: CreateFile Failed: \t strPhysicalAddress: %s ", path);
             DBG_ERR("%s:%d:  : Win8 78 Fail dwErrorCode : %d", platform::GetLastError());
@@ -501,7 +502,7 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
 uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, const std::string& hubName,
                                                     const std::string& chipTypeFilter, int iBridgeType)
 {
-    ScopedHandle device(Station(), Station().CreateFile(path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+    ScopedHandle device(Station(), device::host::CreateFile(Station(), path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
     if (!IsValidHandle(device.Get())) {
         DBG_ERR("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", path.c_str(), platform::GetLastError());
         m_strIdentifyFailure = "Disk open FAIL";

@@ -15,6 +15,7 @@
 #include "device/DiskInfoArea.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 constexpr uint32_t kSectorSize = 512;
@@ -80,13 +81,13 @@ char CBrvtUSBDev::vGetLogicalAddressFromPhysicalAddress(uint8_t physicalAddress,
             for (char letter = 'D'; letter <= 'Z'; ++letter) {
                 strLogicalAddress = DrivePath("%c:\\", letter);
                 std::string volumeName;
-                if (!Station().GetVolumeNameForVolumeMountPoint(strLogicalAddress, volumeName)) continue;
+                if (!device::host::GetVolumeNameForVolumeMountPoint(Station(), strLogicalAddress, volumeName)) continue;
                 if (!volumeName.empty() && volumeName.back() == '\\') volumeName.pop_back();
-                ScopedHandle volume(Station(), Station().CreateFile(volumeName, platform::GENERIC_READ, kShareReadWrite,
+                ScopedHandle volume(Station(), device::host::CreateFile(Station(), volumeName, platform::GENERIC_READ, kShareReadWrite,
                                                                     platform::OPEN_EXISTING, 0));
                 if (!volume.Valid()) continue;
                 std::vector<platform::DiskExtent> extents;
-                if (Station().GetVolumeDiskExtents(volume.Get(), extents) && !extents.empty() &&
+                if (device::host::GetVolumeDiskExtents(Station(), volume.Get(), extents) && !extents.empty() &&
                     extents.front().DiskNumber == physicalAddress)
                     return letter;
             }
@@ -131,7 +132,7 @@ uint8_t CBrvtUSBDev::vWriteSectors(char cDriveLetter, const uint8_t* ucpWriteBuf
         // written in further pieces of at most 32 MiB, never dropped.
         const uint64_t rounded = (uint64_t{length} + kSectorSize - 1) / kSectorSize * kSectorSize;
         const uint64_t start = dwlWriteLocationSector * kSectorSize;
-        ScopedHandle volume(Station(), Station().CreateFile(DrivePath("\\\\.\\%c:", cDriveLetter), kReadWrite,
+        ScopedHandle volume(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\%c:", cDriveLetter), kReadWrite,
                                                             kShareReadWrite, platform::OPEN_EXISTING, 0));
         if (!volume.Valid()) {
             DBG_ERR("%s:%d:  ucpWriteBuffer : %x , dwlWriteLocationSector : %lld, dwErrorCode %d",
@@ -176,7 +177,7 @@ uint8_t CBrvtUSBDev::vWriteSectors(char cDriveLetter, const uint8_t* ucpWriteBuf
             }
         }
         Station().UnlockVolume(volume.Get());
-        Station().UpdateDiskProperties(volume.Get());
+        device::host::UpdateDiskProperties(Station(), volume.Get());
         return ok ? 1 : 0;
     } catch (...) {
         DBG_ERR("%s:%d: catch(...) cDriveLetter : %c , dwErrorCode %d", cDriveLetter, platform::GetLastError());
@@ -202,7 +203,7 @@ uint8_t CBrvtUSBDev::vReadSectors(char cDriveLetter, uint8_t* ucpReadBuffer, uin
         const std::string strReadLogicalAddress = DrivePath("\\\\.\\%c:", cDriveLetter);
         const uint64_t rounded = (uint64_t{length} + kSectorSize - 1) / kSectorSize * kSectorSize;
         const uint64_t start = dwlReadLocationSector * kSectorSize;
-        ScopedHandle volume(Station(), Station().CreateFile(strReadLogicalAddress, kReadWrite, kShareReadWrite,
+        ScopedHandle volume(Station(), device::host::CreateFile(Station(), strReadLogicalAddress, kReadWrite, kShareReadWrite,
                                                             platform::OPEN_EXISTING, 0));
         if (!volume.Valid()) {
             DBG_ERR("%s:%d: CreateFile Fail , strReadLogicalAddress %s , dwErrorCode:%d",
@@ -261,7 +262,7 @@ uint8_t CBrvtUSBDev::vReadSectors(char cDriveLetter, uint8_t* ucpReadBuffer, uin
 int64_t CBrvtUSBDev::vGetDiskPhysicalSize(uint8_t physicalAddress)
 {
     try {
-        ScopedHandle disk(Station(), Station().CreateFile(DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress),
+        ScopedHandle disk(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress),
                                                           platform::GENERIC_READ, kShareReadWrite,
                                                           platform::OPEN_EXISTING, 0));
         if (!disk.Valid()) {
@@ -270,7 +271,7 @@ int64_t CBrvtUSBDev::vGetDiskPhysicalSize(uint8_t physicalAddress)
             return -1;
         }
         platform::DiskGeometryEx geometry;
-        if (!Station().GetDriveGeometryEx(disk.Get(), geometry)) {
+        if (!device::host::GetDriveGeometryEx(Station(), disk.Get(), geometry)) {
             DBG_ERR("%s:%d: vGetDiskPhysicalSize: IOCTL_DISK_GET_DRIVE_GEOMETRY_EX Fail , ucPhysicalAddress : %d , "
                     "dwErrorCode %d",
                     physicalAddress, platform::GetLastError());
@@ -289,7 +290,7 @@ int64_t CBrvtUSBDev::vGetDiskFreeSpace(char cDriveLetter)
     const std::string strLogicalAddress = DrivePath("%c:\\", cDriveLetter);
     try {
         platform::DiskFreeSpace space;
-        if (!Station().GetDiskFreeSpace(strLogicalAddress, space)) {
+        if (!device::host::GetDiskFreeSpace(Station(), strLogicalAddress, space)) {
             // An unrecognised volume has no free space to tell either: -1, like
             // any other failure, so callers skip their space checks.
             DBG_ERR("%s:%d: vGetDiskFreeSpace: GetDiskFreeSpace Fail , strLogicalAddress : %s , dwErrorCode %d",
@@ -307,7 +308,7 @@ int64_t CBrvtUSBDev::vGetDiskFreeSpace(char cDriveLetter)
 int32_t CBrvtUSBDev::vGetPartitionCount(uint8_t physicalAddress)
 {
     try {
-        ScopedHandle disk(Station(), Station().CreateFile(DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress), 0,
+        ScopedHandle disk(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress), 0,
                                                           kShareReadWrite, platform::OPEN_EXISTING,
                                                           platform::FILE_FLAG_NO_BUFFERING));
         if (!disk.Valid()) {
@@ -316,7 +317,7 @@ int32_t CBrvtUSBDev::vGetPartitionCount(uint8_t physicalAddress)
             return kNoPartitionCount;
         }
         platform::DriveLayout layout;
-        const bool read = Station().GetDriveLayoutEx(disk.Get(), layout);
+        const bool read = device::host::GetDriveLayoutEx(Station(), disk.Get(), layout);
         const auto bytes = static_cast<int>(platform::kDriveLayoutHeaderSize +
                                             platform::kPartitionEntrySize * layout.Entries.size());
         DBG_MSG("%s:%d: vGetPartitionCount33: Send IOCTL_DISK_GET_DRIVE_LAYOUT_EX, dwbytes%d, dwErrorCode:%d",
@@ -387,7 +388,7 @@ CommandResult CBrvtUSBDev::ATAPassThrough_GetHDDFW(HANDLE hDev, std::string& fir
 CommandResult CBrvtUSBDev::ATAPassThrough_GetSSDSerialNumber(uint8_t physicalAddress, std::string& serial)
 {
     serial.clear();
-    ScopedHandle disk(Station(), Station().CreateFile(DrivePath("\\\\.\\PHYSICALDRIVE%d", physicalAddress), kReadWrite,
+    ScopedHandle disk(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\PHYSICALDRIVE%d", physicalAddress), kReadWrite,
                                                       kShareReadWrite, platform::OPEN_EXISTING,
                                                       platform::FILE_FLAG_NO_BUFFERING));
     std::vector<uint8_t> data(kNvmeIdentifySize);
@@ -419,7 +420,7 @@ CommandResult CBrvtUSBDev::nObtainDiSKInfo(const std::string& strPhysicalAddress
         return kCommandInvalidArgument;
     }
     try {
-        ScopedHandle disk(Station(), Station().CreateFile(strPhysicalAddress, kReadWrite, kShareReadWrite,
+        ScopedHandle disk(Station(), device::host::CreateFile(Station(), strPhysicalAddress, kReadWrite, kShareReadWrite,
                                                           platform::OPEN_EXISTING, 0));
         if (!disk.Valid()) {
             DBG_ERR("%s:%d: CreateFile strPhysicalAddress[%s] is failed, error code=0x%x", strPhysicalAddress.c_str(),
@@ -464,7 +465,7 @@ CommandResult CBrvtUSBDev::nObtainDiSKInfo(const std::string& strPhysicalAddress
         }
 
         platform::DiskGeometryEx geometry;
-        if (!Station().GetDriveGeometryEx(disk.Get(), geometry)) {
+        if (!device::host::GetDriveGeometryEx(Station(), disk.Get(), geometry)) {
             DBG_ERR("%s:%d: strPhysicalAddress[%s] IOCTL_DISK_GET_DRIVE_GEOMETRY_EX Fail , Error:%d",
                     strPhysicalAddress.c_str(), platform::GetLastError());
             return kCommandFailed;

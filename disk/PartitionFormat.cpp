@@ -16,6 +16,7 @@
 #include "util/Clock.h"
 #include "util/Text.h"
 #include "util/USBUtility.h"
+#include "device/host/DiskHost.h"
 
 namespace disk {
 
@@ -36,9 +37,9 @@ std::string RootPath(char letter) { return std::string(1, letter) + ":\\"; }
 // Asks the system to read the disk's layout again; a failure is only traced.
 void UpdateDiskProperties(platform::IStation& station, uint8_t physicalDrive, char letter)
 {
-    ScopedHandle disk(station, station.CreateFile(CStationSectorDevice::DiskPath(physicalDrive), kReadWrite,
+    ScopedHandle disk(station, device::host::CreateFile(station, CStationSectorDevice::DiskPath(physicalDrive), kReadWrite,
                                                   kShareReadWrite, platform::OPEN_EXISTING, 0));
-    if (!disk.Valid() || !station.UpdateDiskProperties(disk.Get()))
+    if (!disk.Valid() || !device::host::UpdateDiskProperties(station, disk.Get()))
         DBG_ERR("%s:%d: [%c] IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d", letter, platform::GetLastError());
 }
 }  // namespace
@@ -78,7 +79,7 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
         CBrvtUSBDev dev(station);
         const std::string script = (folder / DiskPartScriptName(ucPhysicalAddress)).string();
         for (int attempt = 0; attempt < kPartitionAttempts; ++attempt) {
-            const bool started = station.RunDiskPartScript(script);
+            const bool started = device::host::RunDiskPartScript(station, script);
             DBG_MSG("%s:%d: vCreatePartition000: bResult:%d, ErrorCode:%d ", started, platform::GetLastError());
             DBG_MSG("%s:%d: vCreatePartition111: ErrorCode:%d ", platform::GetLastError());
             if (!started) {
@@ -121,7 +122,7 @@ int CFat32Format::vCheckFileSystemCapacity(uint8_t ucPhysicalAddress)
 {
     platform::IStation& station = Station();
     const std::string path = CStationSectorDevice::DiskPath(ucPhysicalAddress);
-    ScopedHandle disk(station, station.CreateFile(path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
+    ScopedHandle disk(station, device::host::CreateFile(station, path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
                                                   platform::FILE_FLAG_NO_BUFFERING));
     if (!disk.Valid()) {
         DBG_ERR("%s:%d: vCheckFileSystemCapacity: CreateFile[%s] Fail, ErrorCode:%d", path.c_str(),
@@ -129,7 +130,7 @@ int CFat32Format::vCheckFileSystemCapacity(uint8_t ucPhysicalAddress)
         return kCapacityUnknown;
     }
     platform::DiskGeometryEx geometry;
-    if (!station.GetDriveGeometryEx(disk.Get(), geometry)) {
+    if (!device::host::GetDriveGeometryEx(station, disk.Get(), geometry)) {
         DBG_ERR("%s:%d: vCheckFileSystemCapacity: [%s] not support  , ErrorCode:%d", path.c_str(),
                 platform::GetLastError());
         return kCapacityUnknown;
@@ -162,7 +163,7 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
                 // Results unused: the post-check decides.
                 CStationSectorDevice volume(Station(), testDrive);
                 if (volume.Open()) bFormatVolume(volume, label);
-            } else if (!Station().FormatVolume(RootPath(cDriveLetter), fileSystem)) {
+            } else if (!device::host::FormatVolume(Station(), RootPath(cDriveLetter), fileSystem)) {
                 // NTFS and exFAT: the system's formatter, quick, without a label
                 // (the post-check sets it). Its result is not used either.
                 DBG_ERR("%s:%d: vLowLevelFormatTracks: FormatVolume Fail , m_cDriveLetter:[%c] , "
@@ -186,7 +187,7 @@ bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter
     // The volume must be one the system can put files on: its file system is
     // recognised and tells its free space.
     platform::DiskFreeSpace space;
-    if (!station.GetDiskFreeSpace(root, space)) {
+    if (!device::host::GetDiskFreeSpace(station, root, space)) {
         util::SleepMs(kPostCheckPauseMs);
         DBG_ERR("%s:%d: vLowLevelFormatTracks: Post-Check (CreateDirectory) Fail , ucPhysicalAddress:[%d] , "
                 "m_cDriveLetter:[%c] ,  strTestDirectory : %s , dwErrorCode %d",
@@ -197,19 +198,19 @@ bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter
     // leave it to the volume-label request, tried once more when it fails.
     bool labelled = true;
     if (!util::EqualNoCase(fileSystem, "FAT32")) {
-        labelled = station.SetVolumeLabel(root, label);
+        labelled = device::host::SetVolumeLabel(station, root, label);
         if (!labelled) {
             DBG_ERR("%s:%d: vLowLevelFormatTracks: SetVolumeLabel Fail , strLogicalAddress: %s , strDriveLabelName "
                     "%s , bResult %d",
                     root.c_str(), label.c_str(), labelled);
-            labelled = station.SetVolumeLabel(root, label);
+            labelled = device::host::SetVolumeLabel(station, root, label);
         }
     }
     DBG_MSG("%s:%d: vLowLevelFormatTracks: SetVolumeLabel , strLogicalAddress: %s , strDriveLabelName %s , "
             "bResult %d",
             root.c_str(), label.c_str(), labelled);
     platform::VolumeInformation information;
-    if (!station.GetVolumeInformation(root, information)) {
+    if (!device::host::GetVolumeInformation(station, root, information)) {
         DBG_ERR("%s:%d: vLowLevelFormatTracks: GetVolumeInformation Fail , strLogicalAddress:[%s] , dwErrorCode %d",
                 root.c_str(), platform::GetLastError());
         return false;

@@ -1,4 +1,5 @@
 #include "disk/StationSectorDevice.h"
+#include "device/host/DiskHost.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -43,7 +44,7 @@ std::string CStationSectorDevice::VolumePath(char driveLetter)
 
 bool CStationSectorDevice::Open()
 {
-    m_hDevice = m_Station.CreateFile(m_strPath, platform::GENERIC_READ | platform::GENERIC_WRITE,
+    m_hDevice = device::host::CreateFile(m_Station, m_strPath, platform::GENERIC_READ | platform::GENERIC_WRITE,
                                      platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING,
                                      platform::FILE_FLAG_NO_BUFFERING);
     return m_hDevice != platform::INVALID_HANDLE_VALUE && m_hDevice != nullptr;
@@ -52,13 +53,13 @@ bool CStationSectorDevice::Open()
 bool CStationSectorDevice::GetGeometry(VolumeGeometry& geometry)
 {
     platform::DiskGeometryEx disk;
-    if (!m_Station.GetDriveGeometryEx(m_hDevice, disk) || disk.BytesPerSector == 0 || disk.DiskSize < 0) return false;
+    if (!device::host::GetDriveGeometryEx(m_Station, m_hDevice, disk) || disk.BytesPerSector == 0 || disk.DiskSize < 0) return false;
     m_Geometry = {};
     m_Geometry.bytesPerSector = disk.BytesPerSector;
     m_Geometry.sectorsPerTrack = disk.SectorsPerTrack;
     m_Geometry.tracksPerCylinder = disk.TracksPerCylinder;
     std::vector<platform::DiskExtent> extents;
-    m_bVolume = m_Station.GetVolumeDiskExtents(m_hDevice, extents) && !extents.empty();
+    m_bVolume = device::host::GetVolumeDiskExtents(m_Station, m_hDevice, extents) && !extents.empty();
     if (m_bVolume) {
         // A volume: its partition, the hidden sectors being the sectors before it.
         m_dwDiskNumber = extents.front().DiskNumber;
@@ -101,7 +102,7 @@ bool CStationSectorDevice::WriteSectors(uint64_t lba, uint32_t count, const uint
 bool CStationSectorDevice::Lock() { return m_Station.LockVolume(m_hDevice); }
 bool CStationSectorDevice::Dismount() { return m_Station.DismountVolume(m_hDevice); }
 bool CStationSectorDevice::Unlock() { return m_Station.UnlockVolume(m_hDevice); }
-bool CStationSectorDevice::UpdateProperties() { return m_Station.UpdateDiskProperties(m_hDevice); }
+bool CStationSectorDevice::UpdateProperties() { return device::host::UpdateDiskProperties(m_Station, m_hDevice); }
 
 bool CStationSectorDevice::SetPartitionType(uint8_t type)
 {

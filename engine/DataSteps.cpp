@@ -13,6 +13,7 @@
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
+#include "device/host/DiskHost.h"
 
 namespace engine {
 
@@ -66,7 +67,7 @@ std::unique_ptr<platform::IVolumeFiles> CDataSteps::OwnVolume(char letter)
 {
     platform::IStation& station = m_Resources.dev.Station();
     std::string error;
-    auto files = station.OpenVolumeFiles(RootPath(letter), error);
+    auto files = device::host::OpenVolumeFiles(station, RootPath(letter), error);
     if (!files) {
         Fail(error);
         return nullptr;
@@ -216,7 +217,7 @@ void CDataSteps::RefreshDisk()
     platform::IStation& station = m_Resources.dev.Station();
     char path[40];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", m_Device.m_ucPhysicalAddress);
-    ScopedHandle disk(station, station.CreateFile(path, platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
+    ScopedHandle disk(station, device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
                                                   platform::OPEN_EXISTING, 0));
     if (!disk.Valid()) {
         DBG_ERR("%s:%d: Do Preload: CreateFile Fail, strPhysicalAddress=%s, dwErrorCode %d", path,
@@ -229,7 +230,7 @@ void CDataSteps::RefreshDisk()
         DBG_ERR("%s:%d: Do Preload: FSCTL_DISMOUNT_VOLUME Failed... , dwErrorCode %d", platform::GetLastError());
     if (!station.UnlockVolume(disk.Get()))
         DBG_ERR("%s:%d: Do Preload: FSCTL_UNLOCK_VOLUME Failed... , dwErrorCode %d", platform::GetLastError());
-    if (!station.UpdateDiskProperties(disk.Get()))
+    if (!device::host::UpdateDiskProperties(station, disk.Get()))
         DBG_ERR("%s:%d: ChildThreadFun: Do Preload,: %C IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d",
                 Wide(m_Device.m_cDriveLetter), platform::GetLastError());
 }

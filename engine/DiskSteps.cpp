@@ -9,6 +9,7 @@
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
+#include "device/host/DiskHost.h"
 
 namespace engine {
 
@@ -29,7 +30,7 @@ bool FormatIdle() { return g_bFormatIdle.load(); }
 char FirstFreeDriveLetter(platform::IStation& station)
 {
     for (char letter = 'E'; letter <= 'Z'; ++letter)
-        if (!LetterInUse(station.GetDriveType(std::string(1, letter) + ":\\"))) return letter;
+        if (!LetterInUse(device::host::GetDriveType(station, std::string(1, letter) + ":\\"))) return letter;
     return kNoDriveLetter;
 }
 

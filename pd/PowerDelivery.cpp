@@ -7,6 +7,7 @@
 #include "device/ScopedHandle.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
+#include "device/host/DiskHost.h"
 
 namespace pd {
 
@@ -97,7 +98,7 @@ int CPowerDelivery::SCSI8306_PDVendorCmd(HANDLE hDev, uint8_t ReadWrite, uint8_t
 HANDLE CPowerDelivery::OpenDrive(int drive, std::string& path)
 {
     path = DrivePath(drive);
-    HANDLE handle = m_Transport.Station().CreateFile(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+    HANDLE handle = device::host::CreateFile(m_Transport.Station(), path, platform::GENERIC_READ | platform::GENERIC_WRITE,
                                                      platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
                                                      platform::OPEN_EXISTING, 0);
     if (!IsValidHandle(handle))

@@ -6,6 +6,7 @@
 
 #include "device/ScopedHandle.h"
 #include "log/DebugLog.h"
+#include "device/host/DiskHost.h"
 
 namespace pd {
 
@@ -136,7 +137,7 @@ int CTIPDUpdate::iTI_PD_FWUpdate(int drive, const std::string& binPath, const TI
     char path[40];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", drive);
     ScopedHandle handle(m_Transport.Station(),
-                        m_Transport.Station().CreateFile(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                        device::host::CreateFile(m_Transport.Station(), path, platform::GENERIC_READ | platform::GENERIC_WRITE,
                                                          platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
                                                          platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING));
     if (!handle.Valid()) {

@@ -97,7 +97,7 @@ struct PartitionSlot {
 struct PartitionTable {
     PartitionStyle style = PartitionStyle::kRaw;
     uint32_t mbrSignature = 0;
-    std::vector<PartitionSlot> slots;  // MBR: the four primary slots in order; GPT: the used entries
+    std::vector<PartitionSlot> entries;  // MBR: the four primary slots in order; GPT: the used entries
 };
 // One data partition on a cleaned disk, as the partitioning script asks for:
 //   - MBR: one primary partition of type 0x06 from the first 1 MiB boundary (or

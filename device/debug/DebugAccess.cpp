@@ -8,6 +8,7 @@
 #include "device/Registers.h"
 #include "device/ScopedHandle.h"
 #include "log/DebugLog.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ HANDLE OpenPhysicalDrive(const DebugDevice& target, uint32_t shareMode)
 {
     char path[40];
     std::snprintf(path, sizeof path, "\\\\.\\%s%d", "PHYSICALDRIVE", Record(target).m_ucPhysicalAddress);
-    return target.dev.Station().CreateFile(path, kReadWrite, shareMode, platform::OPEN_EXISTING, 0);
+    return device::host::CreateFile(target.dev.Station(), path, kReadWrite, shareMode, platform::OPEN_EXISTING, 0);
 }
 
 // A register access over the record's path; the USB path's handle is opened

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "device/host/DiskHost.h"
 #include "device/host/UsbNames.h"
 #include "util/Text.h"
 #include "util/ThreadAnnotations.h"
@@ -331,7 +332,7 @@ std::vector<StorageInterfaceInfo> UsbTree::EnumerateStorageInterfaces(uint32_t d
 bool UsbTree::GetStorageDeviceNumber(HANDLE device, platform::StorageDeviceNumber& number)
 {
     const auto object = Handles().Find(device);
-    if (!object) return m_Station.GetStorageDeviceNumber(device, number);
+    if (!object) return device::host::GetStorageDeviceNumber(m_Station, device, number);
     if (object->kind != UsbHandle::kInterface) return Fail(platform::ERROR_INVALID_FUNCTION);
     const bool cdrom = object->disk.cdrom;
     number = {cdrom ? platform::FILE_DEVICE_CD_ROM : platform::FILE_DEVICE_DISK, object->disk.diskNumber,

@@ -6,19 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "emu/DiskPartTool.h"
 #include "emu/DiskThroughput.h"
 #include "emu/NvmeDisk.h"
+#include "log/DebugLog.h"
 #include "platform/emu/EmuStation.h"
 #include "platform/emu/VolumeProbe.h"
-#include "util/Text.h"
 
 namespace platform {
 
@@ -35,8 +32,6 @@ constexpr uint32_t kSystemBytesPerSector = 512;
 constexpr uint32_t kSystemSectorsPerCluster = 8;
 constexpr uint32_t kSystemFreeClusters = 25'000'000;
 
-constexpr uint32_t kSectorsPerTrack = 63;
-constexpr uint32_t kTracksPerCylinder = 255;
 constexpr uint32_t kCdromSectorSize = 2048;
 constexpr uint32_t kSector = emu::kDiskSectorSize;
 constexpr uint32_t kMaxGptEntries = 128;
@@ -73,45 +68,33 @@ uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
 uint64_t Le64(const uint8_t* p) { return uint64_t{Le32(p)} | uint64_t{Le32(p + 4)} << 32; }
 
-struct Slot {
-    uint64_t offset = 0;
-    uint64_t length = 0;
-    uint8_t type = 0;
-    bool boot = false;
-    uint32_t firstSector = 0;
-    bool used = false;      // holds a partition
-    bool volume = false;    // can carry a file system (not an extended container, inside the disk)
-};
-
-struct PartitionTable {
-    uint32_t style = PARTITION_STYLE_RAW;
-    uint32_t signature = 0;
-    std::vector<Slot> slots;  // MBR: the four primary slots; GPT: the used entries
-};
-
 bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
-PartitionTable ReadPartitionTable(const emu::NvmeDisk& disk)
+PartitionTable ReadDiskTable(const emu::NvmeDisk& disk)
 {
     PartitionTable table;
     const uint64_t size = disk.SizeBytes();
     uint8_t mbr[kSector];
     if (!disk.Read(0, mbr, kSector) || mbr[510] != 0x55 || mbr[511] != 0xAA) return table;
-    table.style = PARTITION_STYLE_MBR;
-    table.signature = Le32(mbr + 440);
+    table.style = PartitionStyle::kMbr;
+    table.mbrSignature = Le32(mbr + 440);
     bool protective = false;
-    for (int i = 0; i < 4; ++i) {
+    for (uint32_t i = 0; i < 4; ++i) {
         const uint8_t* e = mbr + 446 + 16 * i;
-        Slot slot;
-        slot.boot = e[0] == 0x80;
-        slot.type = e[4];
-        slot.firstSector = Le32(e + 8);
-        slot.offset = uint64_t{slot.firstSector} * kSector;
+        PartitionSlot slot;
+        slot.mbrType = e[4];
         slot.length = uint64_t{Le32(e + 12)} * kSector;
-        slot.used = slot.type != 0 && slot.length != 0;
-        slot.volume = slot.used && !IsExtended(slot.type) && slot.offset + slot.length <= size;
-        protective = protective || slot.type == 0xEE;
-        table.slots.push_back(slot);
+        if (slot.mbrType != 0 && slot.length != 0) {
+            slot.number = i + 1;
+            slot.bootable = e[0] == 0x80;
+            slot.offset = uint64_t{Le32(e + 8)} * kSector;
+            slot.container = IsExtended(slot.mbrType);
+            slot.fileSystem = !slot.container && slot.offset + slot.length <= size;
+        } else {
+            slot = PartitionSlot{};
+        }
+        protective = protective || slot.mbrType == 0xEE;
+        table.entries.push_back(slot);
     }
     if (!protective) return table;
 
@@ -123,20 +106,21 @@ PartitionTable ReadPartitionTable(const emu::NvmeDisk& disk)
     if (entrySize < 128 || entrySize > 1024) return table;
     std::vector<uint8_t> entries(size_t{count} * entrySize);
     if (!disk.Read(entriesAt, entries.data(), entries.size())) return table;
-    table.style = PARTITION_STYLE_GPT;
-    table.slots.clear();
+    table.style = PartitionStyle::kGpt;
+    table.mbrSignature = 0;
+    table.entries.clear();
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* e = entries.data() + size_t{i} * entrySize;
         if (std::all_of(e, e + 16, [](uint8_t b) { return b == 0; })) continue;
         const uint64_t first = Le64(e + 32), last = Le64(e + 40);
         if (last < first) continue;
-        Slot slot;
+        PartitionSlot slot;
+        slot.number = i + 1;
         slot.offset = first * kSector;
         slot.length = (last - first + 1) * kSector;
-        slot.used = true;
         // The Microsoft reserved partition never carries a volume.
-        slot.volume = slot.offset + slot.length <= size && std::memcmp(e, kMsrTypeGuid, sizeof kMsrTypeGuid) != 0;
-        table.slots.push_back(slot);
+        slot.fileSystem = slot.offset + slot.length <= size && std::memcmp(e, kMsrTypeGuid, sizeof kMsrTypeGuid) != 0;
+        table.entries.push_back(slot);
     }
     return table;
 }
@@ -222,30 +206,14 @@ std::optional<ProbedVolume> ReadVolume(const emu::NvmeDisk& disk, uint64_t offse
         length);
 }
 
-std::string VolumeName(const std::optional<int>& bridgeId)
-{
-    char name[64];
-    std::snprintf(name, sizeof name, "\\\\?\\Volume{%08x-4445-5645-4441-000000000000}\\", bridgeId.value_or(0));
-    return name;
-}
-
-// Drive letter of "X:\" (`withSlash`) or "\\.\X:"; 0 when the text is neither.
-char LetterOf(const std::string& text, bool rootPath)
-{
-    const std::string s = rootPath ? text : (text.size() == 6 && text.compare(0, 4, "\\\\.\\") == 0 ? text.substr(4) : "");
-    if (s.size() != (rootPath ? 3u : 2u) || !std::isalpha(static_cast<unsigned char>(s[0])) || s[1] != ':' ||
-        (rootPath && s[2] != '\\'))
-        return 0;
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
-}
-
 void Fail(uint32_t error) { SetLastError(error); }
 }  // namespace
+
 
 std::vector<EmuStation::EmuVolume> EmuStation::ScanVolumes()
 {
     std::vector<EmuVolume> volumes;
-    volumes.push_back({'C', std::nullopt, 0, kSystemVolumeOffset, kSystemDiskSize - kSystemVolumeOffset});
+    volumes.push_back({std::nullopt, 0, 1, kSystemVolumeOffset, kSystemDiskSize - kSystemVolumeOffset});
     std::vector<std::pair<int, int>> disks;  // disk number, bridge id
     for (int id : m_World.BridgeIds()) {
         const auto bridge = m_World.BridgeState(id);
@@ -253,17 +221,29 @@ std::vector<EmuStation::EmuVolume> EmuStation::ScanVolumes()
             disks.emplace_back(bridge->DiskNumber(), id);
     }
     std::sort(disks.begin(), disks.end());
-    char next = kFirstBridgeLetter;
     for (const auto& [disk, id] : disks) {
-        if (next > 'Z') break;
         BridgeLock lock(m_World.BridgeFolder(id));
-        const PartitionTable table = ReadPartitionTable(m_World.BridgeState(id)->Disk());
-        const auto first =
-            std::find_if(table.slots.begin(), table.slots.end(), [](const Slot& s) { return s.used && s.volume; });
-        if (first == table.slots.end()) continue;
-        volumes.push_back({next++, id, disk, first->offset, first->length});
+        const PartitionTable table = ReadDiskTable(m_World.BridgeState(id)->Disk());
+        for (const PartitionSlot& slot : table.entries)
+            if (slot.fileSystem) volumes.push_back({id, static_cast<uint32_t>(disk), slot.number, slot.offset, slot.length});
     }
     return volumes;
+}
+
+std::vector<VolumeLocation> EmuStation::Volumes()
+{
+    std::vector<VolumeLocation> locations;
+    for (const EmuVolume& volume : EmuVolumes())
+        locations.push_back({volume.disk, volume.partition, volume.offset, volume.length, !volume.bridgeId});
+    return locations;
+}
+
+std::optional<EmuStation::EmuVolume> EmuStation::FindVolume(uint32_t disk, uint32_t partition)
+{
+    for (const EmuVolume& volume : EmuVolumes())
+        if (volume.disk == disk && volume.partition == partition) return volume;
+    Fail(ERROR_FILE_NOT_FOUND);
+    return std::nullopt;
 }
 
 bool EmuStation::FindHandle(HANDLE handle, OpenDevice& device) const
@@ -278,38 +258,18 @@ bool EmuStation::FindHandle(HANDLE handle, OpenDevice& device) const
     return true;
 }
 
-bool EmuStation::OpenVolume(const std::string& path, OpenDevice& device)
-{
-    const char letter = LetterOf(path, false);
-    for (const EmuVolume& volume : Volumes()) {
-        const std::string name = VolumeName(volume.bridgeId);
-        if (letter ? volume.letter == letter
-                   : util::EqualNoCase(path, name) || util::EqualNoCase(path, name.substr(0, name.size() - 1))) {
-            device.volume = volume.letter;
-            device.number = volume.disk;
-            device.bridgeId = volume.bridgeId;
-            return true;
-        }
-    }
-    Fail(ERROR_FILE_NOT_FOUND);
-    return false;
-}
-
 bool EmuStation::HandleVolume(const OpenDevice& device, EmuVolume& volume)
 {
-    for (const EmuVolume& v : Volumes())
-        if (v.bridgeId == device.bridgeId && v.disk == device.number) {
-            volume = v;
-            return true;
-        }
-    Fail(ERROR_DEVICE_NOT_CONNECTED);
-    return false;
+    const auto found = FindVolume(device.target.number, device.target.partition);
+    if (!found || found->bridgeId != device.bridgeId) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    volume = *found;
+    return true;
 }
 
 bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t* data, uint32_t length, bool write,
                               uint32_t* transferred)
 {
-    if (!device.bridgeId) {  // the system disk reads as zeros and is never written
+    if (!device.bridgeId) {  // the system disk and decoys read as zeros and are never written
         if (write) return Fail(ERROR_ACCESS_DENIED), false;
         if (offset > kSystemDiskSize) return Fail(ERROR_SECTOR_NOT_FOUND), false;
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, kSystemDiskSize - offset));
@@ -320,7 +280,7 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
     }
     BridgeLock lock(m_World.BridgeFolder(*device.bridgeId));
     emu::Bridge bridge = *m_World.BridgeState(*device.bridgeId);  // current under the lock
-    if (!bridge.Present() || bridge.DiskNumber() != device.number || bridge.CdromNumber() >= 0)
+    if (!bridge.Present() || bridge.DiskNumber() != static_cast<int>(device.target.number) || bridge.CdromNumber() >= 0)
         return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
     if (bridge.TakeOpcodeFault(write ? kOpWrite10 : kOpRead10)) return Fail(ERROR_IO_DEVICE), false;
     const emu::NvmeDisk disk = bridge.Disk();
@@ -339,113 +299,62 @@ bool EmuStation::DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t
     return true;
 }
 
-bool EmuStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
+bool EmuStation::GetDiskCapacity(HANDLE handle, DiskCapacity& capacity)
 {
-    geometry = {};
+    capacity = {};
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if (device.kind == OpenDevice::kCdrom) {
+    if (device.target.kind == DiskKind::kCdrom) {
         // The bridge's CD-ROM presentation: 2048-byte sectors, no capacity reported.
-        geometry.MediaType = MEDIA_TYPE_REMOVABLE;
-        geometry.BytesPerSector = kCdromSectorSize;
+        capacity.bytesPerSector = kCdromSectorSize;
+        capacity.removable = true;
         SetLastError(ERROR_SUCCESS);
         return true;
     }
-    uint64_t size = kSystemDiskSize;
+    capacity.sizeBytes = kSystemDiskSize;
     if (device.bridgeId) {
         const auto bridge = m_World.BridgeState(*device.bridgeId);
-        if (!bridge->Present() || bridge->DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
-        size = bridge->Disk().SizeBytes();
+        if (!bridge->Present() || bridge->DiskNumber() != static_cast<int>(device.target.number))
+            return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+        capacity.sizeBytes = bridge->Disk().SizeBytes();
     }
-    geometry.MediaType = MEDIA_TYPE_FIXED;
-    geometry.BytesPerSector = kSector;
-    geometry.SectorsPerTrack = kSectorsPerTrack;
-    geometry.TracksPerCylinder = kTracksPerCylinder;
-    geometry.Cylinders = static_cast<int64_t>(size / (uint64_t{kSector} * kSectorsPerTrack * kTracksPerCylinder));
-    geometry.DiskSize = static_cast<int64_t>(size);
+    capacity.bytesPerSector = kSector;
     SetLastError(ERROR_SUCCESS);
     return true;
 }
 
-bool EmuStation::GetDriveLayoutEx(HANDLE handle, DriveLayout& layout)
+bool EmuStation::ReadPartitionTable(HANDLE handle, PartitionTable& table)
 {
-    layout = {};
+    table = {};
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if ((device.kind == OpenDevice::kCdrom) || device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.target.kind == DiskKind::kCdrom || device.target.partition != 0)
+        return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.decoyId) {  // decoys carry no partition table
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
     if (!device.bridgeId) {
-        layout.PartitionStyle = PARTITION_STYLE_GPT;
-        PartitionEntry entry;
-        entry.PartitionStyle = PARTITION_STYLE_GPT;
-        entry.StartingOffset = static_cast<int64_t>(kSystemVolumeOffset);
-        entry.PartitionLength = static_cast<int64_t>(kSystemDiskSize - kSystemVolumeOffset);
-        entry.PartitionNumber = 1;
-        layout.Entries.push_back(entry);
+        table.style = PartitionStyle::kGpt;
+        table.entries.push_back({1, kSystemVolumeOffset, kSystemDiskSize - kSystemVolumeOffset, 0, false, false, true});
         SetLastError(ERROR_SUCCESS);
         return true;
     }
     BridgeLock lock(m_World.BridgeFolder(*device.bridgeId));
     const auto bridge = m_World.BridgeState(*device.bridgeId);
-    if (!bridge->Present() || bridge->DiskNumber() != device.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
-    const PartitionTable table = ReadPartitionTable(bridge->Disk());
-    layout.PartitionStyle = table.style;
-    layout.Signature = table.signature;
-    uint32_t number = 0;
-    for (const Slot& slot : table.slots) {
-        PartitionEntry entry;
-        entry.PartitionStyle = table.style;
-        if (slot.used) {
-            entry.StartingOffset = static_cast<int64_t>(slot.offset);
-            entry.PartitionLength = static_cast<int64_t>(slot.length);
-            entry.PartitionType = slot.type;
-            entry.BootIndicator = slot.boot;
-            entry.HiddenSectors = slot.firstSector;
-            // Extended containers are listed without a number, as the system does.
-            if (!IsExtended(slot.type)) entry.PartitionNumber = ++number;
-        }
-        layout.Entries.push_back(entry);
-    }
+    if (!bridge->Present() || bridge->DiskNumber() != static_cast<int>(device.target.number))
+        return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    table = ReadDiskTable(bridge->Disk());
     SetLastError(ERROR_SUCCESS);
     return true;
 }
 
-bool EmuStation::GetStorageDeviceNumber(HANDLE handle, StorageDeviceNumber& number)
+bool EmuStation::RereadPartitionTable(HANDLE handle)
 {
-    number = {};
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    number.DeviceType = (device.kind == OpenDevice::kCdrom) ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
-    number.DeviceNumber = static_cast<uint32_t>(device.number);
-    number.PartitionNumber = (device.kind == OpenDevice::kCdrom) ? 0xFFFFFFFFu : device.volume ? 1u : 0u;
-    SetLastError(ERROR_SUCCESS);
-    return true;
-}
-
-bool EmuStation::GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName)
-{
-    volumeName.clear();
-    const char letter = LetterOf(mountPoint, true);
-    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
-    for (const EmuVolume& volume : Volumes())
-        if (volume.letter == letter) {
-            volumeName = VolumeName(volume.bridgeId);
-            SetLastError(ERROR_SUCCESS);
-            return true;
-        }
-    return Fail(ERROR_FILE_NOT_FOUND), false;
-}
-
-bool EmuStation::GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents)
-{
-    extents.clear();
-    OpenDevice device;
-    if (!FindHandle(handle, device)) return false;
-    if (!device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
-    EmuVolume volume;
-    if (!HandleVolume(device, volume)) return false;
-    extents.push_back({static_cast<uint32_t>(volume.disk), static_cast<int64_t>(volume.offset),
-                       static_cast<int64_t>(volume.length)});
-    SetLastError(ERROR_SUCCESS);
+    if (device.target.kind == DiskKind::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
+    SetLastError(ERROR_SUCCESS);  // volumes are found afresh whenever the disks change
     return true;
 }
 
@@ -453,7 +362,7 @@ bool EmuStation::LockVolume(HANDLE handle)
 {
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if (!device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.target.partition == 0) return Fail(ERROR_INVALID_FUNCTION), false;
     if (!device.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // the system volume is always in use
     EmuVolume volume;
     if (!HandleVolume(device, volume)) return false;
@@ -468,7 +377,7 @@ bool EmuStation::DismountVolume(HANDLE handle)
 {
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if (!device.volume) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.target.partition == 0) return Fail(ERROR_INVALID_FUNCTION), false;
     if (!device.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;
     EmuVolume volume;
     if (!HandleVolume(device, volume)) return false;
@@ -486,19 +395,11 @@ bool EmuStation::UnlockVolume(HANDLE handle)
     if (!FindHandle(handle, device)) return false;
     std::lock_guard lock(m_Lock);
     const auto it = device.bridgeId ? m_VolumeLocks.find(*device.bridgeId) : m_VolumeLocks.end();
-    if (!device.volume || it == m_VolumeLocks.end() || it->second != reinterpret_cast<uintptr_t>(handle))
+    if (device.target.partition == 0 || it == m_VolumeLocks.end() ||
+        it->second != reinterpret_cast<uintptr_t>(handle))
         return Fail(ERROR_NOT_LOCKED), false;
     m_VolumeLocks.erase(it);
     SetLastError(ERROR_SUCCESS);
-    return true;
-}
-
-bool EmuStation::UpdateDiskProperties(HANDLE handle)
-{
-    OpenDevice device;
-    if (!FindHandle(handle, device)) return false;
-    if (device.kind == OpenDevice::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
-    SetLastError(ERROR_SUCCESS);  // volumes are found afresh on every call
     return true;
 }
 
@@ -507,14 +408,16 @@ bool EmuStation::ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t l
     if (transferred) *transferred = 0;
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if (device.kind == OpenDevice::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.target.kind == DiskKind::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
+    if (device.access != DiskAccess::kData) return Fail(ERROR_ACCESS_DENIED), false;
     if (!buffer || offset % kSector != 0 || length % kSector != 0) return Fail(ERROR_INVALID_PARAMETER), false;
-    if (!device.volume) return DiskTransfer(device, offset, static_cast<uint8_t*>(buffer), length, false, transferred);
+    auto* data = static_cast<uint8_t*>(buffer);
+    if (device.target.partition == 0) return DiskTransfer(device, offset, data, length, false, transferred);
     EmuVolume volume;
     if (!HandleVolume(device, volume)) return false;
     if (offset > volume.length) return Fail(ERROR_SECTOR_NOT_FOUND), false;
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(length, volume.length - offset));
-    return DiskTransfer(device, volume.offset + offset, static_cast<uint8_t*>(buffer), n, false, transferred);
+    return DiskTransfer(device, volume.offset + offset, data, n, false, transferred);
 }
 
 bool EmuStation::WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred)
@@ -522,11 +425,13 @@ bool EmuStation::WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uin
     if (transferred) *transferred = 0;
     OpenDevice device;
     if (!FindHandle(handle, device)) return false;
-    if (device.kind == OpenDevice::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
-    if (!device.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // the system disk and C:
+    if (device.target.kind == DiskKind::kCdrom) return Fail(ERROR_INVALID_FUNCTION), false;
+    // The system disk, its volume and decoys are never written; a handle opened
+    // for queries moves no data.
+    if (!device.bridgeId || device.access != DiskAccess::kData) return Fail(ERROR_ACCESS_DENIED), false;
     if (!buffer || offset % kSector != 0 || length % kSector != 0) return Fail(ERROR_INVALID_PARAMETER), false;
     auto* data = const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer));  // only read by a write
-    if (!device.volume) return DiskTransfer(device, offset, data, length, true, transferred);
+    if (device.target.partition == 0) return DiskTransfer(device, offset, data, length, true, transferred);
     // Raw writes to a volume need it locked or dismounted by this handle, so that
     // no file system works on it at the same time.
     {
@@ -542,101 +447,53 @@ bool EmuStation::WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uin
     return DiskTransfer(device, volume.offset + offset, data, n, true, transferred);
 }
 
-bool EmuStation::GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space)
+bool EmuStation::ProbeVolume(uint32_t disk, uint32_t partition, ProbedVolume& probed)
 {
-    space = {};
-    const char letter = LetterOf(rootPath, true);
-    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
-    for (const EmuVolume& volume : Volumes()) {
-        if (volume.letter != letter) continue;
-        if (!volume.bridgeId) {
-            space.BytesPerSector = kSystemBytesPerSector;
-            space.SectorsPerCluster = kSystemSectorsPerCluster;
-            space.TotalNumberOfClusters =
-                static_cast<uint32_t>(volume.length / (kSystemBytesPerSector * kSystemSectorsPerCluster));
-            space.NumberOfFreeClusters = kSystemFreeClusters;
-            SetLastError(ERROR_SUCCESS);
-            return true;
-        }
-        BridgeLock lock(m_World.BridgeFolder(*volume.bridgeId));
-        const auto found = ReadVolume(m_World.BridgeState(*volume.bridgeId)->Disk(), volume.offset, volume.length);
-        if (!found) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
-        space.BytesPerSector = found->bytesPerSector;
-        space.SectorsPerCluster = found->sectorsPerCluster;
-        space.TotalNumberOfClusters = static_cast<uint32_t>(std::min<uint64_t>(found->totalClusters, UINT32_MAX));
-        space.NumberOfFreeClusters = static_cast<uint32_t>(std::min<uint64_t>(found->freeClusters, UINT32_MAX));
+    probed = {};
+    const auto volume = FindVolume(disk, partition);
+    if (!volume) return false;
+    if (!volume->bridgeId) {
+        probed = {"NTFS", "System", 0x5359534D, kSystemBytesPerSector, kSystemSectorsPerCluster,
+                  volume->length / (kSystemBytesPerSector * kSystemSectorsPerCluster), kSystemFreeClusters};
         SetLastError(ERROR_SUCCESS);
         return true;
     }
-    return Fail(ERROR_PATH_NOT_FOUND), false;
+    BridgeLock lock(m_World.BridgeFolder(*volume->bridgeId));
+    const auto found = ReadVolume(m_World.BridgeState(*volume->bridgeId)->Disk(), volume->offset, volume->length);
+    if (!found) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
+    probed = *found;
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
-bool EmuStation::GetVolumeInformation(const std::string& rootPath, VolumeInformation& information)
-{
-    information = {};
-    const char letter = LetterOf(rootPath, true);
-    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
-    for (const EmuVolume& volume : Volumes()) {
-        if (volume.letter != letter) continue;
-        information.MaximumComponentLength = 255;
-        if (!volume.bridgeId) {
-            information.VolumeName = "System";
-            information.VolumeSerialNumber = 0x5359534D;
-            information.FileSystemName = "NTFS";
-            SetLastError(ERROR_SUCCESS);
-            return true;
-        }
-        BridgeLock lock(m_World.BridgeFolder(*volume.bridgeId));
-        const auto found = ReadVolume(m_World.BridgeState(*volume.bridgeId)->Disk(), volume.offset, volume.length);
-        if (!found) return Fail(ERROR_UNRECOGNIZED_VOLUME), false;
-        information.VolumeName = found->label;
-        information.VolumeSerialNumber = found->serial;
-        information.FileSystemName = found->fileSystem;
-        SetLastError(ERROR_SUCCESS);
-        return true;
-    }
-    return Fail(ERROR_PATH_NOT_FOUND), false;
-}
-
-uint32_t EmuStation::GetDriveType(const std::string& rootPath)
-{
-    const char letter = LetterOf(rootPath, true);
-    if (!letter) return DRIVE_NO_ROOT_DIR;
-    for (const EmuVolume& volume : Volumes())
-        if (volume.letter == letter) return DRIVE_FIXED;
-    return DRIVE_NO_ROOT_DIR;
-}
-
-bool EmuStation::WithVolumeImage(const std::string& rootPath,
+bool EmuStation::WithVolumeImage(uint32_t disk, uint32_t partition,
                                  const std::function<bool(const fs::path& image, const EmuVolume& volume)>& work)
 {
-    const char letter = LetterOf(rootPath, true);
-    if (!letter) return Fail(ERROR_INVALID_PARAMETER), false;
-    for (const EmuVolume& volume : Volumes()) {
-        if (volume.letter != letter) continue;
-        if (!volume.bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // C: is never written
-        BridgeLock lock(m_World.BridgeFolder(*volume.bridgeId));
-        emu::Bridge bridge = *m_World.BridgeState(*volume.bridgeId);  // current under the lock
-        if (!bridge.Present() || bridge.DiskNumber() != volume.disk || bridge.CdromNumber() >= 0)
-            return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
-        if (bridge.TakeOpcodeFault(kOpWrite10)) return Fail(ERROR_IO_DEVICE), false;
-        if (!work(bridge.Disk().ImagePath(), volume)) return false;
-        SetLastError(ERROR_SUCCESS);
-        return true;
-    }
-    return Fail(ERROR_PATH_NOT_FOUND), false;
+    const auto volume = FindVolume(disk, partition);
+    if (!volume) return false;
+    if (!volume->bridgeId) return Fail(ERROR_ACCESS_DENIED), false;  // the system volume is never written
+    BridgeLock lock(m_World.BridgeFolder(*volume->bridgeId));
+    emu::Bridge bridge = *m_World.BridgeState(*volume->bridgeId);  // current under the lock
+    if (!bridge.Present() || bridge.DiskNumber() != static_cast<int>(volume->disk) || bridge.CdromNumber() >= 0)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
+    if (bridge.TakeOpcodeFault(kOpWrite10)) return Fail(ERROR_IO_DEVICE), false;
+    if (!work(bridge.Disk().ImagePath(), *volume)) return false;
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
-bool EmuStation::RunDiskPartScript(const std::string& scriptPath)
+bool EmuStation::ApplyPartitionPlan(const PartitionPlan& plan)
 {
-    std::ifstream file(scriptPath, std::ios::binary);
-    if (!file) return Fail(ERROR_FILE_NOT_FOUND), false;
-    std::ostringstream text;
-    text << file.rdbuf();
+    if (plan.disk == 0) return Fail(ERROR_ACCESS_DENIED), false;  // the system disk
+    // The plan as the partitioning tool's commands.
+    std::string script = "select disk " + std::to_string(plan.disk) + "\nclean\nconvert " +
+                         (plan.gpt ? "gpt" : "mbr") + "\ncreate partition primary";
+    if (plan.offsetKiB) script += " offset=" + std::to_string(plan.offsetKiB);
+    script += "\n";
 
     // The tool sees every present disk; each bridge stays locked while it runs.
     // A disk whose writes fail (an injected WRITE(10) fault) is one the tool
-    // cannot open, so a script that selects it fails.
+    // cannot open, so a plan for it fails.
     std::vector<std::unique_ptr<BridgeLock>> locks;
     std::vector<emu::DiskPartDisk> disks;
     for (int id : m_World.BridgeIds()) {
@@ -651,10 +508,12 @@ bool EmuStation::RunDiskPartScript(const std::string& scriptPath)
         if (!disk.Read(0, first, kSector) || !disk.Write(0, first, kSector)) continue;
         disks.push_back({bridge.DiskNumber(), disk.ImagePath(), disk.SizeBytes(), kSector});
     }
-    // Like the real tool, a script that fails half-way still ran: the caller
-    // reads the disk's layout to see what it did.
-    emu::RunDiskPartScript(text.str(), disks);
+    const emu::DiskPartOutcome outcome = emu::RunDiskPartScript(script, disks);
     m_World.Stamp().DisksChanged();
+    if (!outcome.ok) {
+        DBG_ERR("%s:%d: partitioning disk %u failed:\n%s", plan.disk, outcome.messages.c_str());
+        return Fail(ERROR_IO_DEVICE), false;
+    }
     SetLastError(ERROR_SUCCESS);
     return true;
 }

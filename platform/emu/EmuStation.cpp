@@ -67,44 +67,54 @@ bool CheckEmulatedStationFolder(const std::string& folder, std::string& error)
 
 bool EmuStation::ResolveDisk(OpenDevice& device) const
 {
-    if (device.kind == OpenDevice::kCdrom) {
+    const auto number = static_cast<int>(device.target.number);
+    if (device.target.kind == DiskKind::kCdrom) {
         for (int id : m_World.BridgeIds()) {
             const auto bridge = m_World.BridgeState(id);
-            if (bridge->Present() && bridge->CdromNumber() == device.number) device.bridgeId = id;
+            if (bridge->Present() && bridge->CdromNumber() == number) device.bridgeId = id;
         }
         return device.bridgeId.has_value();
     }
-    if (device.number == 0) return true;  // the system disk
-    device.bridgeId = m_World.BridgeOnDisk(device.number);
+    if (number == 0) return true;  // the system disk
+    device.bridgeId = m_World.BridgeOnDisk(number);
     if (device.bridgeId) return true;
     for (const auto& decoy : m_World.Decoys())
-        if (decoy.disk == device.number) device.decoyId = decoy.id;
+        if (decoy.disk == number) device.decoyId = decoy.id;
     return device.decoyId.has_value();
 }
 
-HANDLE EmuStation::CreateFile(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flagsAndAttributes)
+HANDLE EmuStation::OpenDisk(const DiskTarget& target, DiskAccess access)
 {
-    m_LastOpenFlags = flagsAndAttributes;
     SettleWorld();
     OpenDevice device;
-    bool cdrom = false;
+    device.target = target;
+    device.access = access;
     bool found = false;
-    if (ParseDevicePath(path, cdrom, device.number)) {
-        device.kind = cdrom ? OpenDevice::kCdrom : OpenDevice::kDisk;
+    if (target.partition == 0) {
         found = ResolveDisk(device);
+        if (!found) SetLastError(ERROR_FILE_NOT_FOUND);
+    } else if (target.kind == DiskKind::kDisk) {
+        const auto volume = FindVolume(target.number, target.partition);  // last error set when none
+        found = volume.has_value();
+        if (found) device.bridgeId = volume->bridgeId;
     } else {
-        if (!OpenVolume(path, device)) return INVALID_HANDLE_VALUE;  // last error set
-        found = true;
-    }
-    if (!found) {
         SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
     }
+    if (!found) return INVALID_HANDLE_VALUE;
     std::lock_guard lock(m_Lock);
     const uintptr_t handle = m_NextHandle++;
     m_Handles[handle] = device;
     SetLastError(ERROR_SUCCESS);
     return reinterpret_cast<HANDLE>(handle);
+}
+
+bool EmuStation::HandleTarget(HANDLE handle, DiskTarget& target)
+{
+    OpenDevice device;
+    if (!FindHandle(handle, device)) return false;
+    target = device.target;
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
 bool EmuStation::CloseHandle(HANDLE handle)
@@ -163,9 +173,10 @@ bool EmuStation::Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange)
         emu::Bridge bridge = *m_World.BridgeState(*device.bridgeId);  // current under the lock
         // A handle opened before the bridge left the bus (or moved to another
         // number) no longer reaches it.
-        const bool sameDevice = device.kind == OpenDevice::kCdrom
-                                    ? bridge.CdromNumber() == device.number
-                                    : bridge.CdromNumber() < 0 && bridge.DiskNumber() == device.number;
+        const auto number = static_cast<int>(device.target.number);
+        const bool sameDevice = device.target.kind == DiskKind::kCdrom
+                                    ? bridge.CdromNumber() == number
+                                    : bridge.CdromNumber() < 0 && bridge.DiskNumber() == number;
         if (!bridge.Present() || !sameDevice) {
             exchange.callFailed = true;
             exchange.callError = ERROR_DEVICE_NOT_CONNECTED;
@@ -194,7 +205,7 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
     const bool valid = DecodePassThrough(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, call, error);
     if (call.headerRead) {
         EmuRequest request;
-        request.disk = device.kind == OpenDevice::kDisk ? device.number : -1;
+        request.disk = device.target.kind == DiskKind::kDisk ? static_cast<int>(device.target.number) : -1;
         request.ioControlCode = ioControlCode;
         request.inBufferSize = inBufferSize;
         request.outBufferSize = outBufferSize;
@@ -244,7 +255,7 @@ bool EmuStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome
     return true;
 }
 
-std::vector<EmuStation::EmuVolume> EmuStation::Volumes()
+std::vector<EmuStation::EmuVolume> EmuStation::EmuVolumes()
 {
     // Read the generations first: a change made while the disks are read makes
     // the listing stale at once rather than never.

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "emu/World.h"
-#include "platform/DevicePath.h"
 #include "platform/Station.h"
 #include "platform/emu/EmuPcie.h"
 
@@ -43,9 +42,9 @@ public:
     // the folder holds none.
     explicit EmuStation(std::filesystem::path folder);
 
-    HANDLE CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
-                      uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
+    HANDLE OpenDisk(const DiskTarget& target, DiskAccess access) override;
     bool CloseHandle(HANDLE handle) override;
+    bool HandleTarget(HANDLE handle, DiskTarget& target) override;
     // Counts and journals every pass-through block, then answers it as any station does.
     bool DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* inBuffer, uint32_t inBufferSize,
                          void* outBuffer, uint32_t outBufferSize, uint32_t* bytesReturned) override;
@@ -68,55 +67,48 @@ public:
     std::vector<EmuRequest> Journal() const;
     void ClearJournal();
     size_t OpenHandleCount() const;
-    // Every DeviceIoControl call made, valid or not, and the flags of the last open.
+    // Every DeviceIoControl call made, valid or not.
     int IoControlCalls() const { return m_IoControlCalls.load(); }
-    uint32_t LastOpenFlags() const { return m_LastOpenFlags.load(); }
 
     // --- disks and volumes (EmuDisk.cpp) ---
-    // Volumes: the system disk (disk 0) holds volume C:. On the disk of every
-    // present bridge (not in CD-ROM mode) whose image carries an MBR or GPT
-    // partition table, the first partition that can carry a file system (not an
-    // extended container, not the Microsoft reserved partition) is a volume;
-    // these get the letters D, E, F, ...
-    // in the order of their disk numbers. Letters follow the disks as they are now:
-    // a disk that gains or loses its partition moves the letters after it.
-    // Writes to disk 0 and to C: are refused (ERROR_ACCESS_DENIED).
-    bool GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry) override;
-    bool GetDriveLayoutEx(HANDLE handle, DriveLayout& layout) override;
-    bool GetStorageDeviceNumber(HANDLE handle, StorageDeviceNumber& number) override;
-    bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) override;
-    bool GetVolumeDiskExtents(HANDLE handle, std::vector<DiskExtent>& extents) override;
+    // The system disk (disk 0) holds the system volume, partition 1. On the disk
+    // of every present bridge (not in CD-ROM mode) whose image carries an MBR or
+    // GPT partition table, every partition that can carry a file system (not an
+    // extended container, not the Microsoft reserved partition) is a volume.
+    // Writes to disk 0 and to the system volume are refused (ERROR_ACCESS_DENIED).
+    bool GetDiskCapacity(HANDLE handle, DiskCapacity& capacity) override;
+    bool ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred) override;
+    bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred) override;
+    bool ReadPartitionTable(HANDLE handle, PartitionTable& table) override;
+    // Volumes are found afresh whenever the disks change.
+    bool RereadPartitionTable(HANDLE handle) override;
+    // The emulated partitioning tool (emu::RunDiskPartScript) given the plan's
+    // commands, on the disk images of the present bridges, under each bridge's
+    // lock; the tool's messages go to the trace. Disk 0 and decoys are refused.
+    bool ApplyPartitionPlan(const PartitionPlan& plan) override;
     bool LockVolume(HANDLE handle) override;
     bool DismountVolume(HANDLE handle) override;
     bool UnlockVolume(HANDLE handle) override;
-    bool UpdateDiskProperties(HANDLE handle) override;
-    bool ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred) override;
-    bool WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred) override;
-    bool GetDiskFreeSpace(const std::string& rootPath, DiskFreeSpace& space) override;
-    bool GetVolumeInformation(const std::string& rootPath, VolumeInformation& information) override;
-    // DRIVE_FIXED for the letter of a volume, DRIVE_NO_ROOT_DIR otherwise.
-    uint32_t GetDriveType(const std::string& rootPath) override;
-    // The emulated partitioning tool (emu::RunDiskPartScript) on the disk images
-    // of the present bridges, under each bridge's lock; the tool's messages go to
-    // the trace (EmuDiskPart.cpp).
-    bool RunDiskPartScript(const std::string& scriptPath) override;
+    std::vector<VolumeLocation> Volumes() override;
+    // FAT32 read by the station itself; NTFS and exFAT by their records (VolumeProbe.h).
+    bool ProbeVolume(uint32_t disk, uint32_t partition, ProbedVolume& volume) override;
     // The system's mkfs.ntfs or mkfs.exfat, and ntfslabel, exfatlabel or fatlabel,
     // run on the volume's byte range of the bridge's disk image, under the
-    // bridge's lock (EmuVolumeFormat.cpp). The system volume C: is refused.
-    bool FormatVolume(const std::string& rootPath, const std::string& fileSystem) override;
-    bool SetVolumeLabel(const std::string& rootPath, const std::string& label) override;
+    // bridge's lock (EmuVolumeFormat.cpp). The system volume is refused.
+    bool FormatVolume(uint32_t disk, uint32_t partition, const std::string& fileSystem) override;
+    bool SetVolumeLabel(uint32_t disk, uint32_t partition, const std::string& label) override;
     // FAT32 volumes of bridges only, through mtools (EmuVolumeFiles.cpp).
-    std::unique_ptr<IVolumeFiles> OpenVolumeFiles(const std::string& rootPath, std::string& error) override;
+    std::unique_ptr<IVolumeFiles> OpenVolumeFiles(uint32_t disk, uint32_t partition, std::string& error) override;
 
     struct EmuVolume {
-        char letter = 0;
-        std::optional<int> bridgeId;  // none: the system volume C:
-        int disk = 0;
+        std::optional<int> bridgeId;  // none: the system volume
+        uint32_t disk = 0;
+        uint32_t partition = 0;
         uint64_t offset = 0;  // bytes from the start of the disk
         uint64_t length = 0;
     };
-    // The volumes as they are now, C: first.
-    std::vector<EmuVolume> Volumes();
+    // The volumes as they are now, the system volume first.
+    std::vector<EmuVolume> EmuVolumes();
 
     // --- PCIe functions (EmuPcie.cpp) ---
     // Bridges in PCIe-tunnel mode appear as switch ports whose configuration
@@ -155,11 +147,10 @@ public:
 
 private:
     struct OpenDevice {
-        enum Kind { kDisk, kCdrom } kind = kDisk;
-        int number = 0;               // disk or CD-ROM number
+        DiskTarget target;            // partition > 0: a volume handle
+        DiskAccess access = DiskAccess::kQuery;
         std::optional<int> bridgeId;  // disks, CD-ROMs and volumes that are bridges
         std::optional<int> decoyId;   // disks that are decoys
-        char volume = 0;              // drive letter of a volume handle, 0 for a device
         bool dismounted = false;      // a volume handle that dismounted its volume
     };
     // The disks (or the CD-ROMs) the station's storage stack knows, by kind of device.
@@ -189,16 +180,17 @@ private:
     // What a disk number is: a bridge, a decoy, or the system disk (0).
     bool ResolveDisk(OpenDevice& device) const;
     bool FindHandle(HANDLE handle, OpenDevice& device) const;
-    bool OpenVolume(const std::string& path, OpenDevice& device);
+    // The volume (disk, partition) of the station now; nullopt (last error set) when gone.
+    std::optional<EmuVolume> FindVolume(uint32_t disk, uint32_t partition);
     // The volume a volume handle still reaches; false (last error set) when gone.
     bool HandleVolume(const OpenDevice& device, EmuVolume& volume);
     // Byte transfer on the disk of a handle, under the bridge's lock.
     bool DiskTransfer(const OpenDevice& device, uint64_t offset, uint8_t* data, uint32_t length, bool write,
                       uint32_t* transferred);
-    // Runs `work` on the disk image of the bridge volume of root path "X:\\" under
+    // Runs `work` on the disk image of the bridge volume (disk, partition) under
     // the bridge's lock, with the volume as it is now. False (last error set) when
-    // the letter is no bridge's volume, the bridge is gone or its writes fail.
-    bool WithVolumeImage(const std::string& rootPath,
+    // it is no bridge's volume, the bridge is gone or its writes fail.
+    bool WithVolumeImage(uint32_t disk, uint32_t partition,
                          const std::function<bool(const std::filesystem::path& image, const EmuVolume& volume)>& work);
     bool Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange);
     void Record(EmuRequest request);
@@ -209,7 +201,6 @@ private:
     uintptr_t m_NextHandle = 0x100;
     std::deque<EmuRequest> m_Journal;
     std::atomic<int> m_IoControlCalls{0};
-    std::atomic<uint32_t> m_LastOpenFlags{0};
     std::map<int, uintptr_t> m_VolumeLocks;  // volume (bridge id, 0 for C:) -> locking handle
     std::unique_ptr<EmuPcie> m_Pcie = std::make_unique<EmuPcie>(*this);
     // The last volume listing and the generations it was read at (guarded by m_VolumeLock).

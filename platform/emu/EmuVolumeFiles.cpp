@@ -221,33 +221,30 @@ bool EmuVolumeFiles::FreeSpace(uint64_t& bytes)
     return ParseBytesFree(listing, bytes) || Failed("mdir told no free space", ERROR_IO_DEVICE);
 }
 
-std::unique_ptr<IVolumeFiles> EmuStation::OpenVolumeFiles(const std::string& rootPath, std::string& error)
+std::unique_ptr<IVolumeFiles> EmuStation::OpenVolumeFiles(uint32_t disk, uint32_t partition, std::string& error)
 {
-    const bool rootForm = rootPath.size() == 3 && std::isalpha(static_cast<unsigned char>(rootPath[0])) &&
-                          rootPath[1] == ':' && rootPath[2] == '\\';
-    const char letter = rootForm ? static_cast<char>(std::toupper(static_cast<unsigned char>(rootPath[0]))) : 0;
-    for (const EmuVolume& volume : Volumes()) {
-        if (!letter || volume.letter != letter) continue;
-        if (!volume.bridgeId) {
-            error = rootPath + " is the system volume";
-            SetLastError(ERROR_ACCESS_DENIED);
-            return nullptr;
-        }
-        VolumeInformation information;
-        if (!GetVolumeInformation(rootPath, information)) {
-            error = rootPath + " has no file system the emulated station knows";
-            return nullptr;
-        }
-        if (information.FileSystemName != "FAT32") {
-            error = information.FileSystemName + " files on " + rootPath + " are not supported on the emulated station";
-            SetLastError(ERROR_NOT_SUPPORTED);
-            return nullptr;
-        }
-        return std::make_unique<EmuVolumeFiles>(m_World.BridgeFolder(*volume.bridgeId), volume.disk, volume.offset);
+    const std::string name = "partition " + std::to_string(partition) + " of disk " + std::to_string(disk);
+    const auto volume = FindVolume(disk, partition);
+    if (!volume) {
+        error = "no volume on " + name;
+        return nullptr;
     }
-    error = "no volume at " + rootPath;
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return nullptr;
+    if (!volume->bridgeId) {
+        error = name + " is the system volume";
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    ProbedVolume probed;
+    if (!ProbeVolume(disk, partition, probed)) {
+        error = name + " has no file system the emulated station knows";
+        return nullptr;
+    }
+    if (probed.fileSystem != "FAT32") {
+        error = probed.fileSystem + " files on " + name + " are not supported on the emulated station";
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    return std::make_unique<EmuVolumeFiles>(m_World.BridgeFolder(*volume->bridgeId), volume->disk, volume->offset);
 }
 
 }  // namespace platform

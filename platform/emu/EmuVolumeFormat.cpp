@@ -40,22 +40,22 @@ std::filesystem::path ScratchFile(const std::filesystem::path& image) { return i
 
 }  // namespace
 
-bool EmuStation::FormatVolume(const std::string& rootPath, const std::string& fileSystem)
+bool EmuStation::FormatVolume(uint32_t disk, uint32_t partition, const std::string& fileSystem)
 {
-    return WithVolumeImage(rootPath, [&](const std::filesystem::path& image, const EmuVolume& volume) {
+    return WithVolumeImage(disk, partition, [&](const std::filesystem::path& image, const EmuVolume& volume) {
         const FormatTarget target{ScratchFile(image).string(), true, volume.offset / kImageSectorSize,
                                   kImageSectorSize, kSectorsPerTrack, kHeads};
         return RunOnVolume(image, volume, ScratchFile(image), QuickFormatCommand(fileSystem, target));
     });
 }
 
-bool EmuStation::SetVolumeLabel(const std::string& rootPath, const std::string& label)
+bool EmuStation::SetVolumeLabel(uint32_t disk, uint32_t partition, const std::string& label)
 {
-    VolumeInformation information;
-    if (!GetVolumeInformation(rootPath, information)) return false;
-    return WithVolumeImage(rootPath, [&](const std::filesystem::path& image, const EmuVolume& volume) {
+    ProbedVolume probed;
+    if (!ProbeVolume(disk, partition, probed)) return false;
+    return WithVolumeImage(disk, partition, [&](const std::filesystem::path& image, const EmuVolume& volume) {
         return RunOnVolume(image, volume, ScratchFile(image),
-                           LabelCommand(information.FileSystemName, ScratchFile(image).string(), label));
+                           LabelCommand(probed.fileSystem, ScratchFile(image).string(), label));
     });
 }
 

@@ -9,17 +9,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/Station.h"
+
 namespace platform {
 
-struct ProbedVolume {
-    std::string fileSystem;  // "NTFS" or "exFAT"
-    std::string label;       // UTF-8
-    uint32_t serial = 0;
-    uint32_t bytesPerSector = 0;
-    uint32_t sectorsPerCluster = 0;
-    uint64_t totalClusters = 0;
-    uint64_t freeClusters = 0;
-};
 
 // Reads `size` bytes at `offset` of the volume; false when they cannot be read.
 using VolumeReader = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;

@@ -1,26 +1,43 @@
 #include "platform/linux/LinuxStation.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 
 #include "log/DebugLog.h"
-#include "platform/DevicePath.h"
-#include "platform/linux/DiskPartPlan.h"
+#include "platform/linux/LinuxVolumes.h"
+#include "platform/linux/MountedVolumeFiles.h"
+#include "platform/linux/SfdiskScript.h"
+#include "util/Clock.h"
+#include "util/Text.h"
 
 namespace platform::linuxst {
 
+namespace fs = std::filesystem;
+
 namespace {
 constexpr uint16_t kBridgeVendorId = 0x2B9D;
+// Type GUID of the Microsoft reserved partition, which never carries a file system.
+constexpr const char* kReservedTypeGuid = "E3C9E316-0B5C-4DB8-817D-F92DF00215AE";
+constexpr const char* kReservedName = "Microsoft reserved partition";
+// The kernel shows an extended partition as 1 KiB at most: room for no file system.
+constexpr uint64_t kContainerBytes = 1024;
+// How long a volume request waits for another operation of the station on the
+// same volume (a mount, an unmount, a label) to end.
+constexpr int64_t kBusyWaitMs = 60'000;
 
 uint32_t ErrorOfErrno(int error)
 {
@@ -28,7 +45,8 @@ uint32_t ErrorOfErrno(int error)
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EROFS: return ERROR_ACCESS_DENIED;
+    case EROFS:
+    case EBUSY: return ERROR_ACCESS_DENIED;
     case ENODEV:
     case ENXIO: return ERROR_DEVICE_NOT_CONNECTED;
     case EINVAL: return ERROR_INVALID_PARAMETER;
@@ -42,6 +60,12 @@ bool Fail(uint32_t error)
     return false;
 }
 
+bool Succeed()
+{
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
 uint8_t BusTypeOf(DiskBus bus)
 {
     switch (bus) {
@@ -53,6 +77,315 @@ uint8_t BusTypeOf(DiskBus bus)
     return BusTypeScsi;
 }
 
+bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+// The "KEY=VALUE" lines of a file ("E:" prefixes of udev's records dropped).
+std::map<std::string, std::string> KeyValues(const fs::path& path)
+{
+    std::map<std::string, std::string> values;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("E:", 0) == 0) line.erase(0, 2);
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos && equals > 0) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+std::string ValueOf(const std::map<std::string, std::string>& values, const std::string& key)
+{
+    const auto found = values.find(key);
+    return found == values.end() ? std::string() : found->second;
+}
+
+// sfdisk's table as the station's partition table: MBR gives the four primary
+// slots in order (unused ones with number 0), GPT its used entries. Extended
+// containers, the Microsoft reserved partition and entries reaching past the
+// end of the disk carry no file system.
+platform::PartitionTable StationTable(const PartitionTable& read, uint64_t diskBytes)
+{
+    platform::PartitionTable table;
+    auto inside = [&](const PartitionTableEntry& entry) {
+        return diskBytes == 0 || (entry.startBytes <= diskBytes && entry.lengthBytes <= diskBytes - entry.startBytes);
+    };
+    switch (read.style) {
+    case PartitionStyle::kRaw: table.style = platform::PartitionStyle::kRaw; return table;
+    case PartitionStyle::kMbr: {
+        table.style = platform::PartitionStyle::kMbr;
+        table.mbrSignature = read.mbrSignature;
+        for (uint32_t number = 1; number <= 4; ++number) {
+            PartitionSlot slot;
+            const auto entry = std::find_if(read.entries.begin(), read.entries.end(),
+                                            [&](const PartitionTableEntry& e) { return e.number == number; });
+            if (entry != read.entries.end() && entry->mbrType != 0 && entry->lengthBytes != 0) {
+                slot.number = number;
+                slot.offset = entry->startBytes;
+                slot.length = entry->lengthBytes;
+                slot.mbrType = entry->mbrType;
+                slot.bootable = entry->bootable;
+                slot.container = IsExtended(entry->mbrType);
+                slot.fileSystem = !slot.container && inside(*entry);
+            }
+            table.entries.push_back(slot);
+        }
+        return table;
+    }
+    case PartitionStyle::kGpt:
+        table.style = platform::PartitionStyle::kGpt;
+        for (const PartitionTableEntry& entry : read.entries) {
+            PartitionSlot slot;
+            slot.number = entry.number;
+            slot.offset = entry.startBytes;
+            slot.length = entry.lengthBytes;
+            slot.fileSystem = !util::EqualNoCase(entry.type, kReservedTypeGuid) && inside(entry);
+            table.entries.push_back(slot);
+        }
+        return table;
+    }
+    return table;
+}
+
+// The cluster figures of a file system mounted at `folder`, counted in sectors of `sectorSize`.
+bool SpaceOf(const std::string& folder, uint32_t sectorSize, ProbedVolume& volume)
+{
+    struct statvfs space {};
+    if (folder.empty() || ::statvfs(folder.c_str(), &space) != 0 || space.f_frsize == 0) return false;
+    const uint64_t cluster = space.f_frsize;
+    volume.bytesPerSector = sectorSize && cluster % sectorSize == 0 ? sectorSize : static_cast<uint32_t>(cluster);
+    volume.sectorsPerCluster = static_cast<uint32_t>(cluster / volume.bytesPerSector);
+    volume.totalClusters = space.f_blocks;
+    volume.freeClusters = space.f_bavail;
+    return true;
+}
+
+std::string MountName(uint32_t disk, uint32_t partition)
+{
+    return "disk" + std::to_string(disk) + "p" + std::to_string(partition);
+}
+}  // namespace
+
+// A partition of a disk as the book knows it: the whole disk's block name and
+// the partition number (0 stands for the whole disk).
+using VolumeKey = std::pair<std::string, uint32_t>;
+
+struct VolumeBook {
+    explicit VolumeBook(SysfsTree tree) : volumes(std::move(tree)) {}
+
+    // Only read once the station is in use: its tools run without any lock.
+    LinuxVolumes volumes;
+
+    // A mount made for views of a volume's files.
+    struct Mount {
+        std::string name;  // its folder in the run folder
+        uint64_t generation = 0;
+        int views = 0;
+    };
+    util::Mutex lock;
+    std::condition_variable released;  // an operation let go of a volume
+    std::map<VolumeKey, uintptr_t> locks GUARDED_BY(lock);                // volume -> the handle that locked it
+    std::map<VolumeKey, std::set<uintptr_t>> dismounts GUARDED_BY(lock);  // volume -> handles that dismounted it
+    std::set<VolumeKey> busy GUARDED_BY(lock);                            // a station tool works on it (or its disk)
+    std::map<VolumeKey, Mount> mounts GUARDED_BY(lock);
+    uint64_t nextGeneration GUARDED_BY(lock) = 1;
+
+    // Whether an operation of the station works on the volume, on its disk as a
+    // whole, or (for the whole disk, partition 0) on any volume of it.
+    bool Busy(const VolumeKey& key) REQUIRES(lock)
+    {
+        if (busy.count(key) || busy.count({key.first, 0})) return true;
+        return key.second == 0 && std::any_of(busy.begin(), busy.end(),
+                                              [&](const VolumeKey& other) { return other.first == key.first; });
+    }
+    // Why nothing but the holder may work on the volume now; empty when free
+    // (or held only by the handle `except`).
+    std::string HeldBy(const VolumeKey& key, uintptr_t except = 0) REQUIRES(lock)
+    {
+        for (const auto& [other, handle] : locks)
+            if (handle != except && (other == key || (key.second == 0 && other.first == key.first)))
+                return key.second == 0 && other != key ? "holding a volume locked by a handle" : "locked by a handle";
+        for (const auto& [other, handles] : dismounts)
+            for (uintptr_t handle : handles)
+                if (handle != except && (other == key || (key.second == 0 && other.first == key.first)))
+                    return key.second == 0 && other != key ? "holding a volume dismounted by a handle"
+                                                           : "dismounted by a handle";
+        if (Busy(key)) return "busy with another operation";
+        return {};
+    }
+    // Claims the volume (partition 0: the whole disk) for an operation that runs
+    // tools on it, waiting a while for another operation of the station to end;
+    // false (ERROR_ACCESS_DENIED, traced, `why` set) when it stays held. The wait
+    // holds the native mutex through the clock's wait, which the analysis cannot follow.
+    bool Claim(const VolumeKey& key, const char* change, bool trace = true, std::string* why = nullptr)
+        NO_THREAD_SAFETY_ANALYSIS
+    {
+        std::unique_lock<std::mutex> hold(lock.native());
+        util::GetClock()->WaitMs(released, hold, kBusyWaitMs,
+                                 [&]() NO_THREAD_SAFETY_ANALYSIS { return !Busy(key); });
+        if (const std::string held = HeldBy(key); !held.empty()) {
+            if (trace)
+                DBG_ERR("%s:%d: %s partition %u not %s: %s", key.first.c_str(), key.second, change, held.c_str());
+            if (why) *why = held;
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        busy.insert(key);
+        return true;
+    }
+    enum class Hold { kLock, kDismount };
+    // Notes that `handle` locks or dismounts the volume, waiting a while for
+    // another operation of the station on it to end; false (ERROR_ACCESS_DENIED,
+    // traced) when another handle holds it, an operation still works on it, or
+    // (a lock) its files are in use.
+    bool Take(const VolumeKey& key, uintptr_t handle, Hold what, uint32_t disk) NO_THREAD_SAFETY_ANALYSIS
+    {
+        std::unique_lock<std::mutex> hold(lock.native());
+        util::GetClock()->WaitMs(released, hold, kBusyWaitMs,
+                                 [&]() NO_THREAD_SAFETY_ANALYSIS { return !Busy(key); });
+        std::string held = HeldBy(key, handle);
+        if (held.empty() && what == Hold::kLock && mounts.count(key)) held = "its files are in use";
+        if (!held.empty()) {
+            DBG_ERR("%s:%d: disk %u partition %u not %s: %s", disk, key.second,
+                    what == Hold::kLock ? "locked" : "dismounted", held.c_str());
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if (what == Hold::kLock) locks[key] = handle;
+        else dismounts[key].insert(handle);
+        return true;
+    }
+    // Undoes Take: the volume could not be unmounted.
+    void Drop(const VolumeKey& key, uintptr_t handle, Hold what) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        if (what == Hold::kLock) {
+            if (const auto locked = locks.find(key); locked != locks.end() && locked->second == handle)
+                locks.erase(locked);
+        } else if (const auto found = dismounts.find(key); found != dismounts.end()) {
+            found->second.erase(handle);
+            if (found->second.empty()) dismounts.erase(found);
+        }
+    }
+    void Release(const VolumeKey& key) EXCLUDES(lock)
+    {
+        {
+            util::MutexLock hold(lock);
+            busy.erase(key);
+        }
+        released.notify_all();
+    }
+    // Forgets the mount of the volume for views: the station unmounts it.
+    void ForgetMount(const VolumeKey& key) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        mounts.erase(key);
+    }
+    // Forgets the locks and dismounts of a closed handle.
+    void ForgetHandle(uintptr_t handle) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        std::erase_if(locks, [&](const auto& held) { return held.second == handle; });
+        for (auto& [key, handles] : dismounts) handles.erase(handle);
+        std::erase_if(dismounts, [](const auto& held) { return held.second.empty(); });
+    }
+    // Whether `handle` locked or dismounted the volume.
+    bool HeldByHandle(const VolumeKey& key, uintptr_t handle) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        const auto locked = locks.find(key);
+        const auto dismounted = dismounts.find(key);
+        return (locked != locks.end() && locked->second == handle) ||
+               (dismounted != dismounts.end() && dismounted->second.count(handle));
+    }
+    // One more view of the volume's mount; 0 when it has none.
+    uint64_t AddView(const VolumeKey& key, std::string& name) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        const auto found = mounts.find(key);
+        if (found == mounts.end()) return 0;
+        ++found->second.views;
+        name = found->second.name;
+        return found->second.generation;
+    }
+    // The volume was mounted at the folder `name` for a first view.
+    uint64_t FirstView(const VolumeKey& key, const std::string& name) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        const uint64_t generation = nextGeneration++;
+        mounts[key] = {name, generation, 1};
+        return generation;
+    }
+    // Whether the mount a view was handed out on is still the volume's.
+    bool Current(const VolumeKey& key, uint64_t generation) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        const auto found = mounts.find(key);
+        return found != mounts.end() && found->second.generation == generation;
+    }
+    // A view of the files of a mount is gone: the last one unmounts it.
+    void ViewDone(const VolumeKey& key, uint64_t generation) EXCLUDES(lock)
+    {
+        std::string name;
+        {
+            util::MutexLock hold(lock);
+            const auto found = mounts.find(key);
+            if (found == mounts.end() || found->second.generation != generation || --found->second.views > 0) return;
+            name = found->second.name;
+            mounts.erase(found);
+            busy.insert(key);
+        }
+        if (!volumes.Unmount(name))
+            DBG_ERR("%s:%d: %s partition %u stays mounted at %s", key.first.c_str(), key.second,
+                    volumes.MountFolder(name).c_str());
+        Release(key);
+    }
+};
+
+namespace {
+// The files of a volume mounted for them; the last view of a mount unmounts it,
+// so that no file system stays mounted when no one works on it.
+class VolumeView final : public IVolumeFiles {
+public:
+    VolumeView(std::shared_ptr<VolumeBook> book, VolumeKey key, uint64_t generation, fs::path folder)
+        : m_Book(std::move(book)), m_Key(std::move(key)), m_Generation(generation), m_Files(std::move(folder))
+    {
+    }
+    ~VolumeView() override { m_Book->ViewDone(m_Key, m_Generation); }
+    VolumeView(const VolumeView&) = delete;
+    VolumeView& operator=(const VolumeView&) = delete;
+
+    bool MakeDirectory(const std::string& path) override { return Live() && m_Files.MakeDirectory(path); }
+    bool WriteFile(const std::string& path, uint64_t offset, const void* data, uint64_t length) override
+    {
+        return Live() && m_Files.WriteFile(path, offset, data, length);
+    }
+    bool ReadFile(const std::string& path, uint64_t offset, void* data, uint64_t length, uint64_t& read) override
+    {
+        read = 0;
+        return Live() && m_Files.ReadFile(path, offset, data, length, read);
+    }
+    bool FileSize(const std::string& path, uint64_t& size) override { return Live() && m_Files.FileSize(path, size); }
+    bool DeleteFile(const std::string& path) override { return Live() && m_Files.DeleteFile(path); }
+    bool Flush() override { return Live() && m_Files.Flush(); }
+    bool FreeSpace(uint64_t& bytes) override { return Live() && m_Files.FreeSpace(bytes); }
+    std::string Error() const override { return m_Unmounted ? m_strError : m_Files.Error(); }
+
+private:
+    // False (ERROR_DEVICE_NOT_CONNECTED) once the station unmounted the volume
+    // under the view (a format, a lock, a dismount, partitioning): its folder
+    // may hold another mount by then.
+    bool Live()
+    {
+        m_Unmounted = !m_Book->Current(m_Key, m_Generation);
+        if (!m_Unmounted) return true;
+        m_strError = m_Key.first + " partition " + std::to_string(m_Key.second) + " was unmounted under its files";
+        return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    }
+
+    std::shared_ptr<VolumeBook> m_Book;
+    VolumeKey m_Key;
+    uint64_t m_Generation;
+    MountedVolumeFiles m_Files;
+    bool m_Unmounted = false;
+    std::string m_strError;
+};
 }  // namespace
 
 std::set<uint16_t> BridgeVendorIds()
@@ -69,11 +402,21 @@ std::set<uint16_t> BridgeVendorIds()
     return ids;
 }
 
-LinuxStation::LinuxStation(const std::string& root, IoctlFunction ioctl) : m_Tree(root), m_Ioctl(std::move(ioctl))
+LinuxStation::LinuxStation(const std::string& root, IoctlFunction ioctl)
+    : m_Tree(root), m_Ioctl(std::move(ioctl)), m_Book(std::make_shared<VolumeBook>(SysfsTree(root)))
 {
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     Refresh();
 }
+
+LinuxStation::~LinuxStation() = default;
+
+LinuxStation::Descriptor::~Descriptor()
+{
+    if (fd >= 0) ::close(fd);
+}
+
+void LinuxStation::SetVolumeToolRunner(LimitedToolRunner runner) { m_Book->volumes.SetToolRunner(std::move(runner)); }
 
 std::string LinuxStation::Describe() const
 {
@@ -141,6 +484,7 @@ void LinuxStation::Refresh()
     std::sort(disks.begin(), disks.end(), [](const Disk& a, const Disk& b) { return a.number < b.number; });
     m_Disks = std::move(disks);
     m_Numbers = std::move(numbers);
+    m_RootDevice = rootNumber;
 }
 
 const UsbNode* LinuxStation::FindNode(const std::string& name) const
@@ -166,7 +510,7 @@ const LinuxStation::Disk* LinuxStation::FindDiskByName(const std::string& name) 
 
 std::vector<DiskDevice> LinuxStation::Disks()
 {
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     Refresh();
     std::vector<DiskDevice> devices;
     for (const auto& disk : m_Disks) {
@@ -207,203 +551,609 @@ bool LinuxStation::Find(HANDLE handle, OpenDevice& device) const
     return true;
 }
 
-HANDLE LinuxStation::OpenDisk(const Disk& disk, uint32_t desiredAccess)
+HANDLE LinuxStation::OpenDisk(const DiskTarget& target, DiskAccess access)
 {
-    OpenDevice device{disk.block.name, disk.number, -1, -1};
-    if (desiredAccess != 0) {
-        if (!disk.refusal.empty()) {
-            DBG_ERR("%s:%d: disk %u (%s) refused: %s", disk.number, disk.block.name.c_str(), disk.refusal.c_str());
-            SetLastError(ERROR_ACCESS_DENIED);
+    util::MutexLock lock(m_Lock);
+    if (target.kind != DiskKind::kDisk) {
+        // The tree shows no optical drive among the disks: there is no CD-ROM to open.
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const Disk* disk = FindDisk(target.number);
+    if (!disk) {
+        Refresh();
+        disk = FindDisk(target.number);
+    }
+    if (!disk) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    OpenDevice device;
+    device.target = target;
+    device.access = access;
+    device.name = disk->block.name;
+    device.sectorSize = disk->block.sectorSize ? disk->block.sectorSize : 512;
+    device.refusal = disk->refusal;
+    if (target.partition != 0) {
+        const auto partitions = m_Tree.Partitions(disk->block);
+        const auto found = std::find_if(partitions.begin(), partitions.end(),
+                                        [&](const BlockPartition& p) { return p.number == target.partition; });
+        if (found == partitions.end()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        const std::string node = "dev/" + (disk.block.sgName.empty() ? disk.block.name : disk.block.sgName);
-        device.fd = ::open(m_Tree.Under(node).c_str(), O_RDWR | O_CLOEXEC);
-        if (device.fd < 0) {
-            const int error = errno;
-            DBG_ERR("%s:%d: disk %u: cannot open %s: errno %d", disk.number, node.c_str(), error);
-            SetLastError(ErrorOfErrno(error));
-            return INVALID_HANDLE_VALUE;
-        }
+        device.partition = *found;
+    }
+    if (!disk->refusal.empty()) {
+        // Size and layout may still be asked; no node of the disk is opened.
+        if (access == DiskAccess::kQuery) return Add(std::move(device));
+        DBG_ERR("%s:%d: disk %u (%s) refused: %s", disk->number, disk->block.name.c_str(), disk->refusal.c_str());
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Commands go to the whole disk's command node, from a volume handle too.
+    const std::string node = "dev/" + (disk->block.sgName.empty() ? disk->block.name : disk->block.sgName);
+    int fd = ::open(m_Tree.Under(node).c_str(), O_RDWR | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd < 0 && access == DiskAccess::kQuery && (error == EACCES || error == EPERM || error == EROFS)) {
+        // A query needs no write access: commands then go as far as a read-only node lets them.
+        fd = ::open(m_Tree.Under(node).c_str(), O_RDONLY | O_CLOEXEC);
+        error = fd < 0 ? errno : 0;
+    }
+    if (fd >= 0) {
+        device.command = std::make_shared<Descriptor>(fd);
+    } else if (access == DiskAccess::kQuery) {
+        device.commandError = ErrorOfErrno(error);
+    } else {
+        DBG_ERR("%s:%d: disk %u: cannot open %s: errno %d", disk->number, node.c_str(), error);
+        SetLastError(ErrorOfErrno(error));
+        return INVALID_HANDLE_VALUE;
     }
     return Add(std::move(device));
 }
 
-HANDLE LinuxStation::CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t, uint32_t, uint32_t)
-{
-    std::lock_guard lock(m_Lock);
-    bool cdrom = false;
-    int number = -1;
-    if (ParseDevicePath(path, cdrom, number)) {
-        const Disk* disk = cdrom ? nullptr : FindDisk(static_cast<uint32_t>(number));
-        if (!disk && !cdrom) {
-            Refresh();
-            disk = FindDisk(static_cast<uint32_t>(number));
-        }
-        if (!disk) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        return OpenDisk(*disk, desiredAccess);
-    }
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-}
-
 bool LinuxStation::CloseHandle(HANDLE handle)
 {
-    std::lock_guard lock(m_Lock);
-    const auto found = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE);
-    if (found->second.fd >= 0) ::close(found->second.fd);
-    if (found->second.blockFd >= 0) ::close(found->second.blockFd);
-    m_Handles.erase(found);
-    return true;
+    {
+        util::MutexLock lock(m_Lock);
+        // The nodes close once a transfer still under way on another thread is done.
+        if (m_Handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return Fail(ERROR_INVALID_HANDLE);
+    }
+    m_Book->ForgetHandle(reinterpret_cast<uintptr_t>(handle));
+    return Succeed();
+}
+
+bool LinuxStation::HandleTarget(HANDLE handle, DiskTarget& target)
+{
+    util::MutexLock lock(m_Lock);
+    OpenDevice device;
+    if (!Find(handle, device)) return false;
+    target = device.target;
+    return Succeed();
 }
 
 bool LinuxStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome& outcome)
 {
     OpenDevice device;
     {
-        std::lock_guard lock(m_Lock);
+        util::MutexLock lock(m_Lock);
         if (!Find(handle, device)) return false;
     }
-    if (device.fd < 0) return Fail(ERROR_INVALID_FUNCTION);
+    if (!device.refusal.empty()) {
+        DBG_ERR("%s:%d: disk %u (%s) takes no command: %s", device.target.number, device.name.c_str(),
+                device.refusal.c_str());
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (!device.command)
+        return Fail(device.commandError != ERROR_SUCCESS ? device.commandError : ERROR_INVALID_FUNCTION);
     // The command runs without the station lock: other bridges go on meanwhile.
-    outcome = linuxst::SendScsi(device.fd, request, m_Ioctl);
+    outcome = linuxst::SendScsi(device.command->fd, request, m_Ioctl);
     if (outcome.transport != ScsiTransport::kDone)
-        DBG_ERR("%s:%d: disk %u: SG_IO opcode %02X failed, transport %d, errno %d", device.number,
+        DBG_ERR("%s:%d: disk %u: SG_IO opcode %02X failed, transport %d, errno %d", device.target.number,
                 request.cdb.empty() ? 0 : request.cdb[0], static_cast<int>(outcome.transport), outcome.systemError);
     return true;
 }
 
 std::vector<UsbNode> LinuxStation::UsbTree() { return m_Tree.UsbNodes(); }
 
-bool LinuxStation::GetStorageDeviceNumber(HANDLE device, StorageDeviceNumber& number)
+bool LinuxStation::GetDiskCapacity(HANDLE handle, DiskCapacity& capacity)
 {
-    std::lock_guard lock(m_Lock);
-    OpenDevice open;
-    if (!Find(device, open)) return false;
-    number = {FILE_DEVICE_DISK, open.number, 0};
-    return true;
+    capacity = {};
+    util::MutexLock lock(m_Lock);
+    OpenDevice device;
+    if (!Find(handle, device)) return false;
+    const Disk* disk = CurrentDisk(device);
+    if (!disk) return false;
+    capacity.sizeBytes = disk->block.sizeBytes;
+    capacity.bytesPerSector = disk->block.sectorSize;
+    std::ifstream removable(m_Tree.Under("sys/block/" + disk->block.name + "/removable"));
+    int flag = 0;
+    capacity.removable = removable >> flag && flag == 1;
+    return Succeed();
 }
 
-bool LinuxStation::GetDriveGeometryEx(HANDLE handle, DiskGeometryEx& geometry)
+std::shared_ptr<LinuxStation::Descriptor> LinuxStation::BlockNode(HANDLE handle, bool write, OpenDevice& device)
 {
-    std::lock_guard lock(m_Lock);
-    OpenDevice open;
-    if (!Find(handle, open)) return false;
-    const Disk* disk = FindDiskByName(open.name);
-    if (!disk) return Fail(ERROR_INVALID_FUNCTION);
-    geometry = DiskGeometryEx{};
-    geometry.MediaType = MEDIA_TYPE_FIXED;
-    geometry.TracksPerCylinder = 255;
-    geometry.SectorsPerTrack = 63;
-    geometry.BytesPerSector = disk->block.sectorSize;
-    geometry.DiskSize = static_cast<int64_t>(disk->block.sizeBytes);
-    geometry.Cylinders = static_cast<int64_t>(disk->block.sizeBytes / (255ull * 63 * disk->block.sectorSize));
-    return true;
-}
-
-int LinuxStation::BlockFd(HANDLE handle, bool write)
-{
-    std::lock_guard lock(m_Lock);
-    const auto found = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE), -1;
-    OpenDevice& open = found->second;
-    // Only a disk opened for commands (refusals passed) moves sectors.
-    if (open.fd < 0) return Fail(write ? ERROR_ACCESS_DENIED : ERROR_INVALID_FUNCTION), -1;
-    if (open.blockFd < 0) {
-        open.blockFd = ::open(m_Tree.Under("dev/" + open.name).c_str(), O_RDWR | O_CLOEXEC);
-        if (open.blockFd < 0) return Fail(ErrorOfErrno(errno)), -1;
+    std::string node;
+    {
+        util::MutexLock lock(m_Lock);
+        if (!Find(handle, device)) return nullptr;
+        // Only a handle opened for data on a disk that is not refused moves sectors.
+        if (device.access != DiskAccess::kData || !device.refusal.empty())
+            return Fail(write ? ERROR_ACCESS_DENIED : ERROR_INVALID_FUNCTION), nullptr;
+        if (device.block) return device.block;
+        node = m_Tree.Under("dev/" + (device.target.partition ? device.partition.name : device.name)).string();
     }
-    return open.blockFd;
+    // Opening a block node may wait for the device: the other disks go on meanwhile.
+    const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return Fail(ErrorOfErrno(errno)), nullptr;
+    auto opened = std::make_shared<Descriptor>(fd);
+    util::MutexLock lock(m_Lock);
+    const auto found = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE), nullptr;  // closed meanwhile
+    // Another thread may have opened it meanwhile: one node per handle.
+    if (!found->second.block) found->second.block = std::move(opened);
+    device = found->second;
+    return device.block;
 }
 
 bool LinuxStation::ReadAt(HANDLE handle, uint64_t offset, void* buffer, uint32_t length, uint32_t* transferred)
 {
     if (transferred) *transferred = 0;
-    const int fd = BlockFd(handle, false);
-    if (fd < 0) return false;
-    const ssize_t n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+    OpenDevice device;
+    const auto node = BlockNode(handle, false, device);
+    if (!node) return false;
+    if (!buffer || offset % device.sectorSize != 0 || length % device.sectorSize != 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const ssize_t n = ::pread(node->fd, buffer, length, static_cast<off_t>(offset));
     if (n < 0) return Fail(ErrorOfErrno(errno));
     if (transferred) *transferred = static_cast<uint32_t>(n);
-    SetLastError(ERROR_SUCCESS);
-    return true;
+    return Succeed();
 }
 
 bool LinuxStation::WriteAt(HANDLE handle, uint64_t offset, const void* buffer, uint32_t length, uint32_t* transferred)
 {
     if (transferred) *transferred = 0;
-    const int fd = BlockFd(handle, true);
-    if (fd < 0) return false;
-    const ssize_t n = ::pwrite(fd, buffer, length, static_cast<off_t>(offset));
+    OpenDevice device;
+    const auto node = BlockNode(handle, true, device);
+    if (!node) return false;
+    if (!buffer || offset % device.sectorSize != 0 || length % device.sectorSize != 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    // Raw writes to a volume need it locked or dismounted by this handle, so
+    // that no file system works on it at the same time.
+    if (device.target.partition != 0 &&
+        !m_Book->HeldByHandle({device.name, device.target.partition}, reinterpret_cast<uintptr_t>(handle))) {
+        DBG_ERR("%s:%d: disk %u partition %u not written: the volume is neither locked nor dismounted by the handle",
+                device.target.number, device.target.partition);
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    const ssize_t n = ::pwrite(node->fd, buffer, length, static_cast<off_t>(offset));
     if (n < 0) return Fail(ErrorOfErrno(errno));
     if (transferred) *transferred = static_cast<uint32_t>(n);
-    SetLastError(ERROR_SUCCESS);
-    return true;
+    return Succeed();
 }
 
-// Partition tables, volumes and their mount points are not served yet: every
-// such request fails plainly, so a run stops at the step that needs it.
-bool LinuxStation::GetDriveLayoutEx(HANDLE, DriveLayout&) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::GetVolumeNameForVolumeMountPoint(const std::string&, std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::GetVolumeDiskExtents(HANDLE, std::vector<DiskExtent>&) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::LockVolume(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::DismountVolume(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::UnlockVolume(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::UpdateDiskProperties(HANDLE) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::GetDiskFreeSpace(const std::string&, DiskFreeSpace&) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::GetVolumeInformation(const std::string&, VolumeInformation&) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::FormatVolume(const std::string&, const std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinuxStation::SetVolumeLabel(const std::string&, const std::string&) { return Fail(ERROR_NOT_SUPPORTED); }
-
-// Volumes are not mounted into the run folder yet: no drive letter has a root.
-uint32_t LinuxStation::GetDriveType(const std::string&) { return DRIVE_NO_ROOT_DIR; }
-
-bool LinuxStation::RunDiskPartScript(const std::string& scriptPath)
+const LinuxStation::Disk* LinuxStation::CurrentDisk(const OpenDevice& device)
 {
-    std::ifstream file(scriptPath, std::ios::binary);
-    if (!file) return Fail(ERROR_FILE_NOT_FOUND);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::string error;
-    const auto plan = ParseDiskPartScript(text, error);
-    if (!plan) {
-        DBG_ERR("%s:%d: partition script %s refused: %s", scriptPath.c_str(), error.c_str());
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    std::string node;
-    uint32_t sectorSize = 0;
-    {
-        std::lock_guard lock(m_Lock);
+    const Disk* disk = FindDiskByName(device.name);
+    if (!disk || disk->number != device.target.number) {
         Refresh();
-        const Disk* disk = FindDisk(static_cast<uint32_t>(plan->disk));
-        if (!disk) return Fail(ERROR_FILE_NOT_FOUND);
+        disk = FindDiskByName(device.name);
+    }
+    // A disk that left, or whose name another disk took, is no longer reached.
+    if (!disk || disk->number != device.target.number) return Fail(ERROR_DEVICE_NOT_CONNECTED), nullptr;
+    return disk;
+}
+
+bool LinuxStation::ReadPartitionTable(HANDLE handle, platform::PartitionTable& table)
+{
+    table = {};
+    BlockDisk block;
+    {
+        util::MutexLock lock(m_Lock);
+        OpenDevice device;
+        if (!Find(handle, device)) return false;
+        if (device.target.partition != 0) return Fail(ERROR_INVALID_FUNCTION);
+        const Disk* disk = CurrentDisk(device);
+        if (!disk) return false;
+        block = disk->block;
+    }
+    const auto read = m_Book->volumes.ReadPartitionTable(block);  // sfdisk, without the station lock
+    if (!read) return false;
+    table = StationTable(*read, block.sizeBytes);
+    return Succeed();
+}
+
+bool LinuxStation::RereadPartitionTable(HANDLE handle)
+{
+    std::string node;
+    uint32_t number = 0;
+    {
+        util::MutexLock lock(m_Lock);
+        const auto found = m_Handles.find(reinterpret_cast<uintptr_t>(handle));
+        if (found == m_Handles.end()) return Fail(ERROR_INVALID_HANDLE);
+        OpenDevice& device = found->second;
+        number = device.target.number;
+        if (!device.refusal.empty()) {
+            DBG_ERR("%s:%d: disk %u (%s): the partition table is not read again: %s", number, device.name.c_str(),
+                    device.refusal.c_str());
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if (!CurrentDisk(device)) return false;
+        // The handle's own partition node would keep the kernel from reading the
+        // table again; it opens anew on the next transfer.
+        if (device.target.partition != 0) device.block.reset();
+        node = m_Tree.Under("dev/" + device.name).string();
+    }
+    const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(ErrorOfErrno(errno));
+    const int result = m_Ioctl(fd, BLKRRPART, nullptr);
+    const int error = errno;
+    ::close(fd);
+    if (result != 0) {
+        DBG_ERR("%s:%d: disk %u (%s): the partition table is not read again: errno %d%s", number, node.c_str(), error,
+                error == EBUSY ? " (a partition of it is mounted or open)" : "");
+        return Fail(ErrorOfErrno(error));
+    }
+    util::MutexLock lock(m_Lock);
+    Refresh();
+    return Succeed();
+}
+
+bool LinuxStation::ApplyPartitionPlan(const PartitionPlan& plan)
+{
+    std::string name, node;
+    uint32_t sectorSize = 512;
+    std::vector<Volume> partitions;
+    {
+        util::MutexLock lock(m_Lock);
+        Refresh();
+        const Disk* disk = FindDisk(plan.disk);
+        if (!disk) {
+            DBG_ERR("%s:%d: disk %u not partitioned: there is no such disk", plan.disk);
+            return Fail(ERROR_FILE_NOT_FOUND);
+        }
         if (!disk->refusal.empty()) {
             DBG_ERR("%s:%d: disk %u (%s) not partitioned: %s", disk->number, disk->block.name.c_str(),
                     disk->refusal.c_str());
             return Fail(ERROR_ACCESS_DENIED);
         }
-        node = m_Tree.Under("dev/" + disk->block.name).string();
+        name = disk->block.name;
+        node = m_Tree.Under("dev/" + name).string();
         sectorSize = disk->block.sectorSize ? disk->block.sectorSize : 512;
+        for (const BlockPartition& partition : m_Tree.Partitions(disk->block))
+            partitions.push_back({disk->number, name, disk->refusal, false, partition});
     }
+    if (!m_Book->Claim({name, 0}, "partitioned")) return false;
+    // A volume mounted elsewhere is someone's: nothing on the disk changes.
+    for (const Volume& volume : partitions)
+        if (const std::string at = MountPointOf(volume.partition); !at.empty() && RunFolderName(at).empty()) {
+            DBG_ERR("%s:%d: disk %u (%s) not partitioned: %s is mounted at %s", plan.disk, name.c_str(),
+                    volume.partition.name.c_str(), at.c_str());
+            m_Book->Release({name, 0});
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+    for (const Volume& volume : partitions)
+        if (!UnmountOwn(volume, "partitioned")) {
+            m_Book->Release({name, 0});
+            return false;
+        }
     // Every old partition-table and file-system signature goes, as "clean" does.
     const ToolRun run =
-        m_RunTool({"sfdisk", "--wipe", "always", "--wipe-partitions", "always", node}, SfdiskScript(*plan, sectorSize));
+        m_RunTool({"sfdisk", "--wipe", "always", "--wipe-partitions", "always", node}, SfdiskScript(plan, sectorSize));
+    m_Book->Release({name, 0});
     if (!run.Succeeded()) {
         DBG_ERR("%s:%d: sfdisk on %s failed (exit %d): %s", node.c_str(), run.exitCode, run.output.c_str());
         return Fail(run.started ? ERROR_IO_DEVICE : ERROR_FILE_NOT_FOUND);
     }
-    SetLastError(ERROR_SUCCESS);
+    return Succeed();
+}
+
+bool LinuxStation::FindVolume(uint32_t disk, uint32_t partition, Volume& volume)
+{
+    util::MutexLock lock(m_Lock);
+    Refresh();
+    const Disk* found = FindDisk(disk);
+    if (!found) return Fail(ERROR_FILE_NOT_FOUND);
+    for (const BlockPartition& candidate : m_Tree.Partitions(found->block))
+        if (candidate.number == partition) {
+            volume = {found->number, found->block.name, found->refusal,
+                      !m_RootDevice.empty() && candidate.deviceNumber == m_RootDevice, candidate};
+            return true;
+        }
+    return Fail(ERROR_FILE_NOT_FOUND);
+}
+
+bool LinuxStation::MayChange(const Volume& volume, const char* change) const
+{
+    if (volume.system) {
+        DBG_ERR("%s:%d: disk %u partition %u not %s: it is the system volume", volume.disk, volume.partition.number,
+                change);
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (!volume.refusal.empty()) {
+        DBG_ERR("%s:%d: disk %u (%s) partition %u not %s: %s", volume.disk, volume.diskName.c_str(),
+                volume.partition.number, change, volume.refusal.c_str());
+        return Fail(ERROR_ACCESS_DENIED);
+    }
     return true;
 }
 
-std::unique_ptr<IVolumeFiles> LinuxStation::OpenVolumeFiles(const std::string& rootPath, std::string& error)
+bool LinuxStation::MayCarryFileSystem(const std::string& diskName, const BlockPartition& partition) const
 {
-    // The files of a volume are reached at its mount point (MountedVolumeFiles)
-    // once the volumes of the bridges are mounted into the run folder as drive letters.
-    error = "no volume is mounted for " + rootPath + " on this station";
-    Fail(ERROR_PATH_NOT_FOUND);
-    return nullptr;
+    if (partition.lengthBytes <= kContainerBytes) return false;
+    // The kernel names a GPT partition by its entry's name.
+    const auto kernel = KeyValues(m_Tree.Under("sys/block/" + diskName + "/" + partition.name + "/uevent"));
+    if (ValueOf(kernel, "PARTNAME") == kReservedName) return false;
+    // udev's record of the partition, when it still describes the partition as the kernel shows it now.
+    const auto record = KeyValues(m_Tree.Under("run/udev/data/b" + partition.deviceNumber));
+    const std::string offset = ValueOf(record, "ID_PART_ENTRY_OFFSET"), size = ValueOf(record, "ID_PART_ENTRY_SIZE");
+    if ((!offset.empty() && offset != std::to_string(partition.startBytes / 512)) ||
+        (!size.empty() && size != std::to_string(partition.lengthBytes / 512)))
+        return true;
+    const std::string type = ValueOf(record, "ID_PART_ENTRY_TYPE");
+    if (util::EqualNoCase(type, kReservedTypeGuid)) return false;
+    if (ValueOf(record, "ID_PART_ENTRY_SCHEME") == "dos" && !type.empty()) {
+        char* end = nullptr;
+        const unsigned long byte = std::strtoul(type.c_str(), &end, 16);
+        if (end && *end == '\0' && byte <= 0xFF && IsExtended(static_cast<uint8_t>(byte))) return false;
+    }
+    return true;
+}
+
+std::string LinuxStation::MountPointOf(const BlockPartition& partition) const
+{
+    for (const MountEntry& mount : m_Tree.Mounts())
+        if ((!partition.deviceNumber.empty() && mount.deviceNumber == partition.deviceNumber) ||
+            mount.source == partition.path)
+            return mount.mountPoint;
+    return {};
+}
+
+std::string LinuxStation::RunFolderName(const std::string& mountPoint) const
+{
+    const fs::path at(mountPoint);
+    const fs::path runFolder = m_Book->volumes.MountFolder("volume").parent_path();
+    return at.has_filename() && at.parent_path() == runFolder ? at.filename().string() : std::string();
+}
+
+bool LinuxStation::UnmountOwn(const Volume& volume, const char* change)
+{
+    const std::string at = MountPointOf(volume.partition);
+    if (at.empty()) return true;
+    const std::string name = RunFolderName(at);
+    if (name.empty()) {
+        DBG_ERR("%s:%d: disk %u partition %u not %s: it is mounted at %s, not by this station", volume.disk,
+                volume.partition.number, change, at.c_str());
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    // Views of its files handed out before reach nothing from now on.
+    m_Book->ForgetMount({volume.diskName, volume.partition.number});
+    if (!m_Book->volumes.Unmount(name)) {
+        DBG_ERR("%s:%d: disk %u partition %u not %s: it cannot be unmounted from %s", volume.disk,
+                volume.partition.number, change, at.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool LinuxStation::VolumeOfHandle(HANDLE handle, Volume& volume, const char* change)
+{
+    util::MutexLock lock(m_Lock);
+    OpenDevice device;
+    if (!Find(handle, device)) return false;
+    if (device.target.partition == 0) return Fail(ERROR_INVALID_FUNCTION);
+    volume = {device.target.number, device.name, device.refusal, false, device.partition};
+    volume.system = !m_RootDevice.empty() && device.partition.deviceNumber == m_RootDevice;
+    return MayChange(volume, change);
+}
+
+bool LinuxStation::LockVolume(HANDLE handle)
+{
+    Volume volume;
+    if (!VolumeOfHandle(handle, volume, "locked")) return false;
+    const VolumeKey key{volume.diskName, volume.partition.number};
+    const auto self = reinterpret_cast<uintptr_t>(handle);
+    if (!m_Book->Take(key, self, VolumeBook::Hold::kLock, volume.disk)) return false;
+    // No file system works on a locked volume.
+    if (!UnmountOwn(volume, "locked")) {
+        const uint32_t error = GetLastError();
+        m_Book->Drop(key, self, VolumeBook::Hold::kLock);
+        return Fail(error);
+    }
+    return Succeed();
+}
+
+bool LinuxStation::DismountVolume(HANDLE handle)
+{
+    Volume volume;
+    if (!VolumeOfHandle(handle, volume, "dismounted")) return false;
+    const VolumeKey key{volume.diskName, volume.partition.number};
+    const auto self = reinterpret_cast<uintptr_t>(handle);
+    if (!m_Book->Take(key, self, VolumeBook::Hold::kDismount, volume.disk)) return false;
+    if (!UnmountOwn(volume, "dismounted")) {
+        const uint32_t error = GetLastError();
+        m_Book->Drop(key, self, VolumeBook::Hold::kDismount);
+        return Fail(error);
+    }
+    return Succeed();
+}
+
+bool LinuxStation::UnlockVolume(HANDLE handle)
+{
+    OpenDevice device;
+    {
+        util::MutexLock lock(m_Lock);
+        if (!Find(handle, device)) return false;
+    }
+    const VolumeKey key{device.name, device.target.partition};
+    const auto self = reinterpret_cast<uintptr_t>(handle);
+    util::MutexLock hold(m_Book->lock);
+    const auto locked = m_Book->locks.find(key);
+    if (device.target.partition == 0 || locked == m_Book->locks.end() || locked->second != self)
+        return Fail(ERROR_NOT_LOCKED);
+    m_Book->locks.erase(locked);
+    // The handle's dismount ends with its lock: file systems may work on the volume again.
+    if (auto found = m_Book->dismounts.find(key); found != m_Book->dismounts.end()) {
+        found->second.erase(self);
+        if (found->second.empty()) m_Book->dismounts.erase(found);
+    }
+    return Succeed();
+}
+
+std::vector<VolumeLocation> LinuxStation::Volumes()
+{
+    std::vector<VolumeLocation> volumes, others;
+    util::MutexLock lock(m_Lock);
+    Refresh();
+    for (const Disk& disk : m_Disks)
+        for (const BlockPartition& partition : m_Tree.Partitions(disk.block)) {
+            const bool system = !m_RootDevice.empty() && partition.deviceNumber == m_RootDevice;
+            if (!system && !MayCarryFileSystem(disk.block.name, partition)) continue;
+            (system ? volumes : others)
+                .push_back({disk.number, partition.number, partition.startBytes, partition.lengthBytes, system});
+        }
+    volumes.insert(volumes.end(), others.begin(), others.end());
+    SetLastError(ERROR_SUCCESS);
+    return volumes;
+}
+
+bool LinuxStation::ProbeVolume(uint32_t disk, uint32_t partition, ProbedVolume& probed)
+{
+    probed = {};
+    Volume volume;
+    if (!FindVolume(disk, partition, volume)) return false;
+    const uint32_t sectorSize = volume.partition.sectorSize ? volume.partition.sectorSize : 512;
+    if (volume.system) {
+        // The root's own file system, as statvfs tells it.
+        if (!SpaceOf(m_Tree.Root().string(), sectorSize, probed)) return Fail(ERROR_UNRECOGNIZED_VOLUME);
+        for (const MountEntry& mount : m_Tree.Mounts())
+            if (mount.mountPoint == "/") probed.fileSystem = mount.fileSystem;
+        return Succeed();
+    }
+    const auto facts = m_Book->volumes.Probe(volume.partition);  // blkid, without the station lock
+    if (!facts) return false;
+    probed.fileSystem = facts->fileSystem.fileSystem;
+    probed.label = facts->fileSystem.label;
+    probed.serial = facts->fileSystem.serial;
+    probed.bytesPerSector = sectorSize;
+    if (!facts->mountPoint.empty()) {
+        SpaceOf(facts->mountPoint, sectorSize, probed);
+        return Succeed();
+    }
+    // Unmounted: its space is known once it is mounted, for the moment, when the
+    // station may mount it; otherwise the cluster figures stay 0.
+    const VolumeKey key{volume.diskName, partition};
+    if (volume.refusal.empty() && m_Book->Claim(key, "mounted to learn its space", false)) {
+        const std::string name = MountName(disk, partition);
+        if (const auto folder = m_Book->volumes.Mount(volume.partition, volume.refusal, name)) {
+            SpaceOf(folder->string(), sectorSize, probed);
+            if (!m_Book->volumes.Unmount(name))
+                DBG_ERR("%s:%d: disk %u partition %u stays mounted at %s", disk, partition, folder->c_str());
+        }
+        m_Book->Release(key);
+    }
+    return Succeed();
+}
+
+bool LinuxStation::FormatVolume(uint32_t disk, uint32_t partition, const std::string& fileSystem)
+{
+    if (!util::EqualNoCase(fileSystem, "NTFS") && !util::EqualNoCase(fileSystem, "EXFAT")) {
+        DBG_ERR("%s:%d: disk %u partition %u not formatted: no quick format for \"%s\"", disk, partition,
+                fileSystem.c_str());
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    Volume volume;
+    if (!FindVolume(disk, partition, volume)) return false;
+    if (!MayChange(volume, "formatted")) return false;
+    const VolumeKey key{volume.diskName, partition};
+    if (!m_Book->Claim(key, "formatted")) return false;
+    // The label is set afterwards, by SetVolumeLabel.
+    const bool formatted =
+        UnmountOwn(volume, "formatted") && m_Book->volumes.Format(volume.partition, volume.refusal, fileSystem, "");
+    m_Book->Release(key);
+    return formatted;
+}
+
+bool LinuxStation::SetVolumeLabel(uint32_t disk, uint32_t partition, const std::string& label)
+{
+    Volume volume;
+    if (!FindVolume(disk, partition, volume)) return false;
+    if (!MayChange(volume, "labelled")) return false;
+    const VolumeKey key{volume.diskName, partition};
+    if (!m_Book->Claim(key, "labelled")) return false;
+    // A volume the station mounted is labelled unmounted, then mounted again where it was.
+    std::string remount;
+    if (const std::string at = MountPointOf(volume.partition); !at.empty()) {
+        remount = RunFolderName(at);
+        if (remount.empty()) {
+            DBG_ERR("%s:%d: disk %u partition %u not labelled: it is mounted at %s, not by this station", disk,
+                    partition, at.c_str());
+            m_Book->Release(key);
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if (!m_Book->volumes.Unmount(remount)) {
+            const uint32_t error = GetLastError();
+            m_Book->Release(key);
+            return Fail(error);
+        }
+    }
+    const bool labelled = m_Book->volumes.SetLabel(volume.partition, volume.refusal, label);
+    const uint32_t error = GetLastError();
+    if (!remount.empty() && !m_Book->volumes.Mount(volume.partition, volume.refusal, remount)) {
+        DBG_ERR("%s:%d: disk %u partition %u is not mounted again at %s", disk, partition,
+                m_Book->volumes.MountFolder(remount).c_str());
+        m_Book->ForgetMount(key);  // views of its files reach nothing now
+    }
+    m_Book->Release(key);
+    SetLastError(error);
+    return labelled;
+}
+
+std::unique_ptr<IVolumeFiles> LinuxStation::OpenVolumeFiles(uint32_t disk, uint32_t partition, std::string& error)
+{
+    const std::string what = "disk " + std::to_string(disk) + " partition " + std::to_string(partition);
+    Volume volume;
+    if (!FindVolume(disk, partition, volume)) {
+        error = what + " is no volume of this station";
+        return nullptr;
+    }
+    if (volume.system || !volume.refusal.empty()) {
+        error = what + (volume.system ? " is the system volume" : " is on a refused disk: " + volume.refusal);
+        DBG_ERR("%s:%d: %s: its files are not handed out", error.c_str());
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    const VolumeKey key{volume.diskName, partition};
+    std::string why;
+    if (!m_Book->Claim(key, "handed out", true, &why)) {
+        error = what + " is " + why;
+        return nullptr;
+    }
+    // Mounted already for other views: one more.
+    std::string name;
+    if (const uint64_t generation = m_Book->AddView(key, name)) {
+        m_Book->Release(key);
+        SetLastError(ERROR_SUCCESS);
+        return std::make_unique<VolumeView>(m_Book, key, generation, m_Book->volumes.MountFolder(name));
+    }
+    // A mount the station left in its run folder is taken as it is.
+    name = MountName(disk, partition);
+    const std::string at = MountPointOf(volume.partition);
+    if (const std::string own = RunFolderName(at); !own.empty()) name = own;
+    const auto folder = m_Book->volumes.Mount(volume.partition, volume.refusal, name);  // the tool, without any lock
+    const uint32_t mountError = GetLastError();
+    if (!folder) {
+        m_Book->Release(key);
+        error = what + (!at.empty() && RunFolderName(at).empty()
+                            ? " is mounted at " + at + ", not by this station"
+                            : " cannot be mounted (error " + std::to_string(mountError) + ")");
+        return Fail(mountError), nullptr;
+    }
+    const uint64_t generation = m_Book->FirstView(key, name);
+    m_Book->Release(key);
+    SetLastError(ERROR_SUCCESS);
+    return std::make_unique<VolumeView>(m_Book, key, generation, *folder);
 }
 
 std::unique_ptr<IPcieRegion> LinuxStation::OpenPcieConfig(const PcieLocation& location)
@@ -444,7 +1194,7 @@ std::vector<uint32_t> LinuxStation::DisksArrivedSince(uint64_t mark)
     const std::vector<std::string> names = m_Arrivals.Since(mark);
     std::vector<uint32_t> numbers;
     if (names.empty()) return numbers;
-    std::lock_guard lock(m_Lock);
+    util::MutexLock lock(m_Lock);
     Refresh();
     for (const std::string& name : names) {
         const Disk* disk = FindDiskByName(name);

@@ -8,6 +8,7 @@
 #include "StationFixture.h"
 #include "device/BRV683xNVME.h"
 #include "device/DiskInfoArea.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -185,7 +186,7 @@ TEST_F(DiskOperations, FreeSpaceOfAFat32Volume)
     // (200000 / 1024) units of 1024 clusters of 8 sectors of 512 bytes, in MiB.
     EXPECT_EQ(m_Dev.vGetDiskFreeSpace('D'), 195 * 512 * 8 / 1024);
     platform::VolumeInformation info;
-    ASSERT_TRUE(m_Emu.GetVolumeInformation("D:\\", info));
+    ASSERT_TRUE(device::host::GetVolumeInformation(m_Emu, "D:\\", info));
     EXPECT_EQ(info.VolumeName, "DEVEDA");
     EXPECT_EQ(info.FileSystemName, "FAT32");
     // A free count above the cluster count is not believed: the empty FAT is
@@ -211,7 +212,6 @@ TEST_F(DiskOperations, PartitionCountIsTheLastNumberedEntry)
     WriteMbr(Disk(1), {{2048, 4096, 0x07}, {8192, 4096, 0x0F}});
     EXPECT_EQ(m_Dev.vGetPartitionCount(1), 1);
     EXPECT_EQ(m_Dev.vGetPartitionCount(9), kNoPartitionCount);
-    EXPECT_EQ(m_Station.m_LastOpenFlags, platform::FILE_FLAG_NO_BUFFERING);
 }
 
 // --- drive identity and disk information ------------------------------------------------
@@ -313,7 +313,7 @@ TEST_F(DiskOperations, ObtainDiskInfoResultCodes)
 class NoGeometryStation final : public CountingStation {
 public:
     using CountingStation::CountingStation;
-    bool GetDriveGeometryEx(platform::HANDLE, platform::DiskGeometryEx&) override
+    bool GetDiskCapacity(platform::HANDLE, platform::DiskCapacity&) override
     {
         platform::SetLastError(platform::ERROR_IO_DEVICE);
         return false;

@@ -3,6 +3,7 @@
 
 #include "DiskImages.h"
 #include "StationFixture.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ protected:
     emu::NvmeDisk Disk(int id) { return emu::NvmeDisk(m_Emu.World().BridgeFolder(id)); }
     HANDLE Open(const std::string& path)
     {
-        return m_Emu.CreateFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        return device::host::CreateFile(m_Emu, path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 OPEN_EXISTING, 0);
     }
 };
@@ -31,7 +32,7 @@ TEST_F(EmuDisks, SystemDiskAndVolumeCAreNeverWritten)
     Bytes back(512, 9);
     EXPECT_TRUE(m_Emu.ReadAt(disk0, 0, back.data(), 512, &done));
     DiskGeometryEx geometry;
-    ASSERT_TRUE(m_Emu.GetDriveGeometryEx(disk0, geometry));
+    ASSERT_TRUE(device::host::GetDriveGeometryEx(m_Emu, disk0, geometry));
     EXPECT_EQ(geometry.DiskSize, int64_t{256} << 30);
     m_Emu.CloseHandle(disk0);
 
@@ -43,7 +44,7 @@ TEST_F(EmuDisks, SystemDiskAndVolumeCAreNeverWritten)
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     m_Emu.CloseHandle(c);
     VolumeInformation info;
-    ASSERT_TRUE(m_Emu.GetVolumeInformation("C:\\", info));
+    ASSERT_TRUE(device::host::GetVolumeInformation(m_Emu, "C:\\", info));
     EXPECT_EQ(info.FileSystemName, "NTFS");
 }
 
@@ -91,18 +92,18 @@ TEST_F(EmuDisks, GptFirstPartitionIsAVolume)
     Disk(2).Write(1024, entries.data(), entries.size());
 
     std::string name;
-    ASSERT_TRUE(m_Emu.GetVolumeNameForVolumeMountPoint("D:\\", name));
+    ASSERT_TRUE(device::host::GetVolumeNameForVolumeMountPoint(m_Emu, "D:\\", name));
     name.pop_back();
     const HANDLE volume = Open(name);
     ASSERT_NE(volume, INVALID_HANDLE_VALUE);
     std::vector<DiskExtent> extents;
-    ASSERT_TRUE(m_Emu.GetVolumeDiskExtents(volume, extents));
+    ASSERT_TRUE(device::host::GetVolumeDiskExtents(m_Emu, volume, extents));
     ASSERT_EQ(extents.size(), 1u);
     EXPECT_EQ(extents[0].DiskNumber, 2u);
     EXPECT_EQ(extents[0].StartingOffset, 4096 * 512);
     EXPECT_EQ(extents[0].ExtentLength, 8192 * 512);
     StorageDeviceNumber number;
-    ASSERT_TRUE(m_Emu.GetStorageDeviceNumber(volume, number));
+    ASSERT_TRUE(device::host::GetStorageDeviceNumber(m_Emu, volume, number));
     EXPECT_EQ(number.DeviceType, FILE_DEVICE_DISK);
     EXPECT_EQ(number.DeviceNumber, 2u);
     EXPECT_EQ(number.PartitionNumber, 1u);
@@ -110,7 +111,7 @@ TEST_F(EmuDisks, GptFirstPartitionIsAVolume)
 
     const HANDLE disk = Open("\\\\.\\PHYSICALDRIVE2");
     DriveLayout layout;
-    ASSERT_TRUE(m_Emu.GetDriveLayoutEx(disk, layout));
+    ASSERT_TRUE(device::host::GetDriveLayoutEx(m_Emu, disk, layout));
     EXPECT_EQ(layout.PartitionStyle, PARTITION_STYLE_GPT);
     ASSERT_EQ(layout.Entries.size(), 1u);
     EXPECT_EQ(layout.Entries[0].PartitionNumber, 1u);
@@ -127,7 +128,7 @@ TEST_F(EmuDisks, HandleOfABridgeThatLeftTheBusStopsWorking)
     EXPECT_FALSE(m_Emu.ReadAt(disk, 0, data.data(), 512, &done));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     DiskGeometryEx geometry;
-    EXPECT_FALSE(m_Emu.GetDriveGeometryEx(disk, geometry));
+    EXPECT_FALSE(device::host::GetDriveGeometryEx(m_Emu, disk, geometry));
     m_Emu.CloseHandle(disk);
 }
 

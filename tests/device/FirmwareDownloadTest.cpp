@@ -143,7 +143,6 @@ TEST_F(FirmwareDownload, ConfigurationTransferOfARecord)
     for (int i = 0; i < 128; ++i) table[i] = static_cast<uint8_t>(i);
     ASSERT_EQ(m_Dev.b7951WrRdConfiguration(2, kWriteToDevice, table, 1, 0), 1);
     EXPECT_EQ(Bridge(3).ConfigTable(1, 0)[77], 77);
-    EXPECT_EQ(m_Emu.LastOpenFlags(), platform::FILE_FLAG_NO_BUFFERING);
     Fault(3, 0xE0, emu::FaultMode::CheckCondition, 1);
     EXPECT_EQ(m_Dev.b7951WrRdConfiguration(2, kReadFromDevice, table, 1, 0), 0);
 }

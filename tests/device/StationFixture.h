@@ -6,6 +6,7 @@
 
 #include "../common/TestSupport.h"
 #include "device/BrvtUSBDev.h"
+#include "device/host/DiskHost.h"
 #include "platform/emu/EmuStation.h"
 
 namespace testsupport {
@@ -38,14 +39,16 @@ private:
 class CountingStation : public platform::IStation {
 public:
     explicit CountingStation(platform::IStation& inner) : m_Inner(inner) {}
-    platform::HANDLE CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
-                                uint32_t flags) override
+    platform::HANDLE OpenDisk(const platform::DiskTarget& target, platform::DiskAccess access) override
     {
-        m_LastOpenFlags = flags;
         ++m_Opens;
-        return m_Inner.CreateFile(path, access, share, disposition, flags);
+        return m_Inner.OpenDisk(target, access);
     }
     bool CloseHandle(platform::HANDLE handle) override { return m_Inner.CloseHandle(handle); }
+    bool HandleTarget(platform::HANDLE handle, platform::DiskTarget& target) override
+    {
+        return m_Inner.HandleTarget(handle, target);
+    }
     bool SendScsi(platform::HANDLE handle, const platform::ScsiRequest& request, platform::ScsiOutcome& outcome) override
     {
         return m_Inner.SendScsi(handle, request, outcome);
@@ -76,27 +79,16 @@ public:
     std::vector<uint32_t> DisksArrivedSince(uint64_t mark) override { return m_Inner.DisksArrivedSince(mark); }
     bool WaitForDiskArrival(uint64_t mark, int64_t ms) override { return m_Inner.WaitForDiskArrival(mark, ms); }
     // --- disks and volumes ---
-    bool GetDriveGeometryEx(platform::HANDLE h, platform::DiskGeometryEx& g) override
+    bool GetDiskCapacity(platform::HANDLE h, platform::DiskCapacity& c) override { return m_Inner.GetDiskCapacity(h, c); }
+    bool ReadPartitionTable(platform::HANDLE h, platform::PartitionTable& t) override
     {
-        return m_Inner.GetDriveGeometryEx(h, g);
+        return m_Inner.ReadPartitionTable(h, t);
     }
-    bool GetDriveLayoutEx(platform::HANDLE h, platform::DriveLayout& l) override { return m_Inner.GetDriveLayoutEx(h, l); }
-    bool GetStorageDeviceNumber(platform::HANDLE h, platform::StorageDeviceNumber& n) override
-    {
-        return m_Inner.GetStorageDeviceNumber(h, n);
-    }
-    bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& name) override
-    {
-        return m_Inner.GetVolumeNameForVolumeMountPoint(mountPoint, name);
-    }
-    bool GetVolumeDiskExtents(platform::HANDLE h, std::vector<platform::DiskExtent>& e) override
-    {
-        return m_Inner.GetVolumeDiskExtents(h, e);
-    }
+    bool RereadPartitionTable(platform::HANDLE h) override { return m_Inner.RereadPartitionTable(h); }
+    bool ApplyPartitionPlan(const platform::PartitionPlan& plan) override { return m_Inner.ApplyPartitionPlan(plan); }
     bool LockVolume(platform::HANDLE h) override { return m_Inner.LockVolume(h); }
     bool DismountVolume(platform::HANDLE h) override { return m_Inner.DismountVolume(h); }
     bool UnlockVolume(platform::HANDLE h) override { return m_Inner.UnlockVolume(h); }
-    bool UpdateDiskProperties(platform::HANDLE h) override { return m_Inner.UpdateDiskProperties(h); }
     bool ReadAt(platform::HANDLE h, uint64_t offset, void* buffer, uint32_t length, uint32_t* done) override
     {
         ++m_Reads;
@@ -107,27 +99,23 @@ public:
         ++m_Writes;
         return m_Inner.WriteAt(h, offset, buffer, length, done);
     }
-    bool GetDiskFreeSpace(const std::string& root, platform::DiskFreeSpace& space) override
+    std::vector<platform::VolumeLocation> Volumes() override { return m_Inner.Volumes(); }
+    bool ProbeVolume(uint32_t disk, uint32_t partition, platform::ProbedVolume& volume) override
     {
-        return m_Inner.GetDiskFreeSpace(root, space);
+        return m_Inner.ProbeVolume(disk, partition, volume);
     }
-    bool GetVolumeInformation(const std::string& root, platform::VolumeInformation& info) override
+    bool FormatVolume(uint32_t disk, uint32_t partition, const std::string& fileSystem) override
     {
-        return m_Inner.GetVolumeInformation(root, info);
+        return m_Inner.FormatVolume(disk, partition, fileSystem);
     }
-    uint32_t GetDriveType(const std::string& root) override { return m_Inner.GetDriveType(root); }
-    bool RunDiskPartScript(const std::string& script) override { return m_Inner.RunDiskPartScript(script); }
-    bool FormatVolume(const std::string& root, const std::string& fileSystem) override
+    bool SetVolumeLabel(uint32_t disk, uint32_t partition, const std::string& label) override
     {
-        return m_Inner.FormatVolume(root, fileSystem);
+        return m_Inner.SetVolumeLabel(disk, partition, label);
     }
-    bool SetVolumeLabel(const std::string& root, const std::string& label) override
+    std::unique_ptr<platform::IVolumeFiles> OpenVolumeFiles(uint32_t disk, uint32_t partition,
+                                                            std::string& error) override
     {
-        return m_Inner.SetVolumeLabel(root, label);
-    }
-    std::unique_ptr<platform::IVolumeFiles> OpenVolumeFiles(const std::string& root, std::string& error) override
-    {
-        return m_Inner.OpenVolumeFiles(root, error);
+        return m_Inner.OpenVolumeFiles(disk, partition, error);
     }
     // --- PCIe functions ---
     std::vector<platform::PcieFunction> PcieFunctions() override
@@ -150,7 +138,6 @@ public:
     std::atomic<int> m_Opens{0};
     std::atomic<int> m_Reads{0};
     std::atomic<int> m_Writes{0};
-    std::atomic<uint32_t> m_LastOpenFlags{0};
     std::atomic<int> m_PcieListings{0};
     std::atomic<int> m_ConfigReads{0};
     std::atomic<int> m_ConfigWrites{0};
@@ -166,7 +153,7 @@ protected:
 
     platform::HANDLE OpenDisk(int disk)
     {
-        return m_Station.CreateFile("\\\\.\\PHYSICALDRIVE" + std::to_string(disk),
+        return device::host::CreateFile(m_Station, "\\\\.\\PHYSICALDRIVE" + std::to_string(disk),
                                     platform::GENERIC_READ | platform::GENERIC_WRITE,
                                     platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     }

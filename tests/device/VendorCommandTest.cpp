@@ -150,7 +150,6 @@ TEST_F(RecordOperations, KeyIsSentInWireFormAndImagesVerify)
     ASSERT_EQ(r.dataOut.size(), 32u);
     EXPECT_EQ(Bytes(r.dataOut.begin(), r.dataOut.begin() + 4), (Bytes{0x6a, 0x09, 0xe6, 0x67}));
     EXPECT_EQ(Bytes(r.dataOut.end() - 4, r.dataOut.end()), (Bytes{0x5b, 0xe0, 0xcd, 0x19}));
-    EXPECT_EQ(m_Emu.LastOpenFlags(), platform::FILE_FLAG_NO_BUFFERING);
     EXPECT_EQ(m_Dev.vSHA256_VerifyKey(0, 1), 1);
     EXPECT_EQ(LastRequest().cdb, (Bytes{0xE9, 0x01, 0x01, 0x00, 0x00, 0x00}));
     // The other bridge never got the key.

@@ -13,6 +13,7 @@
 #include "emu/NvmeDisk.h"
 #include "engine/DiskSteps.h"
 #include "util/Text.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ TEST_F(PartitionFormatRun, FourBridgesPartitionedAndFormattedPassAndAreFsckClean
         EXPECT_FALSE(std::filesystem::exists(m_Folder.Path() / ("DiskPartTarget" + std::to_string(drive) + ".sc")));
     // The emulated station now reports each volume with its label and file system.
     platform::VolumeInformation info;
-    ASSERT_TRUE(m_Station.GetVolumeInformation("D:\\", info));
+    ASSERT_TRUE(device::host::GetVolumeInformation(m_Station, "D:\\", info));
     EXPECT_EQ(info.FileSystemName, "FAT32");
     EXPECT_EQ(info.VolumeName, "SHIPPED");
 }
@@ -162,7 +163,7 @@ TEST_F(PartitionFormatRun, NtfsAndExfatRunsPassAndTheSystemToolsReadTheLabel)
             std::filesystem::remove(part);
         }
         platform::VolumeInformation info;
-        ASSERT_TRUE(m_Station.GetVolumeInformation("D:\\", info));
+        ASSERT_TRUE(device::host::GetVolumeInformation(m_Station, "D:\\", info));
         EXPECT_TRUE(util::EqualNoCase(info.FileSystemName, type == disk::kFormatNtfs ? "NTFS" : "EXFAT"));
     }
 }
@@ -176,7 +177,7 @@ TEST_F(PartitionFormatRun, ALabelTheVolumeCannotHoldFailsTheFormatAfterTwoAttemp
     EXPECT_EQ(mp->Snapshot()->runResult, 2);
     EXPECT_EQ(Cell(*mp, 0, engine::kColPartition).text, engine::FailText);
     platform::VolumeInformation info;
-    ASSERT_TRUE(m_Station.GetVolumeInformation("D:\\", info));
+    ASSERT_TRUE(device::host::GetVolumeInformation(m_Station, "D:\\", info));
     EXPECT_EQ(info.FileSystemName, "exFAT");
     EXPECT_EQ(info.VolumeName, "");
 }

@@ -8,6 +8,7 @@
 #include "pd/PowerDelivery.h"
 #include "platform/emu/EmuStation.h"
 #include "tests/common/TestSupport.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ protected:
     emu::PdTunnel Tunnel(int bridge) { return emu::PdTunnel(m_Emu.World().BridgeFolder(bridge)); }
     HANDLE Open(int disk)
     {
-        return m_Emu.CreateFile("\\\\.\\PhysicalDrive" + std::to_string(disk),
+        return device::host::CreateFile(m_Emu, "\\\\.\\PhysicalDrive" + std::to_string(disk),
                                 platform::GENERIC_READ | platform::GENERIC_WRITE,
                                 platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     }

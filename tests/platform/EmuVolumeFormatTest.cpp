@@ -9,6 +9,7 @@
 #include "../disk/DiskTools.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ protected:
         const auto script = m_Folder.Path() / "DiskPartTarget1.sc";
         std::ofstream(script) << " list disk\n select disk 1\n online disk noerr \n clean \nconvert mbr \n"
                                  "create partition primary \n select partition 1\n assign letter=E\n";
-        ASSERT_TRUE(m_Station.RunDiskPartScript(script.string()));
-        ASSERT_EQ(m_Station.Volumes().size(), 2u);
-        m_Volume = m_Station.Volumes()[1];
+        ASSERT_TRUE(device::host::RunDiskPartScript(m_Station, script.string()));
+        ASSERT_EQ(m_Station.EmuVolumes().size(), 2u);
+        m_Volume = m_Station.EmuVolumes()[1];
     }
     std::string Image() { return emu::NvmeDisk(m_Station.World().BridgeFolder(1)).ImagePath().string(); }
     std::string Sector(uint64_t offset)
@@ -55,14 +56,14 @@ protected:
 TEST_F(EmuVolumeFormat, NtfsVolumeIsFormattedLabelledAndReportedInPlace)
 {
     const std::string mbr = Sector(0);
-    ASSERT_TRUE(m_Station.FormatVolume("D:\\", "NTFS"));
-    ASSERT_TRUE(m_Station.SetVolumeLabel("D:\\", "SHIPPED"));
+    ASSERT_TRUE(device::host::FormatVolume(m_Station, "D:\\", "NTFS"));
+    ASSERT_TRUE(device::host::SetVolumeLabel(m_Station, "D:\\", "SHIPPED"));
     platform::VolumeInformation info;
-    ASSERT_TRUE(m_Station.GetVolumeInformation("D:\\", info));
+    ASSERT_TRUE(device::host::GetVolumeInformation(m_Station, "D:\\", info));
     EXPECT_EQ(info.FileSystemName, "NTFS");
     EXPECT_EQ(info.VolumeName, "SHIPPED");
     platform::DiskFreeSpace space;
-    ASSERT_TRUE(m_Station.GetDiskFreeSpace("D:\\", space));
+    ASSERT_TRUE(device::host::GetDiskFreeSpace(m_Station, "D:\\", space));
     EXPECT_GT(space.NumberOfFreeClusters, space.TotalNumberOfClusters * 9 / 10);
     EXPECT_EQ(Sector(0), mbr);
     // The system's NTFS tools read it where it lies: label, and the partition's
@@ -78,10 +79,10 @@ TEST_F(EmuVolumeFormat, NtfsVolumeIsFormattedLabelledAndReportedInPlace)
 
 TEST_F(EmuVolumeFormat, ExfatVolumeIsFormattedLabelledAndFsckClean)
 {
-    ASSERT_TRUE(m_Station.FormatVolume("D:\\", "exfat"));
-    ASSERT_TRUE(m_Station.SetVolumeLabel("D:\\", "SHIPPED"));
+    ASSERT_TRUE(device::host::FormatVolume(m_Station, "D:\\", "exfat"));
+    ASSERT_TRUE(device::host::SetVolumeLabel(m_Station, "D:\\", "SHIPPED"));
     platform::VolumeInformation info;
-    ASSERT_TRUE(m_Station.GetVolumeInformation("d:\\", info));
+    ASSERT_TRUE(device::host::GetVolumeInformation(m_Station, "d:\\", info));
     EXPECT_EQ(info.FileSystemName, "exFAT");
     EXPECT_EQ(info.VolumeName, "SHIPPED");
     const std::string part = Partition();
@@ -89,35 +90,35 @@ TEST_F(EmuVolumeFormat, ExfatVolumeIsFormattedLabelledAndFsckClean)
     EXPECT_EQ(fsck.status, 0) << fsck.output;
     EXPECT_NE(RunTool("exfatlabel " + part).output.find("label: SHIPPED"), std::string::npos);
     // A label exFAT cannot hold is refused and the volume keeps its label.
-    EXPECT_FALSE(m_Station.SetVolumeLabel("D:\\", "TWELVE_CHARS"));
-    ASSERT_TRUE(m_Station.GetVolumeInformation("D:\\", info));
+    EXPECT_FALSE(device::host::SetVolumeLabel(m_Station, "D:\\", "TWELVE_CHARS"));
+    ASSERT_TRUE(device::host::GetVolumeInformation(m_Station, "D:\\", info));
     EXPECT_EQ(info.VolumeName, "SHIPPED");
 }
 
 TEST_F(EmuVolumeFormat, TheSystemVolumeAndUnknownRequestsAreRefused)
 {
-    EXPECT_FALSE(m_Station.FormatVolume("C:\\", "NTFS"));
+    EXPECT_FALSE(device::host::FormatVolume(m_Station, "C:\\", "NTFS"));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(m_Station.FormatVolume("Q:\\", "NTFS"));
+    EXPECT_FALSE(device::host::FormatVolume(m_Station, "Q:\\", "NTFS"));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);
-    EXPECT_FALSE(m_Station.FormatVolume("D:\\", "FAT16"));
+    EXPECT_FALSE(device::host::FormatVolume(m_Station, "D:\\", "FAT16"));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_PARAMETER);
     // An unformatted volume has no label to set.
-    EXPECT_FALSE(m_Station.SetVolumeLabel("D:\\", "SHIPPED"));
-    EXPECT_FALSE(m_Station.SetVolumeLabel("C:\\", "SHIPPED"));
+    EXPECT_FALSE(device::host::SetVolumeLabel(m_Station, "D:\\", "SHIPPED"));
+    EXPECT_FALSE(device::host::SetVolumeLabel(m_Station, "C:\\", "SHIPPED"));
 }
 
 TEST_F(EmuVolumeFormat, ADiskFailingWritesKeepsItsBytes)
 {
     const std::string before = Sector(m_Volume.offset);
     m_Station.ModifyBridge(1, [](emu::Bridge& b) { b.SetFault(0x2A, emu::FaultMode::CallFails, 1); });
-    EXPECT_FALSE(m_Station.FormatVolume("D:\\", "NTFS"));
+    EXPECT_FALSE(device::host::FormatVolume(m_Station, "D:\\", "NTFS"));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_IO_DEVICE);
     EXPECT_EQ(Sector(m_Volume.offset), before);
     platform::VolumeInformation info;
-    EXPECT_FALSE(m_Station.GetVolumeInformation("D:\\", info));
+    EXPECT_FALSE(device::host::GetVolumeInformation(m_Station, "D:\\", info));
     // The fault was taken: the next format goes through.
-    EXPECT_TRUE(m_Station.FormatVolume("D:\\", "NTFS"));
+    EXPECT_TRUE(device::host::FormatVolume(m_Station, "D:\\", "NTFS"));
 }
 
 }  // namespace

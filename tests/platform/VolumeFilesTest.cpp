@@ -12,6 +12,7 @@
 #include "platform/emu/EmuStation.h"
 #include "platform/emu/EmuVolumeFiles.h"
 #include "platform/linux/MountedVolumeFiles.h"
+#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ protected:
         const std::string mkfs = Shell("mkfs.fat -F 32 -S 512 -s 1 --offset 2048 " + m_Image, status);
         ASSERT_EQ(status, 0) << mkfs;
         std::string error;
-        m_Files = m_Station.OpenVolumeFiles("D:\\", error);
+        m_Files = device::host::OpenVolumeFiles(m_Station, "D:\\", error);
         ASSERT_TRUE(m_Files) << error;
     }
     // An mtools command on the volume: "mdir -b" + " -i IMAGE@@OFFSET " + `args`.
@@ -124,12 +125,12 @@ TEST_F(EmuVolumeFilesTest, NoPathLeavesTheVolumeAndNoOtherVolumeIsOpened)
     EXPECT_FALSE(m_Files->WriteFile("../x", 0, "a", 1));
     EXPECT_FALSE(m_Files->MakeDirectory("/abs"));
     std::string error;
-    EXPECT_FALSE(m_Station.OpenVolumeFiles("C:\\", error));
+    EXPECT_FALSE(device::host::OpenVolumeFiles(m_Station, "C:\\", error));
     EXPECT_NE(error.find("system volume"), std::string::npos) << error;
-    EXPECT_FALSE(m_Station.OpenVolumeFiles("Q:\\", error));
-    EXPECT_FALSE(m_Station.OpenVolumeFiles("D:", error));
+    EXPECT_FALSE(device::host::OpenVolumeFiles(m_Station, "Q:\\", error));
+    EXPECT_FALSE(device::host::OpenVolumeFiles(m_Station, "D:", error));
     // Bridge 2's disk has no volume: nothing to open at E:.
-    EXPECT_FALSE(m_Station.OpenVolumeFiles("E:\\", error));
+    EXPECT_FALSE(device::host::OpenVolumeFiles(m_Station, "E:\\", error));
 }
 
 TEST_F(EmuVolumeFilesTest, AnUnpluggedBridgeTakesItsFilesAlong)

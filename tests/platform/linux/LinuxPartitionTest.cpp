@@ -1,67 +1,34 @@
-// Partitioning on the Linux station: the tool's partitioning scripts read as one
-// plan, carried out by sfdisk on the script's disk (here an image file standing
-// for the block node of the fixture's bridge disk), and refused whole, before any
-// tool runs, for the system disk, a mounted or foreign disk or a script that
-// cannot be carried out.
+// Partitioning on the Linux station: a partition plan carried out by sfdisk on
+// the plan's disk (here an image file standing for the block node of the
+// fixture's bridge disk), and refused whole, before any tool runs, for the
+// system disk, a mounted or foreign disk or a disk that is not there.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "../../common/TestSupport.h"
 #include "../../disk/DiskTools.h"
-#include "platform/linux/DiskPartPlan.h"
 #include "platform/linux/LinuxStation.h"
+#include "platform/linux/SfdiskScript.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace platform;
-using linuxst::ParseDiskPartScript;
 
 const fs::path kTree = fs::path(PLATFORM_FIXTURES) / "station-tree";
-constexpr const char* kMbr = " list disk\n select disk %d\n online disk noerr \n attributes disk clear readonly noerr \n"
-                             " clean \nconvert mbr \ncreate partition primary %s\n select partition 1\n assign letter=E\n";
-constexpr const char* kGpt = " list disk\n select disk %d\n online disk noerr \n clean \n convert gpt\n"
-                             "create partition primary %s\n select partition 2\n assign letter=F\n";
 
-std::string Script(const char* form, int disk, const std::string& offset = "")
-{
-    char text[512];
-    std::snprintf(text, sizeof text, form, disk, offset.c_str());
-    return text;
-}
+PartitionPlan Mbr(uint32_t disk, uint64_t offsetKiB = 0) { return {disk, false, offsetKiB}; }
+PartitionPlan Gpt(uint32_t disk, uint64_t offsetKiB = 0) { return {disk, true, offsetKiB}; }
 
-TEST(DiskPartPlan, TheFourScriptsOfThePartitionStep)
+TEST(SfdiskScript, OnePrimaryPartitionOrTheReservedOneAndTheData)
 {
-    std::string error;
-    auto mbr = ParseDiskPartScript(Script(kMbr, 3), error);
-    ASSERT_TRUE(mbr) << error;
-    EXPECT_EQ(mbr->disk, 3);
-    EXPECT_FALSE(mbr->gpt);
-    EXPECT_EQ(mbr->offsetKiB, 0u);
-    EXPECT_EQ(mbr->letter, 'E');
-    auto gpt = ParseDiskPartScript(Script(kGpt, 12, "offset=2048 "), error);
-    ASSERT_TRUE(gpt) << error;
-    EXPECT_EQ(gpt->disk, 12);
-    EXPECT_TRUE(gpt->gpt);
-    EXPECT_EQ(gpt->offsetKiB, 2048u);
-    EXPECT_EQ(gpt->letter, 'F');
-}
-
-TEST(DiskPartPlan, ScriptsThatCannotBeCarriedOutWholeAreRefused)
-{
-    std::string error;
-    EXPECT_FALSE(ParseDiskPartScript(" list disk\n select disk 3\n clean \n", error));
-    EXPECT_FALSE(error.empty());
-    // Another partition than the one created, a command not known, a second disk.
-    std::string text = Script(kMbr, 3);
-    EXPECT_FALSE(ParseDiskPartScript(text.replace(text.find("partition 1"), 11, "partition 2"), error));
-    EXPECT_FALSE(ParseDiskPartScript(Script(kMbr, 3) + " format fs=ntfs quick\n", error));
-    EXPECT_FALSE(ParseDiskPartScript(" select disk 3\n select disk 4\n clean \n convert mbr\ncreate partition primary\n",
-                                     error));
-    // Nothing is created on a disk that was not cleaned and converted first.
-    EXPECT_FALSE(ParseDiskPartScript(" select disk 3\ncreate partition primary \n", error));
-    EXPECT_FALSE(ParseDiskPartScript(Script(kMbr, 3, "offset=-5 "), error));
+    EXPECT_EQ(linuxst::SfdiskScript(Mbr(3), 512), "label: dos\nstart=2048, type=6\n");
+    EXPECT_EQ(linuxst::SfdiskScript(Mbr(3, 4096), 512), "label: dos\nstart=8192, type=6\n");
+    EXPECT_EQ(linuxst::SfdiskScript(Mbr(3), 4096), "label: dos\nstart=256, type=6\n");
+    const std::string gpt = linuxst::SfdiskScript(Gpt(3), 512);
+    EXPECT_EQ(gpt.rfind("label: gpt\nstart=2048, size=32768, type=E3C9E316-0B5C-4DB8-817D-F92DF00215AE", 0), 0u) << gpt;
+    EXPECT_NE(gpt.find("start=34816, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"), std::string::npos) << gpt;
 }
 
 class LinuxPartition : public ::testing::Test {
@@ -72,31 +39,25 @@ protected:
         disktest::MakeSparseImage(Root() / "dev/sdd", 256ull << 20);  // the bridge disk 3
     }
     fs::path Root() const { return m_Folder.Path() / "root"; }
-    bool Run(linuxst::LinuxStation& station, const std::string& script)
-    {
-        const fs::path path = m_Folder.Path() / "DiskPartTarget.sc";
-        std::ofstream(path) << script;
-        return station.RunDiskPartScript(path.string());
-    }
     std::string Dump() { return disktest::RunTool("sfdisk --dump " + (Root() / "dev/sdd").string()).output; }
 
     testsupport::TempFolder m_Folder;
     linuxst::LinuxStation m_Station{Root().string(), [](int, unsigned long, void*) { return 0; }};
 };
 
-TEST_F(LinuxPartition, MbrScriptGivesOnePrimaryPartitionFromTheFirstMiB)
+TEST_F(LinuxPartition, AnMbrPlanGivesOnePrimaryPartitionFromTheFirstMiB)
 {
-    ASSERT_TRUE(Run(m_Station, Script(kMbr, 3)));
+    ASSERT_TRUE(m_Station.ApplyPartitionPlan(Mbr(3)));
     const std::string dump = Dump();
     EXPECT_NE(dump.find("label: dos"), std::string::npos) << dump;
     EXPECT_NE(dump.find("sdd1 : start=        2048, size=      522240, type=6"), std::string::npos) << dump;
     EXPECT_EQ(dump.find("sdd2"), std::string::npos) << dump;
 }
 
-TEST_F(LinuxPartition, GptScriptPutsTheDataOnPartitionTwoAfterTheReservedOne)
+TEST_F(LinuxPartition, AGptPlanPutsTheDataOnPartitionTwoAfterTheReservedOne)
 {
-    ASSERT_TRUE(Run(m_Station, Script(kMbr, 3)));  // an old table goes first
-    ASSERT_TRUE(Run(m_Station, Script(kGpt, 3)));
+    ASSERT_TRUE(m_Station.ApplyPartitionPlan(Mbr(3)));  // an old table goes first
+    ASSERT_TRUE(m_Station.ApplyPartitionPlan(Gpt(3)));
     const std::string dump = Dump();
     EXPECT_NE(dump.find("label: gpt"), std::string::npos) << dump;
     EXPECT_NE(dump.find("sdd1 : start=        2048, size=       32768, type=E3C9E316-0B5C-4DB8-817D-F92DF00215AE"),
@@ -110,26 +71,23 @@ TEST_F(LinuxPartition, GptScriptPutsTheDataOnPartitionTwoAfterTheReservedOne)
 
 TEST_F(LinuxPartition, AnOffsetInKiBMovesTheStart)
 {
-    ASSERT_TRUE(Run(m_Station, Script(kMbr, 3, "offset=4096 ")));
+    ASSERT_TRUE(m_Station.ApplyPartitionPlan(Mbr(3, 4096)));
     EXPECT_NE(Dump().find("sdd1 : start=        8192,"), std::string::npos) << Dump();
 }
 
-TEST_F(LinuxPartition, RefusedDisksAndBadScriptsNeverReachTheTool)
+TEST_F(LinuxPartition, RefusedDisksNeverReachTheTool)
 {
     int runs = 0;
     m_Station.SetToolRunner([&](const std::vector<std::string>&, const std::string&) {
         ++runs;
         return ToolRun{true, 0, ""};
     });
-    for (int disk : {0, 2, 4}) {  // the system disk, the decoy stick, a disk mounted at a system path
-        EXPECT_FALSE(Run(m_Station, Script(kMbr, disk))) << disk;
+    for (uint32_t disk : {0u, 2u, 4u}) {  // the system disk, the decoy stick, a disk mounted at a system path
+        EXPECT_FALSE(m_Station.ApplyPartitionPlan(Mbr(disk))) << disk;
         EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << disk;
     }
-    EXPECT_FALSE(Run(m_Station, Script(kMbr, 9)));
+    EXPECT_FALSE(m_Station.ApplyPartitionPlan(Gpt(9)));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(Run(m_Station, Script(kMbr, 3) + "format quick\n"));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(m_Station.RunDiskPartScript((m_Folder.Path() / "missing.sc").string()));
     EXPECT_EQ(runs, 0);
     // The bridge disk reaches the tool with the sfdisk script on its input.
     std::vector<std::string> command;
@@ -139,7 +97,7 @@ TEST_F(LinuxPartition, RefusedDisksAndBadScriptsNeverReachTheTool)
         input = text;
         return ToolRun{true, 1, "failed"};
     });
-    EXPECT_FALSE(Run(m_Station, Script(kGpt, 3)));
+    EXPECT_FALSE(m_Station.ApplyPartitionPlan(Gpt(3)));
     EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
     ASSERT_FALSE(command.empty());
     EXPECT_EQ(command.front(), "sfdisk");

@@ -32,10 +32,14 @@ protected:
     fs::path Root() const { return m_Folder.Path() / "root"; }
     linuxst::IoctlFunction Ioctl()
     {
-        return [this](int fd, unsigned long, void* argument) {
+        return [this](int fd, unsigned long request, void* argument) {
             char target[512] = {};
             const std::string link = "/proc/self/fd/" + std::to_string(fd);
             if (::readlink(link.c_str(), target, sizeof target - 1) > 0) m_Nodes.push_back(target);
+            if (request != SG_IO) {
+                m_Requests.push_back(request);
+                return 0;
+            }
             auto& header = *static_cast<sg_io_hdr_t*>(argument);
             if (header.cmdp[0] == 0x12 && header.dxfer_len >= 38) {
                 auto* data = static_cast<uint8_t*>(header.dxferp);
@@ -46,12 +50,13 @@ protected:
             return 0;
         };
     }
-    HANDLE Open(LinuxStation& station, const std::string& path, uint32_t access = GENERIC_READ | GENERIC_WRITE)
+    static HANDLE Open(LinuxStation& station, uint32_t disk, DiskAccess access = DiskAccess::kData)
     {
-        return station.CreateFile(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+        return station.OpenDisk({DiskKind::kDisk, disk, 0}, access);
     }
     testsupport::TempFolder m_Folder;
-    std::vector<std::string> m_Nodes;  // the nodes the ioctl was called on
+    std::vector<std::string> m_Nodes;      // the nodes the ioctl was called on
+    std::vector<unsigned long> m_Requests;  // other ioctl requests than SG_IO
 };
 
 TEST_F(LinuxStationTest, DiskZeroHoldsTheRootAndEveryOtherDiskIsNumberedInNameOrder)
@@ -80,18 +85,32 @@ TEST_F(LinuxStationTest, DiskZeroHoldsTheRootAndEveryOtherDiskIsNumberedInNameOr
 TEST_F(LinuxStationTest, RefusedDisksCannotBeOpenedForCommandsButCanBeQueried)
 {
     LinuxStation station(Root().string(), Ioctl());
-    for (const char* path : {"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive2", "\\\\.\\PhysicalDrive4"}) {
-        EXPECT_EQ(Open(station, path), INVALID_HANDLE_VALUE) << path;
-        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
+    for (uint32_t disk : {0u, 2u, 4u}) {
+        EXPECT_EQ(Open(station, disk), INVALID_HANDLE_VALUE) << disk;
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << disk;
     }
-    EXPECT_EQ(Open(station, "\\\\.\\PhysicalDrive9"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(station, 9), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    // No optical drive is among the disks the tree shows.
+    EXPECT_EQ(station.OpenDisk({DiskKind::kCdrom, 0, 0}, DiskAccess::kQuery), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 
-    const HANDLE query = Open(station, "\\\\.\\PhysicalDrive0", 0);
+    const HANDLE query = Open(station, 0, DiskAccess::kQuery);
     ASSERT_NE(query, INVALID_HANDLE_VALUE);
-    StorageDeviceNumber number;
-    ASSERT_TRUE(station.GetStorageDeviceNumber(query, number));
-    EXPECT_EQ(number.DeviceNumber, 0u);
+    DiskTarget target;
+    ASSERT_TRUE(station.HandleTarget(query, target));
+    EXPECT_EQ(target.kind, DiskKind::kDisk);
+    EXPECT_EQ(target.number, 0u);
+    EXPECT_EQ(target.partition, 0u);
+    DiskCapacity capacity;
+    ASSERT_TRUE(station.GetDiskCapacity(query, capacity));
+    EXPECT_EQ(capacity.sizeBytes, 976773168ull * 512);
+    EXPECT_EQ(capacity.bytesPerSector, 512u);
+    // Nor does it carry a command.
+    ScsiOutcome outcome;
+    EXPECT_FALSE(station.SendScsi(query, ScsiRequest{}, outcome));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(m_Nodes.empty());
     // A query handle moves no sector: the system disk is never written.
     uint8_t sector[512] = {};
     uint32_t moved = 1;
@@ -104,7 +123,7 @@ TEST_F(LinuxStationTest, RefusedDisksCannotBeOpenedForCommandsButCanBeQueried)
 TEST_F(LinuxStationTest, PassThroughGoesToTheBridgesSgNode)
 {
     LinuxStation station(Root().string(), Ioctl());
-    const HANDLE disk = Open(station, "\\\\.\\PHYSICALDRIVE3");
+    const HANDLE disk = Open(station, 3);
     ASSERT_NE(disk, INVALID_HANDLE_VALUE);
     std::vector<uint8_t> block(kDataOffset + 38, 0);
     SCSI_PASS_THROUGH header{};
@@ -189,12 +208,24 @@ TEST_F(LinuxStationTest, DisksLeadToTheirNumberAndTheirUsbSerial)
     EXPECT_EQ(disks[3].busType, BusTypeUsb);
     EXPECT_EQ(disks[3].serial, "DV240600000000000002");
     EXPECT_EQ(disks[3].usbPath, "2-2.3");
-    const HANDLE h = Open(station, "\\\\.\\PhysicalDrive3", 0);
+    const HANDLE h = Open(station, 3, DiskAccess::kQuery);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    StorageDeviceNumber number;
-    ASSERT_TRUE(station.GetStorageDeviceNumber(h, number));
-    EXPECT_EQ(number.DeviceNumber, 3u);
-    station.CloseHandle(h);
+    DiskTarget target;
+    ASSERT_TRUE(station.HandleTarget(h, target));
+    EXPECT_EQ(target.number, 3u);
+    DiskCapacity capacity;
+    ASSERT_TRUE(station.GetDiskCapacity(h, capacity));
+    EXPECT_EQ(capacity.sizeBytes, 500118192ull * 512);
+    EXPECT_FALSE(capacity.removable);
+    // A query handle moves no sector.
+    uint8_t sector[512] = {};
+    uint32_t moved = 0;
+    EXPECT_FALSE(station.ReadAt(h, 0, sector, sizeof sector, &moved));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    EXPECT_TRUE(station.CloseHandle(h));
+    EXPECT_FALSE(station.CloseHandle(h));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(station.HandleTarget(h, target));
 }
 
 TEST_F(LinuxStationTest, ADiskKeepsItsNumberWhileOthersComeAndGo)
@@ -223,7 +254,7 @@ TEST_F(LinuxStationTest, SectorsMoveOnlyThroughADiskOpenedForCommands)
         image << std::string(1024, 'D');
     }
     LinuxStation station(Root().string(), Ioctl());
-    const HANDLE disk = Open(station, "\\\\.\\PhysicalDrive3");
+    const HANDLE disk = Open(station, 3);
     ASSERT_NE(disk, INVALID_HANDLE_VALUE);
     uint8_t sector[512] = {};
     uint32_t moved = 0;

@@ -102,7 +102,7 @@ TEST_F(LinuxVolumesOnLoop, PartitionFormatLabelReadBackAndMount)
 
     const auto table = m_Volumes.ReadPartitionTable(disk);
     ASSERT_TRUE(table);
-    EXPECT_EQ(table->style, PartitionStyle::kGpt);
+    EXPECT_EQ(table->style, linuxst::PartitionStyle::kGpt);
     ASSERT_EQ(table->entries.size(), 2u);
     EXPECT_EQ(table->entries[1].number, 2u);
     EXPECT_EQ(table->entries[1].startBytes, 17 * MiB);
