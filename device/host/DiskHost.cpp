@@ -6,7 +6,7 @@
 #include "device/host/DriveLetters.h"
 #include "device/host/PartitionScript.h"
 #include "log/DebugLog.h"
-#include "platform/DevicePath.h"
+#include "device/host/DevicePath.h"
 #include "util/Text.h"
 
 namespace device::host {
@@ -67,7 +67,7 @@ HANDLE CreateFile(IStation& station, const std::string& path, uint32_t desiredAc
     const auto access = desiredAccess == 0 ? platform::DiskAccess::kQuery : platform::DiskAccess::kData;
     bool cdrom = false;
     int number = 0;
-    if (platform::ParseDevicePath(path, cdrom, number))
+    if (ParseDevicePath(path, cdrom, number))
         return station.OpenDisk({cdrom ? platform::DiskKind::kCdrom : platform::DiskKind::kDisk,
                                  static_cast<uint32_t>(number), 0},
                                 access);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "../common/TestSupport.h"
+#include "device/host/PartitionScript.h"
 #include "disk/DiskPartScript.h"
 
 namespace {
@@ -72,3 +73,38 @@ TEST(DiskPartScript, SystemDiskGetsNoFile)
 }
 
 }  // namespace
+
+// The scripts the step writes read back as the one plan the station carries out.
+TEST(DiskPartScript, EveryTemplateReadsAsThePlanItAsksFor)
+{
+    std::string error;
+    for (uint8_t gpt : {0, 1})
+        for (uint32_t offsetMiB : {0u, 2u}) {
+            const auto plan = device::host::ParseDiskPartScript(disk::DiskPartScriptText(9, 'G', gpt, offsetMiB).value(),
+                                                                error);
+            ASSERT_TRUE(plan) << error;
+            EXPECT_EQ(plan->disk, 9u);
+            EXPECT_EQ(plan->gpt, gpt == 1);
+            EXPECT_EQ(plan->offsetKiB, uint64_t{offsetMiB} * 1024);
+        }
+}
+
+TEST(DiskPartScript, ScriptsThatCannotBeCarriedOutWholeAreRefused)
+{
+    std::string error;
+    const auto refused = [&](const std::string& text) {
+        error.clear();
+        return !device::host::ParseDiskPartScript(text, error) && !error.empty();
+    };
+    const std::string mbr = disk::DiskPartScriptText(3, 'E', 0, 0).value();
+    EXPECT_TRUE(refused(" list disk\n select disk 3\n clean \n"));  // nothing created
+    std::string otherPartition = mbr;
+    EXPECT_TRUE(refused(otherPartition.replace(otherPartition.find("partition 1"), 11, "partition 2")));
+    EXPECT_TRUE(refused(mbr + " format fs=ntfs quick\n"));
+    EXPECT_TRUE(refused(" select disk 3\n select disk 4\n clean \n convert mbr\ncreate partition primary\n"));
+    // Nothing is created on a disk that was not cleaned and converted first.
+    EXPECT_TRUE(refused(" select disk 3\ncreate partition primary \n"));
+    std::string negative = mbr;
+    EXPECT_TRUE(refused(negative.replace(negative.find("primary "), 8, "primary offset=-5 ")));
+    EXPECT_TRUE(refused(" select disk 300\n clean\n convert mbr\ncreate partition primary\n"));
+}

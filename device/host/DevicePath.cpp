@@ -1,4 +1,4 @@
-#include "platform/DevicePath.h"
+#include "device/host/DevicePath.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 
 #include "util/Text.h"
 
-namespace platform {
+namespace device::host {
 
 bool ParseDevicePath(const std::string& path, bool& cdrom, int& number)
 {
@@ -25,4 +25,4 @@ bool ParseDevicePath(const std::string& path, bool& cdrom, int& number)
     return true;
 }
 
-}  // namespace platform
+}  // namespace device::host
