@@ -35,7 +35,6 @@ constexpr uint32_t kSystemFreeClusters = 25'000'000;
 constexpr uint32_t kCdromSectorSize = 2048;
 constexpr uint32_t kSector = emu::kDiskSectorSize;
 constexpr uint32_t kMaxGptEntries = 128;
-constexpr char kFirstBridgeLetter = 'D';
 // Type GUID of the Microsoft reserved partition, in its on-disk byte order.
 constexpr uint8_t kMsrTypeGuid[16] = {0x16, 0xE3, 0xC9, 0xE3, 0x5C, 0x0B, 0xB8, 0x4D,
                                       0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE};
