@@ -826,13 +826,15 @@ bool LinuxStation::ApplyPartitionPlan(const PartitionPlan& plan)
     }
     if (!m_Book->Claim({name, 0}, "partitioned")) return false;
     // A volume mounted elsewhere is someone's: nothing on the disk changes.
-    for (const Volume& volume : partitions)
-        if (const std::string at = MountPointOf(volume.partition); !at.empty() && RunFolderName(at).empty()) {
+    for (const Volume& volume : partitions) {
+        const std::string at = m_Book->volumes.MountPointOf(volume.partition);
+        if (!at.empty() && RunFolderName(at).empty()) {
             DBG_ERR("%s:%d: disk %u (%s) not partitioned: %s is mounted at %s", plan.disk, name.c_str(),
                     volume.partition.name.c_str(), at.c_str());
             m_Book->Release({name, 0});
             return Fail(ERROR_ACCESS_DENIED);
         }
+    }
     for (const Volume& volume : partitions)
         if (!UnmountOwn(volume, "partitioned")) {
             m_Book->Release({name, 0});
@@ -901,15 +903,6 @@ bool LinuxStation::MayCarryFileSystem(const std::string& diskName, const BlockPa
     return true;
 }
 
-std::string LinuxStation::MountPointOf(const BlockPartition& partition) const
-{
-    for (const MountEntry& mount : m_Tree.Mounts())
-        if ((!partition.deviceNumber.empty() && mount.deviceNumber == partition.deviceNumber) ||
-            mount.source == partition.path)
-            return mount.mountPoint;
-    return {};
-}
-
 std::string LinuxStation::RunFolderName(const std::string& mountPoint) const
 {
     const fs::path at(mountPoint);
@@ -919,7 +912,7 @@ std::string LinuxStation::RunFolderName(const std::string& mountPoint) const
 
 bool LinuxStation::UnmountOwn(const Volume& volume, const char* change)
 {
-    const std::string at = MountPointOf(volume.partition);
+    const std::string at = m_Book->volumes.MountPointOf(volume.partition);
     if (at.empty()) return true;
     const std::string name = RunFolderName(at);
     if (name.empty()) {
@@ -948,36 +941,27 @@ bool LinuxStation::VolumeOfHandle(HANDLE handle, Volume& volume, const char* cha
     return MayChange(volume, change);
 }
 
-bool LinuxStation::LockVolume(HANDLE handle)
+bool LinuxStation::HoldVolume(HANDLE handle, bool dismount)
 {
+    const auto hold = dismount ? VolumeBook::Hold::kDismount : VolumeBook::Hold::kLock;
+    const char* change = dismount ? "dismounted" : "locked";
     Volume volume;
-    if (!VolumeOfHandle(handle, volume, "locked")) return false;
+    if (!VolumeOfHandle(handle, volume, change)) return false;
     const VolumeKey key{volume.diskName, volume.partition.number};
     const auto self = reinterpret_cast<uintptr_t>(handle);
-    if (!m_Book->Take(key, self, VolumeBook::Hold::kLock, volume.disk)) return false;
-    // No file system works on a locked volume.
-    if (!UnmountOwn(volume, "locked")) {
+    if (!m_Book->Take(key, self, hold, volume.disk)) return false;
+    // No file system works on a locked or dismounted volume.
+    if (!UnmountOwn(volume, change)) {
         const uint32_t error = GetLastError();
-        m_Book->Drop(key, self, VolumeBook::Hold::kLock);
+        m_Book->Drop(key, self, hold);
         return Fail(error);
     }
     return Succeed();
 }
 
-bool LinuxStation::DismountVolume(HANDLE handle)
-{
-    Volume volume;
-    if (!VolumeOfHandle(handle, volume, "dismounted")) return false;
-    const VolumeKey key{volume.diskName, volume.partition.number};
-    const auto self = reinterpret_cast<uintptr_t>(handle);
-    if (!m_Book->Take(key, self, VolumeBook::Hold::kDismount, volume.disk)) return false;
-    if (!UnmountOwn(volume, "dismounted")) {
-        const uint32_t error = GetLastError();
-        m_Book->Drop(key, self, VolumeBook::Hold::kDismount);
-        return Fail(error);
-    }
-    return Succeed();
-}
+bool LinuxStation::LockVolume(HANDLE handle) { return HoldVolume(handle, false); }
+
+bool LinuxStation::DismountVolume(HANDLE handle) { return HoldVolume(handle, true); }
 
 bool LinuxStation::UnlockVolume(HANDLE handle)
 {
@@ -1084,7 +1068,7 @@ bool LinuxStation::SetVolumeLabel(uint32_t disk, uint32_t partition, const std::
     if (!m_Book->Claim(key, "labelled")) return false;
     // A volume the station mounted is labelled unmounted, then mounted again where it was.
     std::string remount;
-    if (const std::string at = MountPointOf(volume.partition); !at.empty()) {
+    if (const std::string at = m_Book->volumes.MountPointOf(volume.partition); !at.empty()) {
         remount = RunFolderName(at);
         if (remount.empty()) {
             DBG_ERR("%s:%d: disk %u partition %u not labelled: it is mounted at %s, not by this station", disk,
@@ -1139,7 +1123,7 @@ std::unique_ptr<IVolumeFiles> LinuxStation::OpenVolumeFiles(uint32_t disk, uint3
     }
     // A mount the station left in its run folder is taken as it is.
     name = MountName(disk, partition);
-    const std::string at = MountPointOf(volume.partition);
+    const std::string at = m_Book->volumes.MountPointOf(volume.partition);
     if (const std::string own = RunFolderName(at); !own.empty()) name = own;
     const auto folder = m_Book->volumes.Mount(volume.partition, volume.refusal, name);  // the tool, without any lock
     const uint32_t mountError = GetLastError();

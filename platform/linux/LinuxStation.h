@@ -195,8 +195,6 @@ private:
     // The block node of an open handle for a transfer, opened on first use;
     // nullptr (last error set) when the handle moves no sectors.
     std::shared_ptr<Descriptor> BlockNode(HANDLE handle, bool write, OpenDevice& device) EXCLUDES(m_Lock);
-    // Where the partition is mounted now; empty when it is not.
-    std::string MountPointOf(const BlockPartition& partition) const;
     // The name of a folder of the run folder ("disk3p1"); empty for any other path.
     std::string RunFolderName(const std::string& mountPoint) const;
     // Unmounts the volume when the station mounted it in its run folder; false
@@ -205,6 +203,9 @@ private:
     bool UnmountOwn(const Volume& volume, const char* change) EXCLUDES(m_Lock);
     // A volume handle's partition and refusal for Lock and Dismount; false (last error set) when none.
     bool VolumeOfHandle(HANDLE handle, Volume& volume, const char* change) EXCLUDES(m_Lock);
+    // Locks (or dismounts) the volume of `handle` for it: the station's own
+    // mount goes first; refused when another handle holds it.
+    bool HoldVolume(HANDLE handle, bool dismount) EXCLUDES(m_Lock);
 
     SysfsTree m_Tree;
     IoctlFunction m_Ioctl;

@@ -70,9 +70,10 @@ public:
     // Sets the label of the FAT32, NTFS or exFAT volume on the partition.
     bool SetLabel(const BlockPartition& partition, const std::string& diskRefusal, const std::string& label) const;
 
-private:
-    // Where the partition is mounted; empty when it is not.
+    // Where the partition is mounted now; empty when it is not.
     std::string MountPointOf(const BlockPartition& partition) const;
+
+private:
     bool IsMountPoint(const std::filesystem::path& folder) const;
     // Whether the kernel has the file-system driver `type`, loaded or as a module.
     bool KernelHas(const std::string& type) const;
