@@ -39,7 +39,7 @@ namespace platform::linuxst {
 // ("2B9D,1E4E").
 std::set<uint16_t> BridgeVendorIds();
 
-// What the station knows about its volumes beyond the tree (LinuxStation.cpp):
+// What the station knows about its volumes beyond the tree (VolumeBook.h):
 // locks and dismounts by handles, operations under way, mounts for file views.
 struct VolumeBook;
 
