@@ -325,51 +325,55 @@ bool LinuxStation::Find(HANDLE handle, OpenDevice& device) const
 
 HANDLE LinuxStation::OpenDisk(const DiskTarget& target, DiskAccess access)
 {
-    util::MutexLock lock(m_Lock);
-    if (target.kind != DiskKind::kDisk) {
-        // The tree shows no optical drive among the disks: there is no CD-ROM to open.
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    const Disk* disk = FindDisk(target.number);
-    if (!disk) {
-        Refresh();
-        disk = FindDisk(target.number);
-    }
-    if (!disk) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
     OpenDevice device;
-    device.target = target;
-    device.access = access;
-    device.name = disk->block.name;
-    device.sectorSize = disk->block.sectorSize ? disk->block.sectorSize : 512;
-    device.refusal = disk->refusal;
-    if (target.partition != 0) {
-        const auto partitions = m_Tree.Partitions(disk->block);
-        const auto found = std::find_if(partitions.begin(), partitions.end(),
-                                        [&](const BlockPartition& p) { return p.number == target.partition; });
-        if (found == partitions.end()) {
+    std::string node;  // the command node to open; empty when none is
+    {
+        util::MutexLock lock(m_Lock);
+        if (target.kind != DiskKind::kDisk) {
+            // The tree shows no optical drive among the disks: there is no CD-ROM to open.
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        device.partition = *found;
+        const Disk* disk = FindDisk(target.number);
+        if (!disk) {
+            Refresh();
+            disk = FindDisk(target.number);
+        }
+        if (!disk) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        device.target = target;
+        device.access = access;
+        device.name = disk->block.name;
+        device.sectorSize = disk->block.sectorSize ? disk->block.sectorSize : 512;
+        device.refusal = disk->refusal;
+        if (target.partition != 0) {
+            const auto partitions = m_Tree.Partitions(disk->block);
+            const auto found = std::find_if(partitions.begin(), partitions.end(),
+                                            [&](const BlockPartition& p) { return p.number == target.partition; });
+            if (found == partitions.end()) {
+                SetLastError(ERROR_FILE_NOT_FOUND);
+                return INVALID_HANDLE_VALUE;
+            }
+            device.partition = *found;
+        }
+        if (!disk->refusal.empty()) {
+            // Size and layout may still be asked; no node of the disk is opened.
+            if (access == DiskAccess::kQuery) return Add(std::move(device));
+            DBG_ERR("%s:%d: disk %u (%s) refused: %s", disk->number, disk->block.name.c_str(), disk->refusal.c_str());
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        // Commands go to the whole disk's command node, from a volume handle too.
+        node = m_Tree.Under("dev/" + (disk->block.sgName.empty() ? disk->block.name : disk->block.sgName)).string();
     }
-    if (!disk->refusal.empty()) {
-        // Size and layout may still be asked; no node of the disk is opened.
-        if (access == DiskAccess::kQuery) return Add(std::move(device));
-        DBG_ERR("%s:%d: disk %u (%s) refused: %s", disk->number, disk->block.name.c_str(), disk->refusal.c_str());
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    // Commands go to the whole disk's command node, from a volume handle too.
-    const std::string node = "dev/" + (disk->block.sgName.empty() ? disk->block.name : disk->block.sgName);
-    int fd = ::open(m_Tree.Under(node).c_str(), O_RDWR | O_CLOEXEC);
+    // Opening a node may wait for the device: the other disks go on meanwhile.
+    int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
     int error = fd < 0 ? errno : 0;
     if (fd < 0 && access == DiskAccess::kQuery && (error == EACCES || error == EPERM || error == EROFS)) {
         // A query needs no write access: commands then go as far as a read-only node lets them.
-        fd = ::open(m_Tree.Under(node).c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
         error = fd < 0 ? errno : 0;
     }
     if (fd >= 0) {
@@ -377,10 +381,11 @@ HANDLE LinuxStation::OpenDisk(const DiskTarget& target, DiskAccess access)
     } else if (access == DiskAccess::kQuery) {
         device.commandError = ErrorOfErrno(error);
     } else {
-        DBG_ERR("%s:%d: disk %u: cannot open %s: errno %d", disk->number, node.c_str(), error);
+        DBG_ERR("%s:%d: disk %u: cannot open %s: errno %d", target.number, node.c_str(), error);
         SetLastError(ErrorOfErrno(error));
         return INVALID_HANDLE_VALUE;
     }
+    util::MutexLock lock(m_Lock);
     return Add(std::move(device));
 }
 
@@ -742,18 +747,9 @@ bool LinuxStation::UnlockVolume(HANDLE handle)
         util::MutexLock lock(m_Lock);
         if (!Find(handle, device)) return false;
     }
-    const VolumeKey key{device.name, device.target.partition};
-    const auto self = reinterpret_cast<uintptr_t>(handle);
-    util::MutexLock hold(m_Book->lock);
-    const auto locked = m_Book->locks.find(key);
-    if (device.target.partition == 0 || locked == m_Book->locks.end() || locked->second != self)
+    if (device.target.partition == 0 ||
+        !m_Book->Unlock({device.name, device.target.partition}, reinterpret_cast<uintptr_t>(handle)))
         return Fail(ERROR_NOT_LOCKED);
-    m_Book->locks.erase(locked);
-    // The handle's dismount ends with its lock: file systems may work on the volume again.
-    if (auto found = m_Book->dismounts.find(key); found != m_Book->dismounts.end()) {
-        found->second.erase(self);
-        if (found->second.empty()) m_Book->dismounts.erase(found);
-    }
     return Succeed();
 }
 

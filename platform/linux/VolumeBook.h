@@ -122,7 +122,24 @@ struct VolumeBook {
         if (what == Hold::kLock) {
             if (const auto locked = locks.find(key); locked != locks.end() && locked->second == handle)
                 locks.erase(locked);
-        } else if (const auto found = dismounts.find(key); found != dismounts.end()) {
+        } else {
+            DropDismount(key, handle);
+        }
+    }
+    // Ends the lock `handle` holds on the volume, and its dismount with it: file
+    // systems may work on the volume again. False when the handle holds no lock.
+    bool Unlock(const VolumeKey& key, uintptr_t handle) EXCLUDES(lock)
+    {
+        util::MutexLock hold(lock);
+        const auto locked = locks.find(key);
+        if (locked == locks.end() || locked->second != handle) return false;
+        locks.erase(locked);
+        DropDismount(key, handle);
+        return true;
+    }
+    void DropDismount(const VolumeKey& key, uintptr_t handle) REQUIRES(lock)
+    {
+        if (const auto found = dismounts.find(key); found != dismounts.end()) {
             found->second.erase(handle);
             if (found->second.empty()) dismounts.erase(found);
         }
