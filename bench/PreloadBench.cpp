@@ -11,11 +11,11 @@
 #include <fstream>
 #include <string>
 
+#include "device/host/DiskHost.h"
 #include "disk/Preload.h"
 #include "disk/WriteReadTest.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 

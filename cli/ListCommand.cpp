@@ -6,8 +6,8 @@
 #include "cli/CliText.h"
 #include "device/BrvtUSBDev.h"
 #include "device/DiskInfoArea.h"
-#include "device/pcie/Brv795xPcieCtrl.h"
 #include "device/host/DiskHost.h"
+#include "device/pcie/Brv795xPcieCtrl.h"
 
 #include <algorithm>
 
@@ -16,8 +16,9 @@ namespace {
 std::string ChipTypeOf(CBrvtUSBDev& dev, const DeviceInfo& record)
 {
     platform::IStation& station = dev.Station();
-    const HANDLE h = device::host::CreateFile(station, RecordDevicePath(record), platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                        platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
+    const HANDLE h =
+        device::host::CreateFile(station, RecordDevicePath(record), platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                 platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     if (!IsValidHandle(h)) return "0";
     std::string chipType = dev.strGet7951ChipType(h);
     station.CloseHandle(h);

@@ -39,9 +39,9 @@ int RunRaw(const cli::Args& args)
     platform::IStation& station = platform::Station();
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%ld", *disk);
-    const HANDLE handle = device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                             platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                                             platform::OPEN_EXISTING, 0);
+    const HANDLE handle =
+        device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                 platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     if (!IsValidHandle(handle)) {
         std::printf("CreateFile %s failed, error %u\n", path, platform::GetLastError());
         return 1;

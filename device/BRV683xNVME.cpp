@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "log/DebugLog.h"
 #include "device/host/DiskHost.h"
+#include "log/DebugLog.h"
 
 namespace {
 constexpr uint8_t kOpNvmePassThrough = 0xE6;
@@ -54,8 +54,8 @@ CommandResult CBRV683xNVME::ReadControllerText(uint8_t physicalAddress, size_t o
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", physicalAddress);
     platform::IStation& station = m_Transport.Station();
     const HANDLE hDev = device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                           platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                                           platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
+                                                 platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                                                 platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
     if (!IsValidHandle(hDev)) {
         DBG_ERR("%s:%d: CreateFile Fail , ucPhysicalAddress : %d , dwErrorCode %d", physicalAddress,
                 platform::GetLastError());

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "device/SHA256.h"
+#include "device/host/DiskHost.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 constexpr uint8_t kOpInquiry = 0x12;
@@ -312,8 +312,8 @@ uint8_t CBrvtUSBDev::SendAtaCommand(uint8_t physicalAddress, uint8_t ataCommand,
 {
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", physicalAddress);
-    ScopedHandle handle(Station(), device::host::CreateFile(Station(), path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
-                                                        kCommandOpenFlags));
+    ScopedHandle handle(Station(), device::host::CreateFile(Station(), path, kReadWrite, kShareReadWrite,
+                                                            platform::OPEN_EXISTING, kCommandOpenFlags));
     if (!IsValidHandle(handle.Get())) {
         DBG_ERR("%s:%d: %s: CreateFile Fail [%d] , dwErrorCode %d", name, physicalAddress, platform::GetLastError());
         return 0;
@@ -338,8 +338,8 @@ const DeviceInfo* CBrvtUSBDev::Record(uint8_t ucTargetNumber, const char* operat
 
 HANDLE CBrvtUSBDev::OpenRecord(const DeviceInfo& record, uint32_t extraFlags) const
 {
-    return device::host::CreateFile(Station(), RecordDevicePath(record), kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
-                                platform::FILE_FLAG_NO_BUFFERING | extraFlags);
+    return device::host::CreateFile(Station(), RecordDevicePath(record), kReadWrite, kShareReadWrite,
+                                    platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING | extraFlags);
 }
 
 uint8_t CBrvtUSBDev::vCheckSupportSHA256(uint8_t ucTargetNumber)

@@ -10,9 +10,9 @@
 
 #include "device/BrvtUSBDev.h"
 #include "device/ScopedHandle.h"
-#include "util/Clock.h"
-#include "log/DebugLog.h"
 #include "device/host/DiskHost.h"
+#include "log/DebugLog.h"
+#include "util/Clock.h"
 
 namespace {
 constexpr size_t kMaxHostControllers = 20;
@@ -173,8 +173,8 @@ void CBrvtUSBDev::FinishLaneReads()
     util::SleepMs(m_LaneReads.back().firstReadMs + kLinkReadPauseMs - util::NowMs());
     for (const LaneRead& pending : m_LaneReads) {
         DeviceInfo& record = m_pDevList->Devs[pending.record];
-        ScopedHandle device(Station(),
-                            device::host::CreateFile(Station(), pending.path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+        ScopedHandle device(Station(), device::host::CreateFile(Station(), pending.path, kOpenForCommands, kShareAll,
+                                                                platform::OPEN_EXISTING, 0));
         if (!IsValidHandle(device.Get())) {
             DBG_ERR("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", pending.path.c_str(), platform::GetLastError());
             record.m_strUsbConnectionStatus.clear();
@@ -439,7 +439,8 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
         char path[32];
         std::snprintf(path, sizeof path, "\\\\.\\%s%d", deviceType == platform::FILE_DEVICE_CD_ROM ? "CDROM" : "PHYSICALDRIVE",
                       number.DeviceNumber);
-        ScopedHandle device(Station(), device::host::CreateFile(Station(), path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+        ScopedHandle device(Station(), device::host::CreateFile(Station(), path, kOpenForCommands, kShareAll,
+                                                                platform::OPEN_EXISTING, 0));
         if (!IsValidHandle(device.Get())) {
             DBG_ERR("%s:%d: CreateFile Failed: \t strPhysicalAddress: %s ", path);
             DBG_ERR("%s:%d:  : Win8 78 Fail dwErrorCode : %d", platform::GetLastError());
@@ -502,7 +503,8 @@ uint8_t CBrvtUSBDev::ucGetPhysicalAddressFromSN(const std::string& serialNumber,
 uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, const std::string& hubName,
                                                     const std::string& chipTypeFilter, int iBridgeType)
 {
-    ScopedHandle device(Station(), device::host::CreateFile(Station(), path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
+    ScopedHandle device(
+        Station(), device::host::CreateFile(Station(), path, kOpenForCommands, kShareAll, platform::OPEN_EXISTING, 0));
     if (!IsValidHandle(device.Get())) {
         DBG_ERR("%s:%d: strPhysicalAddress:[%s] , dwErrorCode %d", path.c_str(), platform::GetLastError());
         m_strIdentifyFailure = "Disk open FAIL";

@@ -11,11 +11,11 @@
 
 #include "device/BRV683xNVME.h"
 #include "device/BrvtUSBDev.h"
-#include "device/ScopedHandle.h"
 #include "device/DiskInfoArea.h"
+#include "device/ScopedHandle.h"
+#include "device/host/DiskHost.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 constexpr uint32_t kSectorSize = 512;
@@ -83,8 +83,8 @@ char CBrvtUSBDev::vGetLogicalAddressFromPhysicalAddress(uint8_t physicalAddress,
                 std::string volumeName;
                 if (!device::host::GetVolumeNameForVolumeMountPoint(Station(), strLogicalAddress, volumeName)) continue;
                 if (!volumeName.empty() && volumeName.back() == '\\') volumeName.pop_back();
-                ScopedHandle volume(Station(), device::host::CreateFile(Station(), volumeName, platform::GENERIC_READ, kShareReadWrite,
-                                                                    platform::OPEN_EXISTING, 0));
+                ScopedHandle volume(Station(), device::host::CreateFile(Station(), volumeName, platform::GENERIC_READ,
+                                                                        kShareReadWrite, platform::OPEN_EXISTING, 0));
                 if (!volume.Valid()) continue;
                 std::vector<platform::DiskExtent> extents;
                 if (device::host::GetVolumeDiskExtents(Station(), volume.Get(), extents) && !extents.empty() &&
@@ -132,8 +132,9 @@ uint8_t CBrvtUSBDev::vWriteSectors(char cDriveLetter, const uint8_t* ucpWriteBuf
         // written in further pieces of at most 32 MiB, never dropped.
         const uint64_t rounded = (uint64_t{length} + kSectorSize - 1) / kSectorSize * kSectorSize;
         const uint64_t start = dwlWriteLocationSector * kSectorSize;
-        ScopedHandle volume(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\%c:", cDriveLetter), kReadWrite,
-                                                            kShareReadWrite, platform::OPEN_EXISTING, 0));
+        ScopedHandle volume(Station(),
+                            device::host::CreateFile(Station(), DrivePath("\\\\.\\%c:", cDriveLetter), kReadWrite,
+                                                     kShareReadWrite, platform::OPEN_EXISTING, 0));
         if (!volume.Valid()) {
             DBG_ERR("%s:%d:  ucpWriteBuffer : %x , dwlWriteLocationSector : %lld, dwErrorCode %d",
                     static_cast<unsigned>(reinterpret_cast<uintptr_t>(ucpWriteBuffer)),
@@ -203,8 +204,8 @@ uint8_t CBrvtUSBDev::vReadSectors(char cDriveLetter, uint8_t* ucpReadBuffer, uin
         const std::string strReadLogicalAddress = DrivePath("\\\\.\\%c:", cDriveLetter);
         const uint64_t rounded = (uint64_t{length} + kSectorSize - 1) / kSectorSize * kSectorSize;
         const uint64_t start = dwlReadLocationSector * kSectorSize;
-        ScopedHandle volume(Station(), device::host::CreateFile(Station(), strReadLogicalAddress, kReadWrite, kShareReadWrite,
-                                                            platform::OPEN_EXISTING, 0));
+        ScopedHandle volume(Station(), device::host::CreateFile(Station(), strReadLogicalAddress, kReadWrite,
+                                                                kShareReadWrite, platform::OPEN_EXISTING, 0));
         if (!volume.Valid()) {
             DBG_ERR("%s:%d: CreateFile Fail , strReadLogicalAddress %s , dwErrorCode:%d",
                     strReadLogicalAddress.c_str(), platform::GetLastError());
@@ -262,9 +263,9 @@ uint8_t CBrvtUSBDev::vReadSectors(char cDriveLetter, uint8_t* ucpReadBuffer, uin
 int64_t CBrvtUSBDev::vGetDiskPhysicalSize(uint8_t physicalAddress)
 {
     try {
-        ScopedHandle disk(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress),
-                                                          platform::GENERIC_READ, kShareReadWrite,
-                                                          platform::OPEN_EXISTING, 0));
+        ScopedHandle disk(
+            Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress),
+                                                platform::GENERIC_READ, kShareReadWrite, platform::OPEN_EXISTING, 0));
         if (!disk.Valid()) {
             DBG_ERR("%s:%d: vGetDiskPhysicalSize: CreateFile Fail , ucPhysicalAddress : %d , dwErrorCode %d",
                     physicalAddress, platform::GetLastError());
@@ -308,9 +309,9 @@ int64_t CBrvtUSBDev::vGetDiskFreeSpace(char cDriveLetter)
 int32_t CBrvtUSBDev::vGetPartitionCount(uint8_t physicalAddress)
 {
     try {
-        ScopedHandle disk(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress), 0,
-                                                          kShareReadWrite, platform::OPEN_EXISTING,
-                                                          platform::FILE_FLAG_NO_BUFFERING));
+        ScopedHandle disk(Station(), device::host::CreateFile(
+                                         Station(), DrivePath("\\\\.\\PhysicalDrive%d", physicalAddress), 0,
+                                         kShareReadWrite, platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING));
         if (!disk.Valid()) {
             DBG_ERR("%s:%d: vGetPartitionCount: CreateFile Fail , ucPhysicalAddress : %d , dwErrorCode %d",
                     physicalAddress, platform::GetLastError());
@@ -388,9 +389,9 @@ CommandResult CBrvtUSBDev::ATAPassThrough_GetHDDFW(HANDLE hDev, std::string& fir
 CommandResult CBrvtUSBDev::ATAPassThrough_GetSSDSerialNumber(uint8_t physicalAddress, std::string& serial)
 {
     serial.clear();
-    ScopedHandle disk(Station(), device::host::CreateFile(Station(), DrivePath("\\\\.\\PHYSICALDRIVE%d", physicalAddress), kReadWrite,
-                                                      kShareReadWrite, platform::OPEN_EXISTING,
-                                                      platform::FILE_FLAG_NO_BUFFERING));
+    ScopedHandle disk(Station(), device::host::CreateFile(
+                                     Station(), DrivePath("\\\\.\\PHYSICALDRIVE%d", physicalAddress), kReadWrite,
+                                     kShareReadWrite, platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING));
     std::vector<uint8_t> data(kNvmeIdentifySize);
     CBRV683xNVME nvme(m_Transport);
     const CommandResult result = disk.Valid() ? nvme.NVME_GetIdentify(disk.Get(), data.data(), kCnsIdentifyController)
@@ -420,8 +421,8 @@ CommandResult CBrvtUSBDev::nObtainDiSKInfo(const std::string& strPhysicalAddress
         return kCommandInvalidArgument;
     }
     try {
-        ScopedHandle disk(Station(), device::host::CreateFile(Station(), strPhysicalAddress, kReadWrite, kShareReadWrite,
-                                                          platform::OPEN_EXISTING, 0));
+        ScopedHandle disk(Station(), device::host::CreateFile(Station(), strPhysicalAddress, kReadWrite,
+                                                              kShareReadWrite, platform::OPEN_EXISTING, 0));
         if (!disk.Valid()) {
             DBG_ERR("%s:%d: CreateFile strPhysicalAddress[%s] is failed, error code=0x%x", strPhysicalAddress.c_str(),
                     platform::GetLastError());

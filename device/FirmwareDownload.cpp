@@ -11,10 +11,10 @@
 
 #include "device/BrvtUSBDev.h"
 #include "device/ScopedHandle.h"
+#include "device/host/DiskHost.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 constexpr uint32_t kOneSegmentMax = 65536;
@@ -258,7 +258,8 @@ uint8_t CBrvtUSBDev::RelinkSearch(uint8_t ucTargetNumber, uint8_t relinkSignatur
         for (int number : candidates) {
             char path[32];
             std::snprintf(path, sizeof path, "\\\\.\\%s%d", cdrom ? "CDROM" : "PHYSICALDRIVE", number);
-            ScopedHandle handle(Station(), device::host::CreateFile(Station(), path, kReadWrite, kShareAll, platform::OPEN_EXISTING, 0));
+            ScopedHandle handle(Station(), device::host::CreateFile(Station(), path, kReadWrite, kShareAll,
+                                                                    platform::OPEN_EXISTING, 0));
             if (!handle.Valid()) {
                 DBG_MSG("%s:%d:  ucTargetNum[%d] createfile strPhysicalAddress[%s] failed", ucTargetNumber, path);
                 util::SleepMs(kOpenFailPauseMs);
@@ -421,8 +422,8 @@ int CBrvtUSBDev::vFactoryConfigure_PowerConfigWrite(uint8_t ucTargetNumber, cons
     if (!record) return -1;
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", record->m_ucPhysicalAddress);
-    ScopedHandle handle(Station(), device::host::CreateFile(Station(), path, kReadWrite, kShareAll, platform::OPEN_EXISTING,
-                                                        platform::FILE_FLAG_NO_BUFFERING));
+    ScopedHandle handle(Station(), device::host::CreateFile(Station(), path, kReadWrite, kShareAll,
+                                                            platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING));
     if (!handle.Valid()) {
         DBG_ERR("%s:%d: vFactoryConfigure_PowerConfigWrite: [%d] CreateFile Fail , dwErrorCode %d", ucTargetNumber,
                 platform::GetLastError());

@@ -7,6 +7,7 @@
 
 #include "device/BrvtUSBDev.h"
 #include "device/ScopedHandle.h"
+#include "device/host/DiskHost.h"
 #include "disk/DiskPartScript.h"
 #include "disk/Fat32Format.h"
 #include "disk/MbrPostProcess.h"
@@ -16,7 +17,6 @@
 #include "util/Clock.h"
 #include "util/Text.h"
 #include "util/USBUtility.h"
-#include "device/host/DiskHost.h"
 
 namespace disk {
 
@@ -37,8 +37,8 @@ std::string RootPath(char letter) { return std::string(1, letter) + ":\\"; }
 // Asks the system to read the disk's layout again; a failure is only traced.
 void UpdateDiskProperties(platform::IStation& station, uint8_t physicalDrive, char letter)
 {
-    ScopedHandle disk(station, device::host::CreateFile(station, CStationSectorDevice::DiskPath(physicalDrive), kReadWrite,
-                                                  kShareReadWrite, platform::OPEN_EXISTING, 0));
+    ScopedHandle disk(station, device::host::CreateFile(station, CStationSectorDevice::DiskPath(physicalDrive),
+                                                        kReadWrite, kShareReadWrite, platform::OPEN_EXISTING, 0));
     if (!disk.Valid() || !device::host::UpdateDiskProperties(station, disk.Get()))
         DBG_ERR("%s:%d: [%c] IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d", letter, platform::GetLastError());
 }
@@ -122,8 +122,8 @@ int CFat32Format::vCheckFileSystemCapacity(uint8_t ucPhysicalAddress)
 {
     platform::IStation& station = Station();
     const std::string path = CStationSectorDevice::DiskPath(ucPhysicalAddress);
-    ScopedHandle disk(station, device::host::CreateFile(station, path, kReadWrite, kShareReadWrite, platform::OPEN_EXISTING,
-                                                  platform::FILE_FLAG_NO_BUFFERING));
+    ScopedHandle disk(station, device::host::CreateFile(station, path, kReadWrite, kShareReadWrite,
+                                                        platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING));
     if (!disk.Valid()) {
         DBG_ERR("%s:%d: vCheckFileSystemCapacity: CreateFile[%s] Fail, ErrorCode:%d", path.c_str(),
                 platform::GetLastError());

@@ -45,15 +45,16 @@ std::string CStationSectorDevice::VolumePath(char driveLetter)
 bool CStationSectorDevice::Open()
 {
     m_hDevice = device::host::CreateFile(m_Station, m_strPath, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                     platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING,
-                                     platform::FILE_FLAG_NO_BUFFERING);
+                                         platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                                         platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
     return m_hDevice != platform::INVALID_HANDLE_VALUE && m_hDevice != nullptr;
 }
 
 bool CStationSectorDevice::GetGeometry(VolumeGeometry& geometry)
 {
     platform::DiskGeometryEx disk;
-    if (!device::host::GetDriveGeometryEx(m_Station, m_hDevice, disk) || disk.BytesPerSector == 0 || disk.DiskSize < 0) return false;
+    if (!device::host::GetDriveGeometryEx(m_Station, m_hDevice, disk) || disk.BytesPerSector == 0 || disk.DiskSize < 0)
+        return false;
     m_Geometry = {};
     m_Geometry.bytesPerSector = disk.BytesPerSector;
     m_Geometry.sectorsPerTrack = disk.SectorsPerTrack;

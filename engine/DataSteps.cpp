@@ -8,12 +8,12 @@
 
 #include "device/ScopedHandle.h"
 #include "device/SpeedTest.h"
+#include "device/host/DiskHost.h"
 #include "disk/Preload.h"
 #include "disk/WriteReadTest.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
-#include "device/host/DiskHost.h"
 
 namespace engine {
 
@@ -217,8 +217,8 @@ void CDataSteps::RefreshDisk()
     platform::IStation& station = m_Resources.dev.Station();
     char path[40];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", m_Device.m_ucPhysicalAddress);
-    ScopedHandle disk(station, device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
-                                                  platform::OPEN_EXISTING, 0));
+    ScopedHandle disk(station, device::host::CreateFile(station, path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                                        0, platform::OPEN_EXISTING, 0));
     if (!disk.Valid()) {
         DBG_ERR("%s:%d: Do Preload: CreateFile Fail, strPhysicalAddress=%s, dwErrorCode %d", path,
                 platform::GetLastError());

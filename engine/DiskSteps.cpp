@@ -5,11 +5,11 @@
 #include <utility>
 
 #include "device/DiskInfoArea.h"
+#include "device/host/DiskHost.h"
 #include "disk/Fat32Format.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
 #include "util/USBUtility.h"
-#include "device/host/DiskHost.h"
 
 namespace engine {
 

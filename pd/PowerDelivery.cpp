@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "device/ScopedHandle.h"
+#include "device/host/DiskHost.h"
 #include "log/DebugLog.h"
 #include "util/Clock.h"
-#include "device/host/DiskHost.h"
 
 namespace pd {
 
@@ -98,9 +98,9 @@ int CPowerDelivery::SCSI8306_PDVendorCmd(HANDLE hDev, uint8_t ReadWrite, uint8_t
 HANDLE CPowerDelivery::OpenDrive(int drive, std::string& path)
 {
     path = DrivePath(drive);
-    HANDLE handle = device::host::CreateFile(m_Transport.Station(), path, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                                     platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                                                     platform::OPEN_EXISTING, 0);
+    HANDLE handle =
+        device::host::CreateFile(m_Transport.Station(), path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                 platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     if (!IsValidHandle(handle))
         DBG_ERR("%s:%d: CreateFile Fail , strPhysicalAddress:[%s] ,  dwErrorCode %d", path.c_str(),
                 static_cast<int>(platform::GetLastError()));

@@ -5,8 +5,8 @@
 #include <iterator>
 
 #include "device/ScopedHandle.h"
-#include "log/DebugLog.h"
 #include "device/host/DiskHost.h"
+#include "log/DebugLog.h"
 
 namespace pd {
 
@@ -136,10 +136,11 @@ int CTIPDUpdate::iTI_PD_FWUpdate(int drive, const std::string& binPath, const TI
     box("num of 4k sectors:" + std::to_string(sectors));
     char path[40];
     std::snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", drive);
-    ScopedHandle handle(m_Transport.Station(),
-                        device::host::CreateFile(m_Transport.Station(), path, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                                         platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                                                         platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING));
+    ScopedHandle handle(
+        m_Transport.Station(),
+        device::host::CreateFile(m_Transport.Station(), path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                 platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING,
+                                 platform::FILE_FLAG_NO_BUFFERING));
     if (!handle.Valid()) {
         DBG_ERR("%s:%d: CreateFile Fail , strPhysicalAddress:[%s] ,  dwErrorCode %d", path,
                 static_cast<int>(platform::GetLastError()));

@@ -7,8 +7,8 @@
 #include "config/ConfigTable.h"
 #include "device/Registers.h"
 #include "device/ScopedHandle.h"
-#include "log/DebugLog.h"
 #include "device/host/DiskHost.h"
+#include "log/DebugLog.h"
 
 namespace {
 

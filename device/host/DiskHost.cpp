@@ -3,10 +3,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "device/host/DevicePath.h"
 #include "device/host/DriveLetters.h"
 #include "device/host/PartitionScript.h"
 #include "log/DebugLog.h"
-#include "device/host/DevicePath.h"
 #include "util/Text.h"
 
 namespace device::host {
@@ -68,9 +68,8 @@ HANDLE CreateFile(IStation& station, const std::string& path, uint32_t desiredAc
     bool cdrom = false;
     int number = 0;
     if (ParseDevicePath(path, cdrom, number))
-        return station.OpenDisk({cdrom ? platform::DiskKind::kCdrom : platform::DiskKind::kDisk,
-                                 static_cast<uint32_t>(number), 0},
-                                access);
+        return station.OpenDisk(
+            {cdrom ? platform::DiskKind::kCdrom : platform::DiskKind::kDisk, static_cast<uint32_t>(number), 0}, access);
     std::optional<platform::VolumeLocation> volume;
     if (const char letter = LetterOfVolumePath(path)) {
         if (const auto lettered = VolumeOfLetter(station, letter)) volume = lettered->location;

@@ -26,7 +26,8 @@ std::vector<std::string> Words(const std::string& line)
 bool Is(const std::vector<std::string>& words, std::initializer_list<const char*> start)
 {
     if (words.size() < start.size()) return false;
-    return std::equal(start.begin(), start.end(), words.begin(), [](const char* a, const std::string& b) { return b == a; });
+    return std::equal(start.begin(), start.end(), words.begin(),
+                      [](const char* a, const std::string& b) { return b == a; });
 }
 
 bool NoErrTail(const std::vector<std::string>& words, size_t from)

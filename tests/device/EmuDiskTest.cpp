@@ -17,7 +17,7 @@ protected:
     HANDLE Open(const std::string& path)
     {
         return device::host::CreateFile(m_Emu, path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                OPEN_EXISTING, 0);
+                                        OPEN_EXISTING, 0);
     }
 };
 

@@ -79,7 +79,10 @@ public:
     std::vector<uint32_t> DisksArrivedSince(uint64_t mark) override { return m_Inner.DisksArrivedSince(mark); }
     bool WaitForDiskArrival(uint64_t mark, int64_t ms) override { return m_Inner.WaitForDiskArrival(mark, ms); }
     // --- disks and volumes ---
-    bool GetDiskCapacity(platform::HANDLE h, platform::DiskCapacity& c) override { return m_Inner.GetDiskCapacity(h, c); }
+    bool GetDiskCapacity(platform::HANDLE h, platform::DiskCapacity& c) override
+    {
+        return m_Inner.GetDiskCapacity(h, c);
+    }
     bool ReadPartitionTable(platform::HANDLE h, platform::PartitionTable& t) override
     {
         return m_Inner.ReadPartitionTable(h, t);
@@ -153,9 +156,9 @@ protected:
 
     platform::HANDLE OpenDisk(int disk)
     {
-        return device::host::CreateFile(m_Station, "\\\\.\\PHYSICALDRIVE" + std::to_string(disk),
-                                    platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                    platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
+        return device::host::CreateFile(
+            m_Station, "\\\\.\\PHYSICALDRIVE" + std::to_string(disk), platform::GENERIC_READ | platform::GENERIC_WRITE,
+            platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     }
     emu::Bridge Bridge(int id) { return emu::Bridge(m_Emu.World().BridgeFolder(id)); }
     void Fault(int id, uint8_t opcode, emu::FaultMode mode, int count)

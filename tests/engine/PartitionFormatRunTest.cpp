@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "MPRunFixture.h"
+#include "device/host/DiskHost.h"
 #include "disk/Fat32Format.h"
 #include "emu/NvmeDisk.h"
 #include "engine/DiskSteps.h"
 #include "util/Text.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 

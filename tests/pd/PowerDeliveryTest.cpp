@@ -4,11 +4,11 @@
 
 #include <fstream>
 
+#include "device/host/DiskHost.h"
 #include "emu/PdTunnel.h"
 #include "pd/PowerDelivery.h"
 #include "platform/emu/EmuStation.h"
 #include "tests/common/TestSupport.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 
@@ -29,9 +29,9 @@ protected:
     emu::PdTunnel Tunnel(int bridge) { return emu::PdTunnel(m_Emu.World().BridgeFolder(bridge)); }
     HANDLE Open(int disk)
     {
-        return device::host::CreateFile(m_Emu, "\\\\.\\PhysicalDrive" + std::to_string(disk),
-                                platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
+        return device::host::CreateFile(
+            m_Emu, "\\\\.\\PhysicalDrive" + std::to_string(disk), platform::GENERIC_READ | platform::GENERIC_WRITE,
+            platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0);
     }
     platform::EmuRequest Last() const { return m_Emu.Journal().back(); }
     std::string RichtekFile(uint8_t seed)

@@ -7,9 +7,9 @@
 
 #include "../common/TestSupport.h"
 #include "../disk/DiskTools.h"
+#include "device/host/DiskHost.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <fstream>
 
 #include "../common/TestSupport.h"
+#include "device/host/DiskHost.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"
 #include "platform/emu/EmuVolumeFiles.h"
 #include "platform/linux/MountedVolumeFiles.h"
-#include "device/host/DiskHost.h"
 
 namespace {
 
