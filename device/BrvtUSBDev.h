@@ -239,6 +239,9 @@ private:
     uint16_t GetDeviceDescriptor(HANDLE hub, uint32_t port, const device::host::USB_DEVICE_DESCRIPTOR& descriptor);
     std::string GetStringDescriptor(HANDLE hub, uint32_t port, uint16_t languageId, uint8_t index);
     HubEntry* RegisterHub(const std::string& path, int portCount);
+    // The port's identity on a record: the descriptor strings, the port, its hub
+    // and the hub's port count.
+    void CopyPortFields(DeviceInfo& record, const std::string& hubName) const;
     void MarkHubPort(const std::string& path, uint32_t port);
     bool ChipFitsFamily(const char* chipId, int iBridgeType) const;
     // USB4 mode, then the USB4 speed or the USB3 link text and speed code.

@@ -102,6 +102,23 @@ bool CBrvtUSBDev::CarriesBridgeIdentity() const
                        [&](const auto& chip) { return vid == chip.first && pid == chip.second; });
 }
 
+void CBrvtUSBDev::CopyPortFields(DeviceInfo& record, const std::string& hubName) const
+{
+    record.m_strPID = m_PortStrings.pid;
+    record.m_strVID = m_PortStrings.vid;
+    record.m_strSerialNumber = m_PortStrings.serial;
+    record.m_strManufacturer = m_PortStrings.manufacturer;
+    record.m_strProduct = m_PortStrings.product;
+    record.m_strDeviceRev = m_PortStrings.revision;
+    record.m_iPortLocation = m_iPortLocation;
+    record.m_ulPortIndex = static_cast<int32_t>(m_ulPortIndex);
+    record.m_strHubName = hubName;
+    // Every record carries its own hub's port count, not only the first on a hub.
+    for (const auto& hub : m_HubTable)
+        if (hub.path == hubName) record.m_ulPortCount = hub.portCount;
+    record.m_strDriverKeyName = m_PortStrings.driverKeyName;
+}
+
 void CBrvtUSBDev::AddUnidentifiedRecord(const std::string& failure, const std::string& hubName)
 {
     if (m_ucRecordCount >= MAX_DEVICES) return;
@@ -113,16 +130,7 @@ void CBrvtUSBDev::AddUnidentifiedRecord(const std::string& failure, const std::s
     record.m_ucDevIdx = m_ucRecordCount;
     record.m_strIdentifyFailure = failure;
     record.m_strUsbConnectionStatus = failure;
-    record.m_strPID = m_PortStrings.pid;
-    record.m_strVID = m_PortStrings.vid;
-    record.m_strSerialNumber = m_PortStrings.serial;
-    record.m_strManufacturer = m_PortStrings.manufacturer;
-    record.m_strProduct = m_PortStrings.product;
-    record.m_strDeviceRev = m_PortStrings.revision;
-    record.m_iPortLocation = m_iPortLocation;
-    record.m_ulPortIndex = static_cast<int32_t>(m_ulPortIndex);
-    record.m_strHubName = hubName;
-    record.m_strDriverKeyName = m_PortStrings.driverKeyName;
+    CopyPortFields(record, hubName);
     ++m_ucRecordCount;
     if (m_ucMode == 1) m_pDevList->DevNums = m_ucRecordCount;
 }
@@ -551,19 +559,7 @@ uint8_t CBrvtUSBDev::vTestHandleFromPhysicalAddress(const std::string& path, con
     record.m_ucDevIdx = m_ucRecordCount;
     if (cdrom) record.m_ucCDROMAddress = static_cast<uint8_t>(pathNumber);
     else record.m_ucPhysicalAddress = static_cast<uint8_t>(pathNumber);
-    record.m_strPID = m_PortStrings.pid;
-    record.m_strVID = m_PortStrings.vid;
-    record.m_strSerialNumber = m_PortStrings.serial;
-    record.m_strManufacturer = m_PortStrings.manufacturer;
-    record.m_strProduct = m_PortStrings.product;
-    record.m_strDeviceRev = m_PortStrings.revision;
-    record.m_iPortLocation = m_iPortLocation;
-    record.m_ulPortIndex = static_cast<int32_t>(m_ulPortIndex);
-    record.m_strHubName = hubName;
-    // Every record carries its own hub's port count, not only the first on a hub.
-    for (const auto& hub : m_HubTable)
-        if (hub.path == hubName) record.m_ulPortCount = hub.portCount;
-    record.m_strDriverKeyName = m_PortStrings.driverKeyName;
+    CopyPortFields(record, hubName);
     if (iBridgeType == 2) {
         record.m_strFWVersion = strGet7951FWVersion(h);
         ucGet7951DeviceType(h, record);

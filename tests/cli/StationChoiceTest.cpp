@@ -42,6 +42,9 @@ TEST_F(LinuxStationChoice, ListWithoutAStationShowsTheFixturesBridgesAndRefusals
                              "; refused: disk 0 holds the system root", "STICK0001", "; refused: not behind a bridge"})
         EXPECT_NE(list.output.find(line), std::string::npos) << line << "\n" << list.output;
     EXPECT_EQ(list.output.find("EMULATED"), std::string::npos);
+    // Bridges that failed identification still carry their hub's port count.
+    EXPECT_NE(list.output.find("hub port:        1 of 4 on "), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("hub port:        3 of 4 on "), std::string::npos) << list.output;
 }
 
 // The fixture's bridges are on the USB tree but their disks cannot be reached:
