@@ -1,6 +1,6 @@
-// Disks and volumes of the emulated station: geometry, layout, volumes found in
-// the partition tables of the bridges' disk images, FAT32 free space and labels,
-// volume control and positioned sector transfers.
+// Disks and volumes of the emulated station: capacity, partition tables and the
+// volumes found in them on the bridges' disk images, what their file systems
+// say, volume locks, positioned sector transfers and partition plans.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #pragma once
-// The emulated station: device paths and pass-through requests served by the
-// device models of emu/, with the world kept in a folder. Requests to one bridge
+// The emulated station: disks, SCSI commands, partition tables and volumes
+// served by the device models of emu/, with the world kept in a folder. Requests to one bridge
 // are serialised across threads and processes by a lock file in its folder.
 #include <atomic>
 #include <condition_variable>
