@@ -4,9 +4,11 @@
 // configuration, "/?" shows the usage; the process ends with the run's exit code.
 // Without an option (or with /DBG<level> alone) it opens the operator's window.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,7 +41,7 @@ constexpr const char* kHelpText =
     "Exit codes ($? in a shell):\n"
     "  0    run passed, versions match, export or write done\n"
     "  1    usage shown (unknown option, /?)\n"
-    "  2    no option, in a build without the operator window\n"
+    "  2    no option, and the operator window cannot open (no display, or a build without it)\n"
     "  18   the operator window was closed\n"
     "  19   another operator window already runs on this station\n"
     "  255  (-1)  run failed\n"
@@ -52,8 +54,22 @@ constexpr const char* kHelpText =
     "standard error); operator messages to ProgramMSG.txt; each run's results to the day's result log\n"
     "and to MPResult_YYYYMMDD_HHMMSS.json beside it.\n";
 
+// The exit code of a start without an option when no window can open.
+constexpr int kExitNoWindow = 2;
+
+#ifdef DEVEDA_WITH_WINDOW
+// Whether a window can open: Qt needs a display server (or a platform named
+// explicitly, such as "offscreen").
+bool DisplayAvailable()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(name); value && *value) return true;
+    return false;
+}
+#endif
+
 // The outcome an exit code stands for, in words, for the closing lines.
-const char* ExitCause(int code)
+std::string ExitCause(int code)
 {
     switch (code) {
     case kExitPass: return "passed";
@@ -91,13 +107,22 @@ int main(int argc, char** argv)
     // The trace goes to a file beside the settings unless $DEVEDA_TRACE names
     // another one ("-": standard error), so the station's terminal stays readable.
     const char* trace = std::getenv("DEVEDA_TRACE");
-    const std::string tracePath = trace ? trace : CUSBUtility::Instance().GetProgramFolder() + "/DEVeda-trace.txt";
-    if (tracePath != "-" && !devlog::SetTraceFile(tracePath))
-        std::fprintf(stderr, "DEVeda: cannot write the trace file %s\n", tracePath.c_str());
+    std::string tracePath = trace ? trace : CUSBUtility::Instance().GetProgramFolder() + "/DEVeda-trace.txt";
+    if (tracePath != "-" && !devlog::SetTraceFile(tracePath)) {
+        // A tool folder that takes no file (read-only, full) keeps the terminal
+        // readable all the same: the trace goes to the system's temporary folder.
+        const std::string refused = tracePath + ": " + std::strerror(errno);
+        std::error_code ec;
+        tracePath = (std::filesystem::temp_directory_path(ec) / "DEVeda-trace.txt").string();
+        if (ec || !devlog::SetTraceFile(tracePath)) tracePath = "/dev/null";
+        devlog::SetTraceFile(tracePath);
+        std::fprintf(stderr, "DEVeda: cannot write the trace file %s; the trace goes to %s\n", refused.c_str(),
+                     tracePath.c_str());
+    }
 
     Ini& ini = Ini::Global();
     ini.m_bMessageToFile = !line.empty();
-    ini.vLoadINIAtStartup(strDefaultINIFilePath());
+    const bool settingsLoaded = ini.vLoadINIAtStartup(strDefaultINIFilePath());
     const CmdLineInit init = vCmdLineInitialise(line, ini.m_pINI.CmdLineTimeOut, "DEVeda");
     if (init.bShowUsage) {
         std::printf("%s\n", init.strUsageText.c_str());
@@ -107,15 +132,25 @@ int main(int argc, char** argv)
     // No option, or /DBG<level> alone: the operator's window.
     if (init.ShowAllowed) {
 #ifdef DEVEDA_WITH_WINDOW
+        if (!DisplayAvailable()) {
+            std::fprintf(stderr,
+                         "DEVeda: no display found (DISPLAY and WAYLAND_DISPLAY are not set), so the operator window "
+                         "cannot open; run unattended with /S, /C:<version>, /O4 or /PC (/? for the usage)\n");
+            return kExitNoWindow;
+        }
         return app::RunWindow(argc, argv, ini.m_pINI);
 #else
         std::fprintf(stderr,
                      "DEVeda: the operator window is not part of this build; run a station with /S, /C:<version>, "
                      "/O4 or /PC (/? for the usage)\n");
-        return 2;
+        return kExitNoWindow;
 #endif
     }
 
+    // The built-in settings switch every step off: say why they are in use, or
+    // the refusal that follows ("no test step is switched on") hides the cause.
+    if (!settingsLoaded)
+        std::printf("settings: %s; the built-in settings are used\n", ini.m_strLoadFailure.c_str());
     const int64_t startMs = util::NowMs();
     const std::tm startTime = util::LocalTimeNow();
     platform::IStation& station = platform::Station();
@@ -146,10 +181,11 @@ int main(int argc, char** argv)
     // The closing lines: where the trace, the result log and the run's JSON are.
     if (*code == kExitPlugInTimeOut) std::printf("no bridge found on the %s in time\n", station.Describe().c_str());
     const auto final = engine.Snapshot();
-    std::vector<std::string> closing{std::string("outcome: ") + ExitCause(*code),
-                                     "trace: " + (tracePath == "-" ? std::string("standard error") : tracePath)};
+    const std::string cause = ExitCause(*code) + (final->exitReason.empty() ? "" : ": " + final->exitReason);
+    std::vector<std::string> closing{"outcome: " + cause};
+    if (final->runResult != engine::kRunNone) closing = cli::RunOutcomeLines(*final, cause, engine.MPResultLogPath());
+    closing.push_back("trace: " + (tracePath == "-" ? std::string("standard error") : tracePath));
     if (final->runResult != engine::kRunNone) {
-        closing.push_back("result log: " + engine.MPResultLogPath());
         const cli::RunTimes times{startTime, util::NowMs() - startMs};
         const std::string json = cli::RunJsonPath(CUSBUtility::Instance().GetProgramFolder(), startTime);
         std::string error;

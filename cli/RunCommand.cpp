@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/CliCommand.h"
+#include "cli/RunJson.h"
 #include "cli/TerminalDisplay.h"
 #include "config/Ini.h"
 #include "engine/MPEngine.h"
@@ -34,8 +35,7 @@ int RunMp(const cli::Args& args)
     // The built-in settings switch every step off: a run on them would pass
     // without doing what was asked.
     if (!ini.vLoadINIKeepingSteps(path)) {
-        std::fprintf(stderr, "devedactl: run: the settings file %s does not load (devedactl ini check shows why)\n",
-                     path.c_str());
+        std::fprintf(stderr, "devedactl: run: the settings file does not load: %s\n", ini.m_strLoadFailure.c_str());
         return 1;
     }
     platform::IStation& station = platform::Station();
@@ -55,8 +55,7 @@ int RunMp(const cli::Args& args)
     engine.WaitUntilIdle();
     const int code = engine.Snapshot()->runResult == 1 ? 0 : 1;
     display.Finish(code, util::NowMs() - startMs,
-                   {std::string("outcome: ") + (code == 0 ? "passed" : "failed"),
-                    "result log: " + engine.MPResultLogPath()});
+                   cli::RunOutcomeLines(*engine.Snapshot(), code == 0 ? "passed" : "failed", engine.MPResultLogPath()));
     return code;
 }
 

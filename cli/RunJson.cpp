@@ -31,6 +31,7 @@ std::string PortJson(int row, const engine::EngineSnapshot& state)
 {
     const auto& cells = state.table.cells[row];
     const engine::PortView& port = state.ports[row];
+    const engine::StepResults& failure = state.results[row];
     JsonObject steps;
     for (int column : kStepColumns) steps.Text(engine::kResultColumns[column].title, cells[column].text);
     return JsonObject()
@@ -44,6 +45,8 @@ std::string PortJson(int row, const engine::EngineSnapshot& state)
         .Text("serialWritten", port.serialWritten)
         .Text("firmwareWritten", port.firmwareWritten)
         .Raw("steps", steps.Json())
+        .Text("failedStep", failure.FailColumn >= 0 ? engine::kResultColumns[failure.FailColumn].title : "")
+        .Text("failure", failure.FailCause)
         .Json();
 }
 
@@ -73,10 +76,20 @@ std::string RunJsonText(const engine::EngineSnapshot& state, const RunTimes& tim
                .Number("wallMs", times.wallMs)
                .Number("exitCode", exitCode)
                .Text("result", OutcomeText(state.runResult))
+               .Text("exitReason", state.exitReason)
+               .Text("recordFailure", state.recordFailure)
                .Raw("counters", counters)
                .Raw("ports", JsonArray(ports))
                .Json() +
            "\n";
+}
+
+std::vector<std::string> RunOutcomeLines(const engine::EngineSnapshot& state, const std::string& outcome,
+                                         const std::string& resultLog)
+{
+    if (state.recordFailure.empty()) return {"outcome: " + outcome, "result log: " + resultLog};
+    return {"outcome: failed: " + state.recordFailure,
+            "result log: " + resultLog + " (incomplete; every port's result is in the run's JSON)"};
 }
 
 bool WriteRunJson(const std::string& path, const engine::EngineSnapshot& state, const RunTimes& times,

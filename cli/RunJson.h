@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "engine/EngineSnapshot.h"
 
@@ -23,6 +24,12 @@ std::string RunJsonPath(const std::string& folder, const std::tm& start);
 
 // The document of the run `state` shows.
 std::string RunJsonText(const engine::EngineSnapshot& state, const RunTimes& times, int exitCode);
+
+// The closing lines of a run about its outcome and its record: "outcome: ..."
+// (a result log that lacks records fails the run and is named first, with its
+// cause) and "result log: PATH".
+std::vector<std::string> RunOutcomeLines(const engine::EngineSnapshot& state, const std::string& outcome,
+                                         const std::string& resultLog);
 
 // Stores the document whole (temporary file renamed over the target). False with
 // `error` naming the failed step and the system's reason.

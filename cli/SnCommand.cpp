@@ -1,4 +1,5 @@
 // devedactl sn: serial-number arithmetic as a production run applies it.
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -38,6 +39,11 @@ int RunSn(const cli::Args& args)
     if (!ParseCount(words[1], count))
         return cli::UsageError("sn advance: COUNT '" + words[1] + "' is not a number from 0 to 255");
     if (words[0].empty()) return cli::UsageError("sn advance: SN is empty");
+    // A serial of another radix has no place in the arithmetic: its digits would be dropped.
+    for (char c : words[0])
+        if (radix == 16 ? !std::isxdigit(static_cast<unsigned char>(c)) : !std::isdigit(static_cast<unsigned char>(c)))
+            return cli::UsageError("sn advance: SN '" + words[0] + "' is not " +
+                                   (radix == 16 ? "hexadecimal (0-9, A-F)" : "decimal (0-9)"));
     std::printf("%s\n", vAddLimitSN(words[0], static_cast<uint8_t>(count), radix == 16).c_str());
     return 0;
 }

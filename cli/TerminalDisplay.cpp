@@ -274,6 +274,13 @@ void TerminalDisplay::OnStartRefused(const std::string& reason)
     if (m_Options.interactiveTerminal) NoteChange();
 }
 
+void TerminalDisplay::OnRecordFailed(const std::string& reason)
+{
+    std::lock_guard lock(m_Lock);
+    PrintLine("Record lost: " + reason);
+    if (m_Options.interactiveTerminal) NoteChange();
+}
+
 void TerminalDisplay::OnExitRequest(int exitCode)
 {
     std::lock_guard lock(m_Lock);

@@ -63,7 +63,18 @@ CmdLineInit ParseCmdLine(const std::string& cmdLine, uint32_t cmdLineTimeOut, co
         uint32_t value = 0;
         for (char c : level) {
             const int d = HexDigit(c);
-            if (d < 0) break;
+            if (d < 0) {
+                // Not a level: a usage error rather than a window at level 0.
+                r.bInteractive = false;
+                r.ShowAllowed = false;
+                r.bUnrecognised = true;
+                r.bShowUsage = true;
+                r.strUsageText = strCmdLineUsageText(exeName);
+                r.bExit = true;
+                r.iExitCode = kExitUsage;
+                r.strCmdLine = line;
+                return r;
+            }
             value = (value << 4) | static_cast<uint32_t>(d);
         }
         r.bSetDebugLevel = true;

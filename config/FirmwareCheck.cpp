@@ -1,9 +1,11 @@
 #include "config/FirmwareCheck.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #include "log/DebugLog.h"
@@ -132,6 +134,36 @@ bool bCheckFWFile(const std::string& strFWFileName)
         DBG_ERR("%s:%d: catch(...): strFWFileName : %s", strFWFileName.c_str());
         return false;
     }
+}
+
+std::string strFWFileRefusal(const std::string& path)
+{
+    const std::string file = "the firmware file " + path;
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return file + " does not exist";
+    const auto image = ReadWholeFile(path);
+    if (!image) return file + " cannot be read";
+    if (image->empty()) return file + " is empty";
+    if (image->size() < kFWImageVersionOffset + kFWImageVersionLength || image->size() < kFWSignatureFromEnd)
+        return file + " is " + std::to_string(image->size()) + " bytes, too short for a firmware image";
+    const uint8_t signature = (*image)[image->size() - kFWSignatureFromEnd];
+    const bool known = std::any_of(std::begin(kFWSignatures), std::end(kFWSignatures), [&](const FWSignaturePair& row) {
+        return signature == row.ucCheckSum || signature == row.ucCRC32;
+    });
+    if (!known) {
+        char text[160];
+        std::snprintf(text, sizeof text, " ends with the signature byte 0x%02X, which belongs to no chip (a damaged or "
+                                         "foreign image)", signature);
+        return file + text;
+    }
+    const std::string fromName = strFWVersionFromFileName(path);
+    const std::string fromImage = strFWVersionFromImage(*image).value_or("");
+    if (path.size() < kFWFileNameLength ||
+        path.substr(path.size() - kFWFileNameLength).find(kFWFileNamePrefix) == std::string::npos)
+        return file + " is not named " + kFWFileNamePrefix + "YY_MMDD_XX_XXXX.bin";
+    if (!EqualIgnoringCase(fromName, fromImage))
+        return file + " holds version " + fromImage + " but its name says " + fromName;
+    return "";
 }
 
 std::optional<std::string> strBcdRevisionFromFWFile(const std::string& strFWFileName)

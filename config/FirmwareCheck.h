@@ -54,6 +54,12 @@ std::string strFWVersionFromFileName(const std::string& strFWFileName);
 // version field of the name equals (ignoring case) the version inside the image.
 bool bCheckFWFile(const std::string& strFWFileName);
 
+// What is wrong with the firmware file at `path`, in words naming the file: it
+// is missing, empty, too short for an image, ends with a signature byte of no
+// chip, or holds another version than its name says. Empty when none of these
+// holds (whether the signature fits an attached chip is the run's own check).
+std::string strFWFileRefusal(const std::string& path);
+
 // USB4 BCD product firmware revision derived from the firmware file name: of the
 // date after the prefix (YYMMDD) the revision is Y2, the month as one hex digit, and
 // the two day digits ("4C31" for 31 December 2024). nullopt when the file does not

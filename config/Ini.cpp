@@ -10,12 +10,14 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 #include "config/DeviceOptions.h"
 #include "config/FirmwareCheck.h"
+#include "config/IniEdit.h"
 #include "log/DebugLog.h"
 #include "platform/FileStore.h"
 #include "util/USBUtility.h"
@@ -175,6 +177,7 @@ std::string strDefaultINIFilePath()
 
 void Ini::vShowMessage(const std::string& text, int kind)
 {
+    if (kind == kMsgError && m_strLastCheckMessage.empty()) m_strLastCheckMessage = text;
     CUSBUtility::Instance().ShowProgramMessage(text, kind, 0, m_bMessageToFile);
 }
 
@@ -194,6 +197,9 @@ bool Ini::vLoadINIFile(const std::string& path)
         std::memset(&m_pINI, 0, sizeof m_pINI);
         m_uTotalINICountLine = 0;
         m_iLastCheckResult = -1;
+        m_Warnings.clear();
+        m_strLoadFailure.clear();
+        m_strLastCheckMessage.clear();
 
         if (platform::RemoveLeftoverStore(path)) {
             // A store was cut short before its rename: the file itself is the
@@ -203,9 +209,15 @@ bool Ini::vLoadINIFile(const std::string& path)
                          kMsgWarning);
         }
         std::ifstream file(path, std::ios::binary);
+        const int openError = errno;
         std::error_code ec;
         if (!fs::is_regular_file(path, ec) || !file) {
             DBG_ERR("%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", path.c_str(), errno);
+            m_strLoadFailure = !fs::exists(path, ec)   ? path + " does not exist"
+                               : fs::is_directory(path, ec) ? path + " is a folder, not a settings file"
+                               : !fs::is_regular_file(path, ec)
+                                   ? path + " is not a regular file"
+                                   : path + " cannot be read: " + std::strerror(openError);
             return false;
         }
 
@@ -225,6 +237,7 @@ bool Ini::vLoadINIFile(const std::string& path)
 
         std::string raw;
         unsigned fileLine = 0;
+        std::set<std::string_view> seenKeys;
         while (std::getline(file, raw)) {
             ++fileLine;
             if (const auto control = FirstControlCharacter(WithoutLineEnd(raw))) {
@@ -239,6 +252,8 @@ bool Ini::vLoadINIFile(const std::string& path)
                 bValueRejected = true;
                 DBG_ERR("%s:%d: vLoadINIFile: strINIFilePath : %s line %u holds control character 0x%02X", path.c_str(),
                         fileLine, static_cast<unsigned>(*control));
+                if (m_strLoadFailure.empty())
+                    m_strLoadFailure = path + ":" + std::to_string(fileLine) + ": the line holds a control character";
                 continue;
             }
             const std::string_view text = Trim(raw);
@@ -266,6 +281,24 @@ bool Ini::vLoadINIFile(const std::string& path)
             }
             ++countLine;
             if (std::holds_alternative<Comment>(line->field)) continue;
+            if (!seenKeys.insert(line->name).second) {
+                // The last line wins, as ever; the operator learns that the file says it twice.
+                char note[320];
+                std::snprintf(note, sizeof note, "%s:%u: %s is given more than once; the last value is taken",
+                              path.c_str(), fileLine, line->name);
+                m_Warnings.push_back(note);
+                DBG_WRN("%s:%d: vLoadINIFile: %s", note);
+            }
+            if (const auto refusal = strRefuseLoadedIniValue(line->name, value)) {
+                char note[512];
+                std::snprintf(note, sizeof note, "%s:%u: %s", path.c_str(), fileLine, refusal->c_str());
+                pending += std::string(note) + "\r\n";
+                bError = true;
+                bValueRejected = true;
+                if (m_strLoadFailure.empty()) m_strLoadFailure = note;
+                DBG_ERR("%s:%d: vLoadINIFile: %s", note);
+                continue;
+            }
 
             if (auto* str = std::get_if<IniString IniSettings::*>(&line->field)) {
                 if (!SetIniString(m_pINI.*(*str), value)) {
@@ -274,6 +307,9 @@ bool Ini::vLoadINIFile(const std::string& path)
                     std::memset(m_pINI.*(*str), 0, kIniStringSize);
                     addPending(kMsgValueTooLong);
                     bValueRejected = true;
+                    if (m_strLoadFailure.empty())
+                        m_strLoadFailure = path + ":" + std::to_string(fileLine) + ": " + key + " is longer than " +
+                                           std::to_string(kIniStringSize - 1) + " characters";
                     DBG_ERR("%s:%d: vLoadINIFile: strItemName=%s value length %d > %d", key.c_str(),
                             static_cast<int>(value.size()), static_cast<int>(kIniStringSize - 1));
                 }
@@ -290,6 +326,8 @@ bool Ini::vLoadINIFile(const std::string& path)
                 // setting; the load fails instead.
                 addPending(kMsgValueOutOfRange);
                 bValueRejected = true;
+                if (m_strLoadFailure.empty())
+                    m_strLoadFailure = path + ":" + std::to_string(fileLine) + ": " + key + " is out of range";
                 DBG_ERR("%s:%d: vLoadINIFile: strItemName=%s strItemValue=%s out of range", key.c_str(), value.c_str());
                 continue;
             }
@@ -304,6 +342,9 @@ bool Ini::vLoadINIFile(const std::string& path)
                 bVersionSeen = true;
                 if (m_pINI.version != kIniFileVersion) {
                     m_uTotalINICountLine = countLine;
+                    m_strLoadFailure = path + ":" + std::to_string(fileLine) + ": version " +
+                                       std::to_string(m_pINI.version) + " is not this tool's version " +
+                                       std::to_string(kIniFileVersion);
                     return vRejectVersion(m_pINI.version);
                 }
             } else if (line->field == Field{&IniSettings::fw_reload}) {
@@ -332,27 +373,38 @@ bool Ini::vLoadINIFile(const std::string& path)
         if (file.bad()) {
             DBG_ERR("%s:%d: vLoadINIFile: strINIFilePath : %s read Fail , dwErrorCode %d", path.c_str(), errno);
             std::memset(&m_pINI, 0, sizeof m_pINI);
+            m_strLoadFailure = path + " could not be read to its end: " + std::strerror(errno);
             return false;
         }
         file.close();
         m_uTotalINICountLine = countLine;
         // A file that never states its version (empty, cut short, another
         // tool's file) is not taken for a valid settings file.
-        if (!bVersionSeen) return vRejectVersion(0);
+        if (!bVersionSeen) {
+            m_strLoadFailure = path + (fileLine == 0 ? " is empty" : " states no version (it is not a settings file)");
+            return vRejectVersion(0);
+        }
         ApplyIniLoadForcedFields(m_pINI);
 
         if (bError) vShowMessage(pending, kMsgError);
+        for (const auto& warning : m_Warnings) vShowMessage(warning, kMsgWarning);
 
+        m_strLastCheckMessage.clear();  // the check's own first message, for the load's failure
         m_iLastCheckResult = vCheckINIType();
         if (countLine > kMaxIniCountLine) {
             DBG_ERR("%s:%d: vLoadINIFile: strINIFilePath : %s ucTotalINICountLine : %d , dwErrorCode %d", path.c_str(),
                     static_cast<int>(countLine), 0);
+            m_strLoadFailure = path + " has " + std::to_string(countLine) + " counted lines; at most " +
+                               std::to_string(kMaxIniCountLine) + " are read";
             return false;
         }
+        if (m_iLastCheckResult != kIniCheckValid && m_strLoadFailure.empty())
+            m_strLoadFailure = path + ": a text fails the settings check (" + m_strLastCheckMessage + ")";
         return m_iLastCheckResult == kIniCheckValid && !bValueRejected;
     } catch (...) {
         std::memset(&m_pINI, 0, sizeof m_pINI);
         DBG_ERR("%s:%d: vLoadINIFile: catch(...) strINIFilePath : %s , dwErrorCode %d", path.c_str(), errno);
+        m_strLoadFailure = path + " could not be read";
         return false;
     }
 }

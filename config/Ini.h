@@ -49,6 +49,12 @@ public:
     // were counted. Operator messages (wrong version, invalid lines, failed
     // checks) go through CUSBUtility::ShowProgramMessage.
     bool vLoadINIFile(const std::string& path);
+    // Warnings of the last load that do not refuse the file ("FILE:LINE: KEY is
+    // given more than once; the last value is taken").
+    std::vector<std::string> m_Warnings;
+    // Why the last load returned false, in words naming the file (and the line and
+    // key where one is to blame); empty after a load that succeeded.
+    std::string m_strLoadFailure;
 
     // Checks the record and, when it is valid, writes it to `path` as one whole
     // file (a temporary file forced to disk and renamed over the target, the
@@ -90,6 +96,7 @@ public:
 
 private:
     void vShowMessage(const std::string& text, int kind);
+    std::string m_strLastCheckMessage;  // the first error message of the last load
     // Clears the record, shows the version message and returns false.
     bool vRejectVersion(uint32_t version);
 };

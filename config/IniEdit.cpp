@@ -163,6 +163,34 @@ std::optional<std::string> strRefuseIniValue(std::string_view key, std::string_v
     return std::nullopt;
 }
 
+std::optional<std::string> strRefuseLoadedIniValue(std::string_view key, std::string_view value)
+{
+    const auto k = FindKey(key);
+    if (!k) return std::nullopt;  // the load counts it as an invalid line
+    const std::string setting = std::string(key) + "=" + std::string(value);
+    const auto refuse = [&] { return setting + ": " + strIniKeyRule(key) + " is expected"; };
+    if (!k->text) {
+        // A number with anything but decimal digits would be read as another number.
+        if (value.empty() || value.size() > 10 || value.find_first_not_of("0123456789") != std::string_view::npos)
+            return refuse();
+        // Keys the load forces or clamps to a value of its own keep that rule.
+        static constexpr const char* kAdjustedByLoad[] = {
+            "version",  "fw_reload", "USB4_ComponentID_EditType", "hdd_standby", "image0",    "image1",
+            "crc32",    "SN_remain_value_length", "SN_fix_length", "USB4_U4Mode", "PCIE_Scan", "SN_Numbers"};
+        for (const char* adjusted : kAdjustedByLoad)
+            if (util::EqualNoCase(key, adjusted)) return std::nullopt;
+        // A number wider than its field has the load's own "out of range" refusal.
+        if (std::stoull(std::string(value)) > k->fieldMax) return std::nullopt;
+        return strRefuseIniValue(key, value) ? std::optional<std::string>(refuse()) : std::nullopt;
+    }
+    // Hexadecimal identities reach the bridge as numbers: a letter outside A-F
+    // would be composed as another value. Their lengths are the Start checks'.
+    for (const auto& r : kTextRules)
+        if (r.exactHex && util::EqualNoCase(key, r.key) && !IsHex(value))
+            return setting + ": hexadecimal digits (0-9, A-F) are expected";
+    return std::nullopt;
+}
+
 std::optional<std::string> strIniValueOf(std::string_view text, std::string_view key)
 {
     std::optional<std::string> found;

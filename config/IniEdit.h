@@ -17,6 +17,13 @@ std::string strIniKeyRule(std::string_view key);
 // number) are left to the load of the whole file.
 std::optional<std::string> strRefuseIniValue(std::string_view key, std::string_view value);
 
+// Why the load of a settings file refuses `value` (already trimmed and without
+// its comment) for `key`, or nullopt: a number that is not all decimal digits or
+// lies outside its key's range, a hexadecimal identity with other characters.
+// Keys whose values the load itself forces or clamps, and text lengths, keep
+// their own rules.
+std::optional<std::string> strRefuseLoadedIniValue(std::string_view key, std::string_view value);
+
 // The value `text` (a settings file) gives `key` as the load reads it: the last
 // line carrying the key wins. nullopt when no line carries it.
 std::optional<std::string> strIniValueOf(std::string_view text, std::string_view key);

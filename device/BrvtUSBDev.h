@@ -40,6 +40,9 @@ uint8_t ucUsb3SpeedFromStatus(const std::string& status);
 // followed by a comma). False, with `error` naming the field, for text that is
 // not such a list.
 bool bBuildPowerConfigBlock(const std::string& text, std::array<uint8_t, kPowerConfigSize>& block, std::string& error);
+// The block of the power-configuration file at `path`; false with `error` naming
+// the file and what is wrong with it (missing, unreadable, not such a list).
+bool bReadPowerConfigFile(const std::string& path, std::array<uint8_t, kPowerConfigSize>& block, std::string& error);
 
 // "\\.\PHYSICALDRIVE%d" or, for a record seen as a CD-ROM, "\\.\CDROM%d".
 std::string RecordDevicePath(const DeviceInfo& record);

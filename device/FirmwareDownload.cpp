@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -416,6 +417,25 @@ bool bBuildPowerConfigBlock(const std::string& source, std::array<uint8_t, kPowe
     return true;
 }
 
+bool bReadPowerConfigFile(const std::string& path, std::array<uint8_t, kPowerConfigSize>& block, std::string& error)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        error = path + (std::filesystem::exists(path, ec) ? " is not a file" : " does not exist");
+        return false;
+    }
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, file)) {
+        error = path + " cannot be read";
+        return false;
+    }
+    if (!bBuildPowerConfigBlock(std::string(file.begin(), file.end()), block, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
 int CBrvtUSBDev::vFactoryConfigure_PowerConfigWrite(uint8_t ucTargetNumber, const std::string& fileName)
 {
     const DeviceInfo* record = Record(ucTargetNumber, "vFactoryConfigure_PowerConfigWrite");
@@ -429,16 +449,12 @@ int CBrvtUSBDev::vFactoryConfigure_PowerConfigWrite(uint8_t ucTargetNumber, cons
                 platform::GetLastError());
         return -1;
     }
-    std::vector<uint8_t> file;
-    if (!ReadWholeFile(fileName, file)) {
-        DBG_ERR("%s:%d: vFactoryConfigure_PowerConfigWrite File not exist: strFWFileName : %s , dwErrorCode %d",
-                fileName.c_str(), platform::GetLastError());
-        return -1;
-    }
     std::array<uint8_t, kPowerConfigSize> block{};
     std::string error;
-    if (!bBuildPowerConfigBlock(std::string(file.begin(), file.end()), block, error)) {
-        DBG_ERR("%s:%d: vFactoryConfigure_PowerConfigWrite: %s: %s", fileName.c_str(), error.c_str());
+    if (!bReadPowerConfigFile(fileName, block, error)) {
+        DBG_ERR("%s:%d: vFactoryConfigure_PowerConfigWrite File not exist: strFWFileName : %s , dwErrorCode %d",
+                fileName.c_str(), platform::GetLastError());
+        DBG_ERR("%s:%d: vFactoryConfigure_PowerConfigWrite: %s", error.c_str());
         return -1;
     }
     const CommandResult iResult = SCSI6837_FactoryConfigure_PowerConfigWrite(handle.Get(), block.data());

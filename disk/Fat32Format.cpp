@@ -50,6 +50,12 @@ void CFat32Format::Reset()
     ReleaseBuffers();
 }
 
+bool CFat32Format::Failed(const std::string& cause)
+{
+    if (m_strFailure.empty()) m_strFailure = cause;
+    return false;
+}
+
 void CFat32Format::ReleaseBuffers()
 {
     m_BootSector = AlignedBuffer{};
@@ -90,7 +96,7 @@ bool CFat32Format::bPreCheckFat32FormatParam(ISectorDevice& volume)
         DBG_ERR("%s:%d: bPreCheckFat32FormatParam:[%s] IOCTL_DISK_GET_DRIVE_GEOMETRY Fail , strLogicalAddress %s , "
                 "dwErrorCode:%d",
                 address.c_str(), address.c_str(), errno);
-        return false;
+        return Failed("the geometry of the new volume cannot be read");
     }
     m_dwBytesPerSector = m_Geometry.bytesPerSector;
     const uint64_t totalSectors = m_Geometry.partitionLength / m_dwBytesPerSector;
@@ -98,7 +104,8 @@ bool CFat32Format::bPreCheckFat32FormatParam(ISectorDevice& volume)
         DBG_ERR("%s:%d: bPreCheckFat32FormatParam:[%s] This drive is too small(64K Clusters) or too large(2TB) [%d] "
                 "for FAT32 Specification , strLogicalAddress %s , dwErrorCode:%d",
                 address.c_str(), static_cast<int>(totalSectors), address.c_str(), 0);
-        return false;
+        return Failed("the volume has " + std::to_string(totalSectors) +
+                      " sectors; FAT32 takes 65536 to 4294967294");
     }
     m_dwTotalSectors = static_cast<uint32_t>(totalSectors);
     return true;
@@ -106,16 +113,18 @@ bool CFat32Format::bPreCheckFat32FormatParam(ISectorDevice& volume)
 
 bool CFat32Format::bFormatVolume(ISectorDevice& volume, const std::string& label)
 {
+    m_strFailure.clear();
     if (std::toupper(static_cast<unsigned char>(m_cDriveLetter)) == 'C') {
         DBG_ERR("%s:%d: bFormatVolume: Force not to Do Format %C", static_cast<wchar_t>(m_cDriveLetter));
-        return false;
+        return Failed("drive C is never formatted");
     }
-    if (m_iClusterSize == kRefusedClusterSize || m_cDriveLetter == kNoDriveLetter) return false;
+    if (m_iClusterSize == kRefusedClusterSize || m_cDriveLetter == kNoDriveLetter)
+        return Failed("no volume or cluster size was set for the format");
     // A label a FAT directory cannot hold would be an invalid entry on the volume.
     if (!IsValidFatLabel(label)) {
         DBG_ERR("%s:%d: bFormatVolume: Drive[%c]: label [%s] holds characters a FAT volume label cannot hold",
                 m_cDriveLetter, label.c_str());
-        return false;
+        return Failed("the volume label \"" + label + "\" holds characters a FAT volume label cannot hold");
     }
     const FatStamp stamp = FatStampNow();
     m_dwVolumeId = Fat32VolumeId(stamp);
@@ -125,14 +134,14 @@ bool CFat32Format::bFormatVolume(ISectorDevice& volume, const std::string& label
         if (!volume.Lock()) {
             DBG_ERR("%s:%d: bFormatVolume:[%s] FSCTL_LOCK_VOLUME Fail , strLogicalAddress %s , dwErrorCode:%d",
                     address.c_str(), address.c_str(), errno);
-            return false;
+            return Failed("the volume cannot be locked for the format");
         }
         locked = true;
         bool result = FormatLocked(volume, label, stamp);
         if (!volume.Dismount()) {
             DBG_ERR("%s:%d: bFormatVolume: %C FSCTL_DISMOUNT_VOLUME Fail , dwErrorCode %d",
                     static_cast<wchar_t>(m_cDriveLetter), errno);
-            result = false;
+            result = Failed("the volume cannot be dismounted after the format");
         }
         locked = false;
         if (!volume.Unlock())
@@ -147,7 +156,7 @@ bool CFat32Format::bFormatVolume(ISectorDevice& volume, const std::string& label
         if (locked) volume.Unlock();
         ReleaseBuffers();
         DBG_ERR("%s:%d: bFormatVolume: %C dwErrorCode %d", static_cast<wchar_t>(m_cDriveLetter), errno);
-        return false;
+        return Failed("the format ended in an unexpected error");
     }
 }
 
@@ -159,7 +168,7 @@ bool CFat32Format::FormatLocked(ISectorDevice& volume, const std::string& label,
     if (!bPreCheckFat32FormatParam(volume)) {
         DBG_ERR("%s:%d: bFormatVolume:[%s] bPreCheckFat32FormatParam Fail , strLogicalAddress %s , dwErrorCode:%d",
                 address.c_str(), address.c_str(), errno);
-        return false;
+        return Failed("the volume cannot take FAT32");
     }
     m_BootSector = AlignedBuffer(m_dwBytesPerSector);
     m_FsInfoSector = AlignedBuffer(m_dwBytesPerSector);
@@ -167,7 +176,7 @@ bool CFat32Format::FormatLocked(ISectorDevice& volume, const std::string& label,
     if (!m_BootSector || !m_FsInfoSector || !m_FirstFatSector) {
         DBG_ERR("%s:%d: bFormatVolume:[%s] VirtualAlloc Fail , strLogicalAddress %s , dwErrorCode:%d",
                 address.c_str(), address.c_str(), errno);
-        return false;
+        return Failed("no memory for the format's sectors");
     }
     const uint32_t sectorsPerCluster =
         m_iClusterSize != 0 ? static_cast<uint32_t>(m_iClusterSize)
@@ -180,12 +189,13 @@ bool CFat32Format::FormatLocked(ISectorDevice& volume, const std::string& label,
     if (m_Layout.clusterCount > kFat32MaxClusters || m_Layout.clusterCount < kFat32MinClusters) {
         DBG_ERR("%s:%d: Drive has more than 2^28 clusters or at least 65536 clusters , m_ullClusterCount %d",
                 static_cast<int>(m_Layout.clusterCount));
-        return false;
+        return Failed("the volume would have " + std::to_string(m_Layout.clusterCount) + " clusters of " +
+                      std::to_string(m_Layout.sectorsPerCluster) + " sectors; FAT32 takes 65525 to 268435445");
     }
     if (m_Layout.fatNeeded > m_Layout.fatSize) {
         DBG_ERR("%s:%d: Drive[%c]: m_ullFatNeeded[%d] > m_dwFatSize[%d] ", letter,
                 static_cast<int>(m_Layout.fatNeeded), static_cast<int>(m_Layout.fatSize));
-        return false;
+        return Failed("the FAT would be too short for the volume's clusters");
     }
     BootSectorFields fields;
     fields.sectorsPerTrack = static_cast<uint16_t>(m_Geometry.sectorsPerTrack);
@@ -211,7 +221,7 @@ bool CFat32Format::FormatLocked(ISectorDevice& volume, const std::string& label,
     if (m_bGptPartition == 0 && m_Geometry.hiddenSectors != 0 && !volume.SetPartitionType(kPartitionTypeFat32Lba)) {
         DBG_ERR("%s:%d: bFormatVolume: %C IOCTL_DISK_SET_PARTITION_INFO Fail , dwErrorCode %d",
                 static_cast<wchar_t>(letter), errno);
-        result = false;
+        result = Failed("the partition type cannot be set to FAT32");
     }
     return result;
 }
@@ -238,7 +248,7 @@ bool CFat32Format::WriteSystemArea(ISectorDevice& volume, const std::string& lab
     if (!root) return false;
     FillRootDirectory(root.Data(), label, stamp);
     result &= vWriteSect(volume, m_Layout.RootSector(), root.Data(), m_Layout.RootBlockSectors());
-    return result;
+    return result || Failed("sector writes of the FAT32 system area failed");
 }
 
 bool CFat32Format::vZeroSectors(ISectorDevice& volume, uint64_t first, uint32_t bytesPerSector, uint64_t count)

@@ -68,8 +68,13 @@ public:
     uint8_t GptPartition() const { return m_bGptPartition; }
     // The layout of the last format that got past the pre-check.
     const Fat32Layout& Layout() const { return m_Layout; }
+    // Why the last partitioning or format failed, in words for the operator
+    // (the step's first cause); empty after a success.
+    const std::string& Failure() const { return m_strFailure; }
 
 private:
+    // Notes `cause` unless a cause of this operation is already noted; returns false.
+    bool Failed(const std::string& cause);
     bool bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter, const std::string& fileSystem,
                           const std::string& label);
     platform::IStation& Station() const { return m_pStation ? *m_pStation : platform::Station(); }
@@ -80,6 +85,7 @@ private:
     std::string LogicalAddress() const;
 
     platform::IStation* m_pStation = nullptr;
+    std::string m_strFailure;
     char m_cDriveLetter = kNoDriveLetter;
     int m_iClusterSize = 0;
     uint8_t m_bGptPartition = 0;

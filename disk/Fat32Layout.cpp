@@ -95,6 +95,14 @@ Fat32Layout ComputeFat32Layout(uint32_t totalSectors, uint32_t bytesPerSector, u
     return layout;
 }
 
+uint32_t Fat32FittingSectorsPerCluster(uint32_t totalSectors, uint32_t bytesPerSector, uint32_t preferred)
+{
+    uint32_t sectors = std::max<uint32_t>(preferred, 1);
+    while (sectors > 1 && ComputeFat32Layout(totalSectors, bytesPerSector, sectors).clusterCount < kFat32MinClusters)
+        sectors /= 2;
+    return sectors;
+}
+
 void FillBootSector(uint8_t* sector, const Fat32Layout& layout, const BootSectorFields& fields)
 {
     const uint8_t jump[3] = {0xEB, 0x5A, 0x90};

@@ -64,6 +64,11 @@ struct Fat32Layout {
 // `totalSectors` and `sectorsPerCluster` must be non-zero.
 Fat32Layout ComputeFat32Layout(uint32_t totalSectors, uint32_t bytesPerSector, uint32_t sectorsPerCluster);
 
+// `preferred` sectors per cluster, halved while the volume would have fewer
+// clusters than FAT32 allows (a small volume at a size rule's cluster would be
+// taken for FAT16); at least 1.
+uint32_t Fat32FittingSectorsPerCluster(uint32_t totalSectors, uint32_t bytesPerSector, uint32_t preferred);
+
 // Geometry fields of the boot sector.
 struct BootSectorFields {
     uint16_t sectorsPerTrack = 0;

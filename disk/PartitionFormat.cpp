@@ -1,6 +1,7 @@
 // The disk-level half of the formatter: partitioning through the station's
 // partitioning tool, the capacity class, and the format of a partition with its
 // post-check through the file-system queries.
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -42,6 +43,22 @@ void UpdateDiskProperties(platform::IStation& station, uint8_t physicalDrive, ch
     if (!disk.Valid() || !device::host::UpdateDiskProperties(station, disk.Get()))
         DBG_ERR("%s:%d: [%c] IOCTL_DISK_UPDATE_PROPERTIES Fail , dwErrorCode %d", letter, platform::GetLastError());
 }
+// The size rule's sectors per cluster, made smaller where the volume would
+// otherwise have too few clusters for FAT32.
+uint32_t FittingClusterSize(ISectorDevice& volume, int ruleSectors)
+{
+    VolumeGeometry geometry;
+    if (ruleSectors <= 0 || !volume.GetGeometry(geometry) || geometry.bytesPerSector == 0)
+        return static_cast<uint32_t>(std::max(ruleSectors, 0));
+    const uint64_t sectors = geometry.partitionLength / geometry.bytesPerSector;
+    if (sectors < 65536 || sectors > 0xFFFFFFFEull) return static_cast<uint32_t>(ruleSectors);  // the pre-check refuses it
+    const uint32_t fitted = Fat32FittingSectorsPerCluster(static_cast<uint32_t>(sectors), geometry.bytesPerSector,
+                                                          static_cast<uint32_t>(ruleSectors));
+    if (fitted != static_cast<uint32_t>(ruleSectors))
+        DBG_MSG("%s:%d: vLowLevelFormatTracks: %d sectors per cluster leave too few clusters, %u taken", ruleSectors,
+                fitted);
+    return fitted;
+}
 }  // namespace
 
 std::string FileSystemForFormat(int capacityClass, uint8_t formatType)
@@ -65,6 +82,7 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
                                     uint32_t dwBytesPerSector, uint32_t dwOffsetMiB)
 {
     std::lock_guard partition(CUSBUtility::Instance().m_PartitionCriticalSection);
+    m_strFailure.clear();
     std::error_code ec;
     const fs::path folder = fs::current_path(ec);
     bool result = false;
@@ -73,7 +91,8 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
             DBG_ERR("%s:%d: vCreatePartition: [%d] Script File Not Exist , ErrorCode:%d", ucPhysicalAddress,
                     platform::GetLastError());
             // Drive 0 never gets a script, so there is none of it to delete.
-            return false;
+            return Failed(ucPhysicalAddress == 0 ? "disk 0 is the system disk and is never partitioned"
+                                                 : "the partitioning script could not be written in " + folder.string());
         }
         platform::IStation& station = Station();
         CBrvtUSBDev dev(station);
@@ -86,6 +105,8 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
                 util::SleepMs(kStartFailPauseMs);
                 DBG_ERR("%s:%d: vCreatePartition: ucPhysicalAddress[%d] PartitionParam:%s Fail, ErrorCode:%d ",
                         ucPhysicalAddress, script.c_str(), platform::GetLastError());
+                m_strFailure = "the partitioning of disk " + std::to_string(ucPhysicalAddress) + " failed (" +
+                               std::to_string(attempt + 1) + " attempts)";
                 continue;
             }
             util::SleepMs(kPartitionSettleMs);
@@ -93,11 +114,13 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
             if (count == kNoPartitionCount) {
                 DBG_ERR("%s:%d: vCreatePartition: Fail ucPhysicalAddress [%d] Check Partition Count %d",
                         ucPhysicalAddress, count);
+                m_strFailure = "no partition appeared on disk " + std::to_string(ucPhysicalAddress);
                 result = false;
                 continue;
             }
             DBG_MSG("%s:%d: vCreatePartition: [%d] Check Partition Count %d", ucPhysicalAddress, count);
             result = true;
+            m_strFailure.clear();
             CStationSectorDevice disk(station, CStationSectorDevice::DiskPath(ucPhysicalAddress));
             VolumeGeometry geometry;
             if (!disk.Open() || !disk.UpdateProperties())
@@ -105,16 +128,18 @@ bool CFat32Format::vCreatePartition(char cDriveLetter, uint8_t ucPhysicalAddress
                         cDriveLetter, platform::GetLastError());
             // One partition: the MBR case, whose first entry may need the repair.
             if (count == 1)
-                result = disk.GetGeometry(geometry) &&
-                         vPostProcessMbr(disk, dwBytesPerSector, geometry.partitionLength, ucPhysicalAddress,
-                                         cDriveLetter);
+                result = (disk.GetGeometry(geometry) &&
+                          vPostProcessMbr(disk, dwBytesPerSector, geometry.partitionLength, ucPhysicalAddress,
+                                          cDriveLetter)) ||
+                         Failed("the MBR of disk " + std::to_string(ucPhysicalAddress) + " could not be repaired");
             break;
         }
     } catch (...) {
         DBG_ERR("%s:%d: ucPhysicalAddress : %d , dwErrorCode %d", ucPhysicalAddress, platform::GetLastError());
-        result = false;
+        result = Failed("the partitioning ended in an unexpected error");
     }
-    if (!vDelDiskPartSetupInfo(folder, ucPhysicalAddress)) result = false;
+    if (!vDelDiskPartSetupInfo(folder, ucPhysicalAddress))
+        result = Failed("the partitioning script could not be deleted from " + folder.string());
     return result;
 }
 
@@ -141,13 +166,16 @@ int CFat32Format::vCheckFileSystemCapacity(uint8_t ucPhysicalAddress)
 bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFormatDriveType, uint8_t bGptPartition,
                                          const std::string& label, char cDriveLetter)
 {
+    m_strFailure.clear();
     const std::string testDrive = CStationSectorDevice::VolumePath(cDriveLetter);
     const int capacity = vCheckFileSystemCapacity(ucPhysicalAddress);
     if (cDriveLetter == kNoDriveLetter || capacity == kCapacityUnknown) {
         DBG_ERR("%s:%d: vLowLevelFormatTracks: Pre-Check Fail , ucPhysicalAddress:[%d] , m_cDriveLetter:[%c] ,  "
                 "strTestLogicalDrive: %s , iFSCapacity : %d ",
                 ucPhysicalAddress, cDriveLetter, testDrive.c_str(), capacity);
-        return false;
+        return Failed(cDriveLetter == kNoDriveLetter ? "the volume has no drive letter"
+                                                     : "the capacity of disk " + std::to_string(ucPhysicalAddress) +
+                                                           " cannot be read");
     }
     try {
         for (int attempt = 1; attempt < kFormatAttemptLimit; ++attempt) {
@@ -156,21 +184,31 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
                 DBG_ERR("%s:%d: vLowLevelFormatTracks: Pre-Set Format Param Impossible , ucPhysicalAddress:[%d] , "
                         "m_cDriveLetter:[%c] ,  ucFormat_drive_type %d",
                         ucPhysicalAddress, cDriveLetter, ucFormatDriveType);
+            m_strFailure.clear();  // each attempt is judged on its own
             if (util::EqualNoCase(fileSystem, "FAT32")) {
                 CBrvtUSBDev dev(Station());
-                bSetFormatParam(cDriveLetter, SectorsPerClusterForDiskMiB(dev.vGetDiskPhysicalSize(ucPhysicalAddress)),
-                                bGptPartition);
                 // Results unused: the post-check decides.
                 CStationSectorDevice volume(Station(), testDrive);
-                if (volume.Open()) bFormatVolume(volume, label);
+                if (volume.Open()) {
+                    bSetFormatParam(cDriveLetter, FittingClusterSize(volume, SectorsPerClusterForDiskMiB(
+                                                                                 dev.vGetDiskPhysicalSize(ucPhysicalAddress))),
+                                    bGptPartition);
+                    bFormatVolume(volume, label);
+                } else {
+                    Failed("the new volume " + testDrive + " cannot be opened");
+                }
             } else if (!device::host::FormatVolume(Station(), RootPath(cDriveLetter), fileSystem)) {
                 // NTFS and exFAT: the system's formatter, quick, without a label
                 // (the post-check sets it). Its result is not used either.
                 DBG_ERR("%s:%d: vLowLevelFormatTracks: FormatVolume Fail , m_cDriveLetter:[%c] , "
                         "strFileSystemParam %s , dwErrorCode %d",
                         cDriveLetter, fileSystem.c_str(), platform::GetLastError());
+                Failed("the system's " + fileSystem + " formatter failed");
             }
-            if (bPostCheckFormat(ucPhysicalAddress, cDriveLetter, fileSystem, label)) return true;
+            if (bPostCheckFormat(ucPhysicalAddress, cDriveLetter, fileSystem, label)) {
+                m_strFailure.clear();
+                return true;
+            }
             UpdateDiskProperties(Station(), ucPhysicalAddress, cDriveLetter);
         }
     } catch (...) {
@@ -192,7 +230,7 @@ bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter
         DBG_ERR("%s:%d: vLowLevelFormatTracks: Post-Check (CreateDirectory) Fail , ucPhysicalAddress:[%d] , "
                 "m_cDriveLetter:[%c] ,  strTestDirectory : %s , dwErrorCode %d",
                 ucPhysicalAddress, cDriveLetter, (root + "tmp").c_str(), platform::GetLastError());
-        return false;
+        return Failed("the formatted volume " + root + " shows no file system the system can use");
     }
     // FAT32 volumes carry the label from our formatter; the system's formatters
     // leave it to the volume-label request, tried once more when it fails.
@@ -213,7 +251,7 @@ bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter
     if (!device::host::GetVolumeInformation(station, root, information)) {
         DBG_ERR("%s:%d: vLowLevelFormatTracks: GetVolumeInformation Fail , strLogicalAddress:[%s] , dwErrorCode %d",
                 root.c_str(), platform::GetLastError());
-        return false;
+        return Failed("the file system of " + root + " cannot be read back");
     }
     DBG_MSG("%s:%d: vLowLevelFormatTracks: GetVolumeInformation , strCheckFSType: %s strFileSystemParam %s , "
             "strCheckDriveLabel %s , strDriveLabelName %s",
@@ -224,7 +262,8 @@ bool CFat32Format::bPostCheckFormat(uint8_t ucPhysicalAddress, char cDriveLetter
             "FSParam[%s] and CheckFSType[%s] , Cmp DriveLabelName[%s] and CheckDriveLabelName[%s] , dwErrorCode %d",
             ucPhysicalAddress, cDriveLetter, fileSystem.c_str(), information.FileSystemName.c_str(), label.c_str(),
             information.VolumeName.c_str(), platform::GetLastError());
-    return false;
+    return Failed(root + " reads back as " + information.FileSystemName + " \"" + information.VolumeName +
+                  "\", not " + fileSystem + " \"" + label + "\"");
 }
 
 }  // namespace disk

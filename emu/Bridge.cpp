@@ -320,13 +320,30 @@ std::string Bridge::ChipId() const
     return Mode() == U4Mode::Legacy ? "7951" : "7956";
 }
 
+const char* FaultModeWord(FaultMode mode)
+{
+    switch (mode) {
+    case FaultMode::CallFails: return "call";
+    case FaultMode::CheckCondition: return "check";
+    case FaultMode::NoAnswer: return "hang";
+    }
+    return "";
+}
+
+std::optional<FaultMode> FaultModeFromWord(std::string_view word)
+{
+    for (auto mode : {FaultMode::CallFails, FaultMode::CheckCondition, FaultMode::NoAnswer})
+        if (word == FaultModeWord(mode)) return mode;
+    return std::nullopt;
+}
+
 void Bridge::SetFault(uint8_t opcode, FaultMode mode, int count)
 {
     if (count <= 0) {
         m_State.Erase(FaultKey(opcode));
         return;
     }
-    m_State.Set(FaultKey(opcode), std::string(mode == FaultMode::CallFails ? "call " : "check ") + std::to_string(count));
+    m_State.Set(FaultKey(opcode), std::string(FaultModeWord(mode)) + " " + std::to_string(count));
 }
 
 void Bridge::ClearFaults()
@@ -342,7 +359,9 @@ std::map<uint8_t, Fault> Bridge::Faults() const
         Fault fault;
         char mode[8] = {};
         if (std::sscanf(value.c_str(), "%7s %d", mode, &fault.remaining) != 2) continue;
-        fault.mode = std::strcmp(mode, "call") == 0 ? FaultMode::CallFails : FaultMode::CheckCondition;
+        const auto known = FaultModeFromWord(mode);
+        if (!known) continue;
+        fault.mode = *known;
         faults[static_cast<uint8_t>(std::stoul(key.substr(6), nullptr, 16))] = fault;
     }
     return faults;
@@ -463,7 +482,9 @@ bool Bridge::TakeFault(ScsiExchange& exchange)
     const auto it = faults.find(exchange.cdb[0]);
     if (it == faults.end()) return false;
     SetFault(exchange.cdb[0], it->second.mode, it->second.remaining - 1);
-    if (it->second.mode == FaultMode::CallFails) {
+    if (it->second.mode == FaultMode::NoAnswer) {
+        exchange.noAnswer = true;
+    } else if (it->second.mode == FaultMode::CallFails) {
         exchange.callFailed = true;
         exchange.callError = 1117;  // I/O device error
     } else {

@@ -23,7 +23,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emu/KeyValueFile.h"
@@ -70,7 +72,12 @@ enum class U4Mode { Legacy, Tbt3, PcieTunnel, Usb3Tunnel };
 const char* U4ModeName(U4Mode mode);
 bool ParseU4Mode(const std::string& text, U4Mode& mode);
 
-enum class FaultMode { CallFails, CheckCondition };
+// How an injected fault shows: the call fails, the command ends in CHECK
+// CONDITION, or the command is never answered (the host waits out its time-out).
+enum class FaultMode { CallFails, CheckCondition, NoAnswer };
+// The word of each mode in the bridge's state and on the console: "call", "check", "hang".
+const char* FaultModeWord(FaultMode mode);
+std::optional<FaultMode> FaultModeFromWord(std::string_view word);
 struct Fault {
     FaultMode mode = FaultMode::CallFails;
     int remaining = 0;

@@ -25,7 +25,9 @@ struct ScsiExchange {
     uint32_t dataLength = 0;
     uint32_t timeoutSeconds = 0;
 
-    // Answer. A failed call never reaches the SCSI status.
+    // Answer. A failed call never reaches the SCSI status; a command with no
+    // answer has none of it (its transport waits out the time-out).
+    bool noAnswer = false;
     bool callFailed = false;
     uint32_t callError = 0;
     uint8_t status = kStatusGood;

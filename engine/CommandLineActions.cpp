@@ -1,11 +1,17 @@
 // The actions of the command line, run by the engine thread after a scan that
 // found devices: firmware check, MP run, USB4 identity export, power configuration.
 #include "config/U4ConfigTable.h"
+#include "device/BrvtUSBDev.h"
 #include "engine/MPEngine.h"
 #include "log/DebugLog.h"
 #include "util/Text.h"
 
 namespace engine {
+
+namespace {
+// The power configuration's file, in the current folder.
+constexpr const char* kPowerConfigFile = "PowerConfiguration.bin";
+}  // namespace
 
 void CMPEngine::vCmdLineHandler()
 {
@@ -34,16 +40,22 @@ void CMPEngine::vCmdLineHandler()
         }
         return Exit(bExportU4Data(blocks, LocalDateNow()) ? kExitPass : -1);
     }
-    case kCmdPowerConfig:
+    case kCmdPowerConfig: {
         DBG_MSG("%s:%d: pwr config num:%i", count);
+        // The file is judged once, before any bridge is written.
+        std::array<uint8_t, kPowerConfigSize> block{};
+        std::string error;
+        if (!bReadPowerConfigFile(kPowerConfigFile, block, error)) return Exit(-1, error);
         for (uint32_t i = 0; i < count && i < MAX_DEVICES; ++i) {
-            const int result = m_Dev.vFactoryConfigure_PowerConfigWrite(static_cast<uint8_t>(i), "PowerConfiguration.bin");
+            const int result = m_Dev.vFactoryConfigure_PowerConfigWrite(static_cast<uint8_t>(i), kPowerConfigFile);
             if (result != 0) {
                 DBG_ERR("%s:%d: power config write fail[%d]", i);
-                return Exit(result);
+                return Exit(result, "the power configuration write to port " + std::to_string(i) + " failed (result " +
+                                        std::to_string(result) + ")");
             }
         }
         return Exit(kExitPass);
+    }
     default: return;
     }
 }

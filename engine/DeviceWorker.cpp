@@ -46,10 +46,24 @@ void CDeviceWorker::ShowStep(int column, bool enabled, uint8_t result)
 {
     m_Resources.table.vUpdateMainResultItemTable(m_Port, column, enabled ? (result ? PassText : FailText) : "",
                                                  kModePlain);
-    if (enabled && !result)
-        m_Resources.observer.OnStepFailed(m_Port, column,
-                                          m_strFailReason.empty() ? "an earlier step failed" : m_strFailReason);
+    if (enabled && !result) {
+        const std::string cause = m_strFailReason.empty() ? kEarlierStepFailed : m_strFailReason;
+        // The first failing step is the device's reason; the later ones follow from it.
+        if (m_Results.FailCause.empty()) {
+            m_Results.FailColumn = column;
+            m_Results.FailCause = cause;
+        }
+        DBG_ERR("%s:%d: ChildThreadFun: port %d: %s FAIL: %s", m_Port, kResultColumns[column].title, cause.c_str());
+        m_Resources.observer.OnStepFailed(m_Port, column, cause);
+    }
     m_strFailReason.clear();
+}
+
+StepHooks CDeviceWorker::Hooks()
+{
+    return {[this] { AddIncrement(); },
+            [this](int column, bool enabled, uint8_t result) { ShowStep(column, enabled, result); },
+            [this](const std::string& cause) { Fail(cause.c_str()); }};
 }
 
 uint8_t CDeviceWorker::Fail(const char* reason)
@@ -76,7 +90,10 @@ void CDeviceWorker::RunSteps(const std::stop_token& stop)
         }
         if (f.m_bSendSHA256Key) {
             m_Worker.ucPhase = kPhaseKey;
-            if (!IsPcie()) r = f.m_bSupportSHA256 ? m_Resources.dev.vSHA256_SendKey(m_Port) : 0;
+            if (!IsPcie())
+                r = !f.m_bSupportSHA256                      ? Fail("the bridge does not support the security key")
+                    : m_Resources.dev.vSHA256_SendKey(m_Port) ? 1
+                                                              : Fail("the security key was not accepted");
             AddIncrement();
         }
         if (!stop.stop_requested() && f.m_bUpdateFW) {
@@ -95,18 +112,11 @@ void CDeviceWorker::RunSteps(const std::stop_token& stop)
             ShowStep(kColUpdate, true, m_Results.ConfigCheckResult);
             AddIncrement();
         }
-        if (!stop.stop_requested()) r = CDiskSteps(m_Run, m_Resources, m_Port, [this] { AddIncrement(); }).Run(r, stop);
-        if (!stop.stop_requested()) {
-            StepHooks hooks{[this] { AddIncrement(); },
-                            [this](int column, bool enabled, uint8_t result) { ShowStep(column, enabled, result); },
-                            [this](const std::string& cause) { Fail(cause.c_str()); }};
-            r = CDataSteps(m_Run, m_Resources, m_Port, std::move(hooks)).Run(r, stop);
-        }
+        if (!stop.stop_requested()) r = CDiskSteps(m_Run, m_Resources, m_Port, Hooks()).Run(r, stop);
+        if (!stop.stop_requested()) r = CDataSteps(m_Run, m_Resources, m_Port, Hooks()).Run(r, stop);
     } catch (...) {
         DBG_ERR("%s:%d: ChildThreadFun: dwErrorCode %d", 0);
         Fail("an unexpected error ended the worker");
-        m_Results.PartitionReached = 1;  // never leave the others waiting at the partition barrier
-        m_Worker.bPartitionReached = true;
         m_Results.UpdateFWResult = m_Results.ReloadFWResult = 0;
         ShowStep(kColUpdate, f.m_bUpdateFW, 0);
         ShowStep(kColReLink, f.m_bReloadFW, 0);
@@ -116,9 +126,18 @@ void CDeviceWorker::RunSteps(const std::stop_token& stop)
 void CDeviceWorker::Run(const std::stop_token& stop)
 {
     m_Results.ConfigVerifyResult = 0;
-    // Nothing is sent to a bridge that could not be identified: it fails.
-    if (m_Device.m_strIdentifyFailure.empty()) RunSteps(stop);
-    else ShowStep(kColUpdate, true, 0);
+    // Nothing is sent to a bridge that could not be identified: it fails with
+    // the reason discovery gave.
+    if (m_Device.m_strIdentifyFailure.empty()) {
+        RunSteps(stop);
+    } else {
+        Fail(m_Device.m_strIdentifyFailure.c_str());
+        ShowStep(kColUpdate, true, 0);
+    }
+    // A worker that ends, on whatever path, counts as arrived at the partition
+    // barrier: the others never wait for it.
+    m_Results.PartitionReached = 1;
+    m_Worker.bPartitionReached = true;
     m_Worker.fProgress = 100.0f;
     m_Worker.ucPhase = kPhaseDone;
     m_Worker.llEndMs = util::NowMs();

@@ -6,6 +6,7 @@
 #include <stop_token>
 #include <string>
 
+#include "engine/DataSteps.h"
 #include "engine/RunContext.h"
 
 namespace engine {
@@ -34,6 +35,8 @@ private:
     void ShowStep(int column, bool enabled, uint8_t result);
     // Notes why the step now running fails; returns 0 (the failed result).
     uint8_t Fail(const char* reason);
+    // How the disk and data steps report to this worker.
+    StepHooks Hooks();
     void AddIncrement();
     bool IsPcie() const { return m_Device.IsPcie != 0; }
     uint8_t PcieIndex() const { return static_cast<uint8_t>(m_Port - m_Resources.devices.DevNums); }

@@ -34,25 +34,26 @@ char FirstFreeDriveLetter(platform::IStation& station)
     return kNoDriveLetter;
 }
 
-CDiskSteps::CDiskSteps(const RunContext& run, RunResources& resources, uint8_t port, std::function<void()> addIncrement)
+CDiskSteps::CDiskSteps(const RunContext& run, RunResources& resources, uint8_t port, StepHooks hooks)
     : m_Run(run),
       m_Resources(resources),
       m_Port(port),
       m_Device(resources.devices.Devs[port]),
       m_Results(resources.results[port]),
-      m_AddIncrement(std::move(addIncrement))
+      m_Hooks(std::move(hooks))
 {
 }
 
-void CDiskSteps::ShowResult(uint8_t result)
+uint8_t CDiskSteps::Fail(const std::string& cause)
 {
-    m_Resources.table.vUpdateMainResultItemTable(m_Port, kColPartition, result ? PassText : FailText, kModePlain);
+    m_Hooks.failed(cause.empty() ? "the disk step failed (the trace has the details)" : cause);
+    return 0;
 }
 
 uint8_t CDiskSteps::Run(uint8_t r, const std::stop_token& stop)
 {
     if (!m_Run.flags.m_bPartitionFormat) {
-        m_Resources.table.vUpdateMainResultItemTable(m_Port, kColPartition, "", kModePlain);
+        m_Hooks.show(kColPartition, false, 0);
         m_Results.FormatStepDone = 1;
         return r;
     }
@@ -60,14 +61,18 @@ uint8_t CDiskSteps::Run(uint8_t r, const std::stop_token& stop)
     worker.ucPhase = kPhasePartition;
     r = Partition(r);
     m_Results.PartitionResult = r;
-    ShowResult(r);
-    m_AddIncrement();
+    m_Hooks.show(kColPartition, true, r);
+    m_Hooks.addIncrement();
+    const bool partitioned = r == 1;
     WaitAtBarrier(stop);
     worker.ucPhase = kPhaseFormat;
-    r = stop.stop_requested() ? 0 : Format(r);
+    if (partitioned && stop.stop_requested()) r = Fail("the run was stopped");
+    r = Format(r);
     m_Results.FormatResult = r;
-    ShowResult(r);
-    m_AddIncrement();
+    // Column 11 already shows a failed partition with its cause; a format that
+    // could not follow it adds nothing.
+    if (partitioned) m_Hooks.show(kColPartition, true, r);
+    m_Hooks.addIncrement();
     m_Results.FormatStepDone = 1;
     return r;
 }
@@ -75,17 +80,18 @@ uint8_t CDiskSteps::Run(uint8_t r, const std::stop_token& stop)
 uint8_t CDiskSteps::Partition(uint8_t r)
 {
     // A bridge on the PCIe path or seen as a CD-ROM has no disk to partition.
-    if (m_Device.IsPcie || m_Device.m_bCDROM) return 0;
+    if (m_Device.IsPcie) return Fail("a bridge on the PCIe path has no disk to partition");
+    if (m_Device.m_bCDROM) return Fail("the bridge is seen as a CD-ROM");
     if (r != 1) return r;
     CBrvtUSBDev& dev = m_Resources.dev;
     const uint8_t drive = m_Device.m_ucPhysicalAddress;
-    if (dev.vGetDiskPhysicalSize(drive) == -1) return 0;
+    if (dev.vGetDiskPhysicalSize(drive) == -1) return Fail("the size of disk " + std::to_string(drive) + " cannot be read");
     if (m_Device.m_cDriveLetter == kNoDriveLetter) m_Device.m_cDriveLetter = FirstFreeDriveLetter(dev.Station());
     disk::CFat32Format formatter(dev.Station());
-    return formatter.vCreatePartition(m_Device.m_cDriveLetter, drive, m_Run.settings.partition_drive_type,
-                                      GetDiskInfoArea(m_Device).BytesPerSector, 0)
-               ? 1
-               : 0;
+    if (formatter.vCreatePartition(m_Device.m_cDriveLetter, drive, m_Run.settings.partition_drive_type,
+                                   GetDiskInfoArea(m_Device).BytesPerSector, 0))
+        return 1;
+    return Fail(formatter.Failure());
 }
 
 void CDiskSteps::WaitAtBarrier(const std::stop_token& stop)
@@ -110,7 +116,8 @@ uint8_t CDiskSteps::Format(uint8_t r)
     CBrvtUSBDev& dev = m_Resources.dev;
     const uint8_t drive = m_Device.m_ucPhysicalAddress;
     m_Device.m_cDriveLetter = dev.vGetLogicalAddressFromPhysicalAddress(drive, 1);
-    if (m_Device.m_cDriveLetter == kNoDriveLetter) return 0;
+    if (m_Device.m_cDriveLetter == kNoDriveLetter)
+        return Fail("the new partition of disk " + std::to_string(drive) + " has no volume");
     const IniSettings& s = m_Run.settings;
     std::lock_guard format(CUSBUtility::Instance().m_ChildThreadFormatUtilityCriticalSection);
     g_bFormatIdle = false;
@@ -118,7 +125,7 @@ uint8_t CDiskSteps::Format(uint8_t r)
     const bool formatted = formatter.vLowLevelFormatTracks(drive, s.format_drive_type, s.partition_drive_type,
                                                            s.drive_label_name, m_Device.m_cDriveLetter);
     g_bFormatIdle = true;
-    return formatted ? 1 : 0;
+    return formatted ? 1 : Fail(formatter.Failure());
 }
 
 }  // namespace engine

@@ -5,9 +5,9 @@
 // time, under the format lock). Column 11 shows the partition result, then the
 // format result.
 #include <cstdint>
-#include <functional>
 #include <stop_token>
 
+#include "engine/DataSteps.h"
 #include "engine/RunContext.h"
 
 namespace engine {
@@ -24,7 +24,7 @@ char FirstFreeDriveLetter(platform::IStation& station);
 
 class CDiskSteps {
 public:
-    CDiskSteps(const RunContext& run, RunResources& resources, uint8_t port, std::function<void()> addIncrement);
+    CDiskSteps(const RunContext& run, RunResources& resources, uint8_t port, StepHooks hooks);
     // Runs the step when the run partitions and formats (else column 11 is
     // cleared) and returns the running result. FormatStepDone is set in every case.
     uint8_t Run(uint8_t r, const std::stop_token& stop);
@@ -33,14 +33,14 @@ private:
     uint8_t Partition(uint8_t r);
     uint8_t Format(uint8_t r);
     void WaitAtBarrier(const std::stop_token& stop);
-    void ShowResult(uint8_t result);
+    uint8_t Fail(const std::string& cause);
 
     const RunContext& m_Run;
     RunResources& m_Resources;
     const uint8_t m_Port;
     DeviceInfo& m_Device;
     StepResults& m_Results;
-    std::function<void()> m_AddIncrement;
+    StepHooks m_Hooks;
 };
 
 }  // namespace engine

@@ -38,6 +38,7 @@ struct PortView {
 struct EngineSnapshot {
     EngineActivity activity;
     uint8_t runResult = kRunNone;         // of the last evaluated run
+    std::string recordFailure;            // why its result log lacks a record; empty when whole
     DeviceList devices;                   // as the last scan or run left it
     int pcieCount = 0;
     RunResults results{};                 // of the last run, per position
@@ -47,6 +48,7 @@ struct EngineSnapshot {
     uint64_t settingsRevision = 0;        // counts every change of `settings` (a front end's or the engine's own)
     uint64_t settingsTicket = 0;          // the ticket of the last front-end change in `settings`
     std::optional<int> exitCode;          // once the engine asked the program to end
+    std::string exitReason;               // why, in words, where the code alone does not say
     int resetCount = 0;                   // bridge resets since the last Start
     int relinkProbes = 0;                 // disks probed by relink searches, in the process's life
 };

@@ -130,10 +130,12 @@ void CMPEngine::Publish()
     auto next = std::make_shared<EngineSnapshot>(*Snapshot());
     next->activity = m_Activity;
     next->runResult = m_ucRunResult;
+    next->recordFailure = m_strRecordFailure;
     next->settings = m_Settings;
     next->settingsRevision = m_uSettingsRevision;
     next->settingsTicket = m_uSettingsTicket;
     next->exitCode = m_ExitCode;
+    next->exitReason = m_strExitReason;
     next->resetCount = m_Dev.m_iResetCount.load();
     next->relinkProbes = m_Dev.m_iRelinkProbes.load();
     // The device list and the results are the engine thread's only between scans
@@ -165,7 +167,7 @@ void CMPEngine::PublishPorts(const RunContext& run, std::array<PortView, MAX_DEV
         const int64_t end = worker.llEndMs;
         port.elapsedMs = (end != 0 ? end : now) - run.llStartMs;
         port.serialWritten = run.serialWritten[i];
-        port.firmwareWritten = run.firmwareWritten;
+        port.firmwareWritten = run.firmwareWritten[i];
     }
 }
 
@@ -299,10 +301,12 @@ void CMPEngine::RunDeviceWork()
     }
 }
 
-void CMPEngine::Exit(int code)
+void CMPEngine::Exit(int code, const std::string& reason)
 {
     if (m_ExitCode) return;
     m_ExitCode = code;
+    m_strExitReason = reason;
+    if (!reason.empty()) DBG_ERR("%s:%d: exit %d: %s", code, reason.c_str());
     m_QueuedObserver.OnExitRequest(code);
 }
 
@@ -389,10 +393,12 @@ std::string CMPEngine::AcquireRunLocks()
     };
     for (const auto& [path, what] : locks) {
         std::string holder;
-        auto lock = platform::FileLock::Acquire(path, false, holder);
+        bool held = false;
+        auto lock = platform::FileLock::Acquire(path, false, holder, &held);
         if (!lock) {
             m_RunLocks.clear();
-            return std::string("Another MP run uses ") + what + ": " + holder;
+            if (held) return std::string("Another MP run uses ") + what + ": " + holder;
+            return std::string("The run cannot take the lock of ") + what + ", so nothing is written: " + holder;
         }
         m_RunLocks.push_back(std::move(lock));
     }
@@ -474,7 +480,9 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
         [this](const std::string& serial, const std::string& componentId) {
             Post([this, serial, componentId] { HandleSerialAdvanced(serial, componentId); });
         },
-        [this](uint8_t runResult) { Post([this, runResult] { HandleRunEvaluated(runResult); }); },
+        [this](uint8_t runResult, const std::string& recordFailure) {
+            Post([this, runResult, recordFailure] { HandleRunEvaluated(runResult, recordFailure); });
+        },
         [this] { Post([this] { HandleSafelyRemove(); }); },
     };
     const uint64_t generation = ++m_uRunGeneration;
@@ -497,9 +505,11 @@ void CMPEngine::HandleSerialAdvanced(const std::string& serialNumber, const std:
     ++m_uSettingsRevision;
 }
 
-void CMPEngine::HandleRunEvaluated(uint8_t runResult)
+void CMPEngine::HandleRunEvaluated(uint8_t runResult, const std::string& recordFailure)
 {
     m_ucRunResult = runResult;
+    m_strRecordFailure = recordFailure;
+    if (!recordFailure.empty()) m_QueuedObserver.OnRecordFailed(recordFailure);
     m_Activity.running = false;
     m_RunLocks.clear();
     if (!m_bInteractive) Exit(runResult == kRunFail ? -1 : 0);

@@ -150,7 +150,8 @@ private:
     bool IdleLocked() const REQUIRES(m_QueueLock);
     // The observer, called on the engine thread.
     void Notify(const ObserverCall& call) { call(m_Observer); }
-    void Exit(int code);
+    // Asks the program to end with `code`; `reason` says why where the code alone does not.
+    void Exit(int code, const std::string& reason = {});
     void ShutDownThreads();
 
     // Handlers, engine thread only.
@@ -159,7 +160,7 @@ private:
     void StartScan();
     void HandleScanFinished();
     void HandleStart(std::string snText, std::promise<StartResult>& done);
-    void HandleRunEvaluated(uint8_t runResult);
+    void HandleRunEvaluated(uint8_t runResult, const std::string& recordFailure);
     void HandleSerialAdvanced(const std::string& serialNumber, const std::string& componentId);
     void HandleSafelyRemove();
     void HandleRemovalFinished();
@@ -194,6 +195,8 @@ private:
     std::array<WorkerParam, MAX_DEVICES> m_Workers;
     EngineActivity m_Activity;
     uint8_t m_ucRunResult = kRunNone;
+    std::string m_strRecordFailure;  // of the last evaluated run
+    std::string m_strExitReason;
     std::optional<int> m_ExitCode;
     bool m_bRescanPending = false;
     std::optional<std::pair<std::string, std::shared_ptr<std::promise<StartResult>>>> m_DeferredStart;

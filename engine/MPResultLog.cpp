@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -178,31 +179,30 @@ std::string strMPResultRecord(const std::tm& localTime, int deviceIndex, const D
 }
 
 bool vLogMPResult(const std::string& folder, const std::tm& localTime, int deviceIndex, const DeviceInfo& device,
-                  const StepResults& results, const IniSettings& settings, std::string_view serialWritten)
+                  const StepResults& results, const IniSettings& settings, std::string_view serialWritten,
+                  std::string* error)
 {
+    const std::string path = strMPResultLogPath(folder, localTime);
     try {
-        const std::string path = strMPResultLogPath(folder, localTime);
         std::error_code ec;
         std::string text = std::filesystem::exists(path, ec) ? std::string() : strMPResultLogHeader();
         text += strMPResultRecord(localTime, deviceIndex, device, results, settings, serialWritten);
         // The header and the record go out as one append: a day's file never
         // holds half a record, however long the texts are.
-        if (!AppendRecord(path, text)) {
-            DBG_ERR("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", deviceIndex, errno);
-            return false;
-        }
-        return true;
+        if (AppendRecord(path, text)) return true;
     } catch (...) {
-        DBG_ERR("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", deviceIndex, errno);
-        return false;
     }
+    const int code = errno;
+    DBG_ERR("%s:%d: vLogMPResult: [%d] , dwErrorCode %d", deviceIndex, code);
+    if (error) *error = "the result log " + path + " could not be written: " + std::strerror(code);
+    return false;
 }
 
 bool vLogMPResult(int deviceIndex, const DeviceInfo& device, const StepResults& results,
-                  const IniSettings& settings, std::string_view serialWritten)
+                  const IniSettings& settings, std::string_view serialWritten, std::string* error)
 {
     return vLogMPResult(CUSBUtility::Instance().GetProgramFolder(), util::LocalTimeNow(), deviceIndex, device, results,
-                        settings, serialWritten);
+                        settings, serialWritten, error);
 }
 
 }  // namespace engine

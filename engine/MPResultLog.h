@@ -37,11 +37,13 @@ std::string strMPResultRecord(const std::tm& localTime, int deviceIndex, const D
 
 // Appends the record of one device (`deviceIndex` is its position in the device
 // list) to the log of `localTime`'s day in `folder`, with the header first when
-// the file does not exist yet. False when the record could not be written.
+// the file does not exist yet. False when the record could not be written, with
+// `error` (when given) naming the file and the system's reason.
 bool vLogMPResult(const std::string& folder, const std::tm& localTime, int deviceIndex, const DeviceInfo& device,
-                  const StepResults& results, const IniSettings& settings, std::string_view serialWritten = {});
+                  const StepResults& results, const IniSettings& settings, std::string_view serialWritten = {},
+                  std::string* error = nullptr);
 // The same for now, in the tool's folder (CUSBUtility::GetProgramFolder).
 bool vLogMPResult(int deviceIndex, const DeviceInfo& device, const StepResults& results,
-                  const IniSettings& settings, std::string_view serialWritten = {});
+                  const IniSettings& settings, std::string_view serialWritten = {}, std::string* error = nullptr);
 
 }  // namespace engine

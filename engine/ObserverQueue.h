@@ -61,6 +61,10 @@ public:
     {
         m_Post([=](RunObserver& o) { o.OnStartRefused(reason); });
     }
+    void OnRecordFailed(const std::string& reason) override
+    {
+        m_Post([=](RunObserver& o) { o.OnRecordFailed(reason); });
+    }
     void OnMessageWritten(const std::string& text, int kind) override
     {
         m_Post([=](RunObserver& o) { o.OnMessageWritten(text, kind); });

@@ -105,9 +105,10 @@ struct RunContext {
     std::string strFWPath;
     uint32_t WrRdFileSize = 0;  // size of the write/read test file when Start was pressed
     // Per position: the serial number the run writes into the device (empty when
-    // it writes none), and the firmware version it writes (empty without update).
+    // it writes none), and the firmware version it writes (empty without update,
+    // and for a bridge that failed identification: nothing is sent to it).
     std::array<std::string, MAX_DEVICES> serialWritten;
-    std::string firmwareWritten;
+    std::array<std::string, MAX_DEVICES> firmwareWritten;
     int64_t llStartMs = 0;  // clock time of Start
     // The counters stored when the run reserved its serial numbers; the settings
     // take them once the run is evaluated.
@@ -135,7 +136,8 @@ struct RunCallbacks {
     // The settings' serial number and USB4 component ID move on past the run's range.
     std::function<void(const std::string& serialNumber, const std::string& componentId)> serialAdvanced;
     // The run is evaluated; the engine may take its device list back.
-    std::function<void(uint8_t runResult)> evaluated;
+    // `recordFailure` says why the result log lacks a record (empty when whole).
+    std::function<void(uint8_t runResult, const std::string& recordFailure)> evaluated;
     // The automatic safe removal is due.
     std::function<void()> safelyRemove;
 };

@@ -87,6 +87,10 @@ public:
     // A step of a port failed: the row, the step's column and the cause in words.
     virtual void OnStepFailed(int /*row*/, int /*column*/, const std::string& /*reason*/) {}
 
+    // The run's record could not be kept (the result log could not be written):
+    // the file and the cause in words. The run has failed for it.
+    virtual void OnRecordFailed(const std::string& /*reason*/) {}
+
     // Serial numbers come from a barcode and a scan found `deviceCount` bridges:
     // the front end asks the operator for the serial number and, when given,
     // starts the run with it.

@@ -86,7 +86,7 @@ void CRunSupervisor::Run(const std::stop_token& stop)
     util::SleepMs(1000, stop);
     m_Resources.table.vShowRunResult(runResult);
     // From here on the device list and the results belong to the engine thread again.
-    m_Callbacks.evaluated(runResult);
+    m_Callbacks.evaluated(runResult, m_strRecordFailure);
     if (m_Run.flags.m_bAutoSafeRemove && m_Run.interactive &&
         util::SleepMs(static_cast<int64_t>(m_Run.removeSeconds) * 1000, stop))
         m_Callbacks.safelyRemove();
@@ -110,8 +110,13 @@ uint8_t CRunSupervisor::Evaluate()
         if (!pass) runResult = kRunFail;
         m_Resources.table.vCountDevice(pass);
         // Every run is recorded, unattended ones included: the result log is the
-        // line's record of what left the station.
-        vLogMPResult(i, m_Resources.devices.Devs[i], r, s, m_Run.serialWritten[i]);
+        // line's record of what left the station. A record that cannot be written
+        // fails the run, whatever the drives did: the operator must know.
+        std::string error;
+        if (!vLogMPResult(i, m_Resources.devices.Devs[i], r, s, m_Run.serialWritten[i], &error)) {
+            runResult = kRunFail;
+            if (m_strRecordFailure.empty()) m_strRecordFailure = error;
+        }
     }
     return runResult;
 }

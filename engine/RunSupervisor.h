@@ -5,6 +5,7 @@
 // devices, counts them, writes the result log and reports to the engine thread.
 #include <array>
 #include <stop_token>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,7 @@ private:
     RunCallbacks m_Callbacks;
     std::vector<std::jthread> m_WorkerThreads;  // touched by the supervising thread only
     std::array<bool, MAX_DEVICES> m_TimedOut{};  // workers still running at the time-out
+    std::string m_strRecordFailure;              // why a result record was not written
 };
 
 }  // namespace engine

@@ -195,13 +195,25 @@ StartDecision DecideStart(const StartInput& in)
         ++param.ucThreadCount;
         if (RecordDiskSize(device) != -1) ++param.ucCountedDevices;
     }
+    // The described messages stay; the refusal adds what is wrong with the file,
+    // since a damaged image shows as a chip mismatch too.
     if (mismatched) {
         message(mismatch);
-        return Refused(kExitPreCheckFail);
+        StartDecision refused = Refused(kExitPreCheckFail);
+        refused.reason = strFWFileRefusal(fwPath);
+        if (refused.reason.empty()) {
+            char text[160];
+            std::snprintf(text, sizeof text, "the firmware file %s carries the signature byte 0x%02X, which is not the "
+                                             "chip's of the ports named", fwPath.c_str(), signature);
+            refused.reason = text;
+        }
+        return refused;
     }
     if (f.m_bUpdateFW && !bCheckFWFile(fwPath)) {
         message("FW check is incorrect.");
-        return Refused(kExitPreCheckFail);
+        StartDecision refused = Refused(kExitPreCheckFail);
+        refused.reason = strFWFileRefusal(fwPath);
+        return refused;
     }
     // The number of bridges expected per run: fewer is a failure, never a PASS.
     if (settings.auto_mp_DevNum > param.ucThreadCount) {
@@ -239,13 +251,15 @@ StartDecision DecideStart(const StartInput& in)
     run.strFWPath = fwPath;
     run.interactive = in.interactive;
     if (f.m_bUpdateFW) {
-        run.firmwareWritten = strFWVersionFromFileName(fwPath);
         // A bridge that failed identification keeps its reserved serial number
-        // unused: nothing is written to it.
+        // unused and is shown with no firmware written: nothing is sent to it.
+        const std::string version = strFWVersionFromFileName(fwPath);
         for (int i = 0; i < MAX_DEVICES; ++i)
-            if (param.ucPort[i] && devices.Devs[i].m_strIdentifyFailure.empty())
+            if (param.ucPort[i] && devices.Devs[i].m_strIdentifyFailure.empty()) {
                 run.serialWritten[i] =
                     strDeviceSerialNumber(settings, static_cast<uint8_t>(i), devices.Devs[i].m_strDiskSerialNumber);
+                run.firmwareWritten[i] = version;
+            }
     }
     return decision;
 }

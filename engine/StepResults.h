@@ -4,6 +4,7 @@
 // own worker. The result table and the MP result log read them.
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "config/LanguageTable.h"
 #include "device/DeviceList.h"
@@ -27,7 +28,15 @@ struct StepResults {
     uint8_t DoPreloadResult = 0;
     uint8_t PartitionReached = 0;  // mark of the partition barrier
     uint8_t FormatStepDone = 0;    // mark of the format step
+    // Why the device failed: the column of the first step that failed and its
+    // cause in words, as the screen, the JSON and the trace show it; -1 and empty
+    // while nothing failed.
+    int FailColumn = -1;
+    std::string FailCause;
 };
+
+// The cause shown for a step that failed only because one before it did.
+inline constexpr const char* kEarlierStepFailed = "an earlier step failed";
 
 // One record per position of the DeviceList.
 using RunResults = std::array<StepResults, MAX_DEVICES>;

@@ -13,8 +13,10 @@ class FileLock {
 public:
     // Takes the lock on `path` (the file is created when missing). With `wait` it
     // waits for the holder to let go; without, it fails at once. On failure
-    // `holder` names the holder (or the reason the file could not be locked).
-    static std::unique_ptr<FileLock> Acquire(const std::string& path, bool wait, std::string& holder);
+    // `holder` names the holder, or the reason the file could not be locked at
+    // all; `held` (when given) tells which of the two it is.
+    static std::unique_ptr<FileLock> Acquire(const std::string& path, bool wait, std::string& holder,
+                                             bool* held = nullptr);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;

@@ -1,5 +1,9 @@
 #include "util/USBUtility.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -125,11 +129,24 @@ bool CUSBUtility::vWriteFile(const std::string& path, const uint8_t* buffer, uin
 
 bool AppendRecord(const std::string& path, const std::string& record)
 {
-    // Append mode positions every write at the end; a buffer as large as the
-    // record makes the record one write.
-    FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) return false;
-    std::setvbuf(file, nullptr, _IOFBF, record.size() + 1);
-    const size_t put = std::fwrite(record.data(), 1, record.size(), file);
-    return std::fclose(file) == 0 && put == record.size();
+    // O_APPEND positions the one write at the end, so concurrent appenders never
+    // interleave. A write cut short (a full disk) is taken back: the file keeps
+    // whole records only, and a file this call created is removed again.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    struct stat before {};
+    const bool known = ::fstat(fd, &before) == 0;
+    size_t put = 0;
+    while (put < record.size()) {
+        const ssize_t n = ::write(fd, record.data() + put, record.size() - put);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        put += static_cast<size_t>(n);
+    }
+    const bool whole = put == record.size() && ::fsync(fd) == 0;
+    const int error = errno;
+    if (!whole && known && ::ftruncate(fd, before.st_size) == 0 && before.st_size == 0) ::unlink(path.c_str());
+    const bool closed = ::close(fd) == 0;
+    errno = whole ? errno : error;
+    return whole && closed;
 }

@@ -68,6 +68,8 @@ private:
     IProgramMessageSink* m_pMessageSink GUARDED_BY(m_FolderLock) = nullptr;
 };
 
-// Appends one whole record to a text file (created when missing, never truncated).
-// The record goes out in one write so concurrent appenders never interleave.
+// Appends one whole record to a text file (created when missing) and syncs it.
+// The record goes out in one write so concurrent appenders never interleave; a
+// record that cannot be written whole is taken back, never left half-written.
+// False with errno set when the record is not in the file.
 bool AppendRecord(const std::string& path, const std::string& record);

@@ -137,7 +137,7 @@ int SectorFault(const std::string& folder, const Args& args, const char* usage)
 
 int Fault(const std::string& folder, const Args& args)
 {
-    const char* usage = "emu fault BRIDGE (OPCODE call|check COUNT | sectors FIRST-LAST fail|slow MIBPS | clear)";
+    const char* usage = "emu fault BRIDGE (OPCODE call|check|hang COUNT | sectors FIRST-LAST fail|slow MIBPS | clear)";
     if (args.size() >= 2 && args[1] == "sectors") return SectorFault(folder, args, usage);
     if (args.size() != 2 && args.size() != 4) return UsageError(std::string("usage: ") + usage);
     const auto id = util::ParseInteger(args[0], 1, 1000);
@@ -155,10 +155,10 @@ int Fault(const std::string& folder, const Args& args)
         const auto opcode = util::ParseHexBytes(args[1]);
         const auto count = util::ParseInteger(args[3], 0, 1000000);
         if (!opcode || opcode->size() != 1) return UsageError("emu fault: OPCODE is one hex byte, e.g. E4");
-        if (args[2] != "call" && args[2] != "check") return UsageError("emu fault: mode is 'call' or 'check'");
+        const auto mode = emu::FaultModeFromWord(args[2]);
+        if (!mode) return UsageError("emu fault: mode is 'call', 'check' or 'hang'");
         if (!count) return UsageError("emu fault: bad COUNT '" + args[3] + "'");
-        const auto mode = args[2] == "call" ? emu::FaultMode::CallFails : emu::FaultMode::CheckCondition;
-        change = [opcode = (*opcode)[0], mode, count = static_cast<int>(*count)](emu::Bridge& bridge) {
+        change = [opcode = (*opcode)[0], mode = *mode, count = static_cast<int>(*count)](emu::Bridge& bridge) {
             bridge.SetFault(opcode, mode, count);
         };
     }
@@ -378,7 +378,8 @@ int RunEmuConsole(const std::string& folder, const std::vector<std::string>& arg
 const char* const kEmuConsoleUsage =
     "  emu init [--bridges N]        create the emulated station (N default bridges)\n"
     "  emu show                      state of every emulated bridge\n"
-    "  emu fault BRIDGE OPCODE call|check COUNT   fail the next COUNT requests of OPCODE\n"
+    "  emu fault BRIDGE OPCODE call|check|hang COUNT   fail the next COUNT requests of OPCODE\n"
+    "                                (a failed call, a CHECK CONDITION, or no answer until the time-out)\n"
     "  emu fault BRIDGE sectors FIRST-LAST fail|slow MIBPS   a failing or slow range of disk sectors\n"
     "  emu fault BRIDGE clear        remove the bridge's injected faults\n"
     "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"

@@ -237,6 +237,12 @@ bool EmuStation::SendScsi(HANDLE handle, const ScsiRequest& request, ScsiOutcome
     exchange.timeoutSeconds = request.timeoutSeconds;
     Dispatch(device, exchange);
     outcome = ScsiOutcome{};
+    if (exchange.noAnswer) {
+        // The bridge never answers: the transport gives up after the request's time-out.
+        util::SleepMs(static_cast<int64_t>(std::max<uint32_t>(request.timeoutSeconds, 1)) * 1000);
+        outcome.transport = ScsiTransport::kTimedOut;
+        return true;
+    }
     if (exchange.callFailed) {
         // A handle that is no disk fails the call; a bridge gone or failing fails the transport.
         if (exchange.callError == ERROR_INVALID_FUNCTION) {

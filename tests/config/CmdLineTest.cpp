@@ -118,7 +118,14 @@ TEST(CmdLine, DebugLevelIsHexadecimalAndStopsTheRest)
     EXPECT_EQ(Parse("/S /DBG1A").CommandIndex, kCmdNone);
     EXPECT_EQ(Parse("/DBG").iDebugLevel, 0);
     EXPECT_EQ(Parse("/DBG123").iDebugLevel, 0x23);  // low byte
-    EXPECT_EQ(Parse("/DBG9X").iDebugLevel, 9);
+    // A level with other characters is no level: the usage, not a window.
+    for (const char* malformed : {"/DBG9X", "/DBGxyz"}) {
+        const CmdLineInit bad = Parse(malformed);
+        EXPECT_TRUE(bad.bShowUsage) << malformed;
+        EXPECT_TRUE(bad.bExit) << malformed;
+        EXPECT_FALSE(bad.ShowAllowed) << malformed;
+        EXPECT_EQ(bad.iExitCode, kExitUsage) << malformed;
+    }
 }
 
 class FixedClock : public util::Clock {

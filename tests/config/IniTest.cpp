@@ -211,20 +211,67 @@ TEST_F(SettingsFile, RangeRulesOfSingleKeys)
     EXPECT_EQ(ini.m_pINI.SN_remain_value_length, 20u);
     EXPECT_EQ(ini.m_pINI.PCIE_Scan, 0);
     EXPECT_EQ(ini.m_pINI.USB4_U4Mode, 0u);
-    Write("fix21.ini", "version=1008\nSN_fix_length=21\nPCIE_Scan=-1\n");
+    Write("fix21.ini", "version=1008\nSN_fix_length=21\n");
     ASSERT_TRUE(ini.vLoadINIFile(Path("fix21.ini")));
     EXPECT_EQ(ini.m_pINI.SN_fix_length, 0);
-    EXPECT_EQ(ini.m_pINI.PCIE_Scan, 0);  // "-1" has no leading digit: 0, which is in range
 }
 
-TEST_F(SettingsFile, NumbersReadLeadingDecimalDigits)
+TEST_F(SettingsFile, NumbersAreDecimalDigitsOnly)
 {
-    Write("n.ini", "version=1008\nwr_test_count=12abc\nCmdLineTimeOut=abc\nstandby_timer= 5 // five\n");
+    Write("n.ini", "version=1008\nstandby_timer= 5 // five\n");
     Ini ini;
     ASSERT_TRUE(ini.vLoadINIFile(Path("n.ini")));
-    EXPECT_EQ(ini.m_pINI.wr_test_count, 12);
-    EXPECT_EQ(ini.m_pINI.CmdLineTimeOut, 0u);
     EXPECT_EQ(ini.m_pINI.standby_timer, 5);
+    // Read as numbers these would be other values than the file says (12, 0, 0, 3).
+    for (const char* line : {"wr_test_count=12abc", "CmdLineTimeOut=abc", "PCIE_Scan=-1", "auto_mp_DevNum=3x"}) {
+        Write("bad.ini", std::string("version=1008\n") + line + "\n");
+        EXPECT_FALSE(ini.vLoadINIFile(Path("bad.ini"))) << line;
+        EXPECT_EQ(ini.m_strLoadFailure.rfind(Path("bad.ini") + ":2: " + line + ": ", 0), 0u) << ini.m_strLoadFailure;
+    }
+}
+
+TEST_F(SettingsFile, ValuesTheBridgeOrDiskWouldReceiveDifferentlyRefuseTheLoad)
+{
+    Ini ini;
+    for (const char* line : {"vendor_id=XYZW", "product_id=12G4", "format_drive_type=7", "partition_drive_type=2"}) {
+        Write("v.ini", std::string("version=1008\n") + line + "\n");
+        EXPECT_FALSE(ini.vLoadINIFile(Path("v.ini"))) << line;
+        EXPECT_NE(ini.m_strLoadFailure.find(":2: " + std::string(line)), std::string::npos) << ini.m_strLoadFailure;
+    }
+    // Case, comments and blanks stay as stored files have them.
+    Write("ok.ini", "version=1008\nVendor_ID = 2b9d // ours\nformat_drive_type=2\n");
+    EXPECT_TRUE(ini.vLoadINIFile(Path("ok.ini"))) << ini.m_strLoadFailure;
+    EXPECT_STREQ(ini.m_pINI.vendor_id, "2b9d");
+}
+
+TEST_F(SettingsFile, AKeyGivenTwiceKeepsTheLastValueAndIsNamedInAWarning)
+{
+    Write("twice.ini", "version=1008\nwr_test_count=2\nwr_test_count=5\n");
+    Ini ini;
+    ASSERT_TRUE(ini.vLoadINIFile(Path("twice.ini")));
+    EXPECT_EQ(ini.m_pINI.wr_test_count, 5);
+    ASSERT_EQ(ini.m_Warnings.size(), 1u);
+    EXPECT_EQ(ini.m_Warnings[0], Path("twice.ini") + ":3: wr_test_count is given more than once; the last value is taken");
+}
+
+TEST_F(SettingsFile, AFileThatDoesNotLoadSaysWhy)
+{
+    Ini ini;
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "empty.ini is empty"},
+        {"version=7\n", "version.ini:1: version 7 is not this tool's version 1008"},
+        {std::string("version=1008\nwr_test_count=1") + '\0' + "\n", "nul.ini:2: the line holds a control character"},
+    };
+    for (const auto& [text, reason] : cases) {
+        const std::string name = reason.substr(0, reason.find(".ini") + 4);
+        Write(name, text);
+        EXPECT_FALSE(ini.vLoadINIFile(Path(name)));
+        EXPECT_EQ(ini.m_strLoadFailure, Path("") + reason);
+    }
+    EXPECT_FALSE(ini.vLoadINIFile(Path("missing.ini")));
+    EXPECT_EQ(ini.m_strLoadFailure, Path("missing.ini") + " does not exist");
+    EXPECT_FALSE(ini.vLoadINIFile(Path("")));
+    EXPECT_NE(ini.m_strLoadFailure.find("is a folder"), std::string::npos);
 }
 
 TEST_F(SettingsFile, CommentRuleOfValues)
