@@ -127,7 +127,7 @@ int main(int argc, char** argv)
         }
         disk::WrRdTestPlan plan{source.string(), "rwtest.bin", static_cast<uint32_t>(size * MiB), 1, 0, 'D'};
         start = std::chrono::steady_clock::now();
-        const bool passed = disk::RunWrRdCycles(*files, plan, nullptr);
+        const bool passed = disk::RunWrRdCycles(*files, plan, nullptr).empty();
         std::printf("  %4llu MiB  %8.2f s%s\n", static_cast<unsigned long long>(size), Since(start),
                     passed ? "" : "  FAILED");
     }

@@ -185,27 +185,33 @@ bool CFat32Format::vLowLevelFormatTracks(uint8_t ucPhysicalAddress, uint8_t ucFo
                         "m_cDriveLetter:[%c] ,  ucFormat_drive_type %d",
                         ucPhysicalAddress, cDriveLetter, ucFormatDriveType);
             m_strFailure.clear();  // each attempt is judged on its own
+            // An attempt passes when the format itself succeeded and the
+            // post-check finds a usable volume: a volume whose system area could
+            // not be written, or an old file system left by a formatter that
+            // failed, would pass the post-check alone.
+            bool formatted = false;
             if (util::EqualNoCase(fileSystem, "FAT32")) {
                 CBrvtUSBDev dev(Station());
-                // Results unused: the post-check decides.
                 CStationSectorDevice volume(Station(), testDrive);
                 if (volume.Open()) {
                     bSetFormatParam(cDriveLetter, FittingClusterSize(volume, SectorsPerClusterForDiskMiB(
                                                                                  dev.vGetDiskPhysicalSize(ucPhysicalAddress))),
                                     bGptPartition);
-                    bFormatVolume(volume, label);
+                    formatted = bFormatVolume(volume, label);
                 } else {
                     Failed("the new volume " + testDrive + " cannot be opened");
                 }
-            } else if (!device::host::FormatVolume(Station(), RootPath(cDriveLetter), fileSystem)) {
+            } else if (device::host::FormatVolume(Station(), RootPath(cDriveLetter), fileSystem)) {
                 // NTFS and exFAT: the system's formatter, quick, without a label
-                // (the post-check sets it). Its result is not used either.
+                // (the post-check sets it).
+                formatted = true;
+            } else {
                 DBG_ERR("%s:%d: vLowLevelFormatTracks: FormatVolume Fail , m_cDriveLetter:[%c] , "
                         "strFileSystemParam %s , dwErrorCode %d",
                         cDriveLetter, fileSystem.c_str(), platform::GetLastError());
                 Failed("the system's " + fileSystem + " formatter failed");
             }
-            if (bPostCheckFormat(ucPhysicalAddress, cDriveLetter, fileSystem, label)) {
+            if (formatted && bPostCheckFormat(ucPhysicalAddress, cDriveLetter, fileSystem, label)) {
                 m_strFailure.clear();
                 return true;
             }

@@ -25,8 +25,9 @@ struct WrRdTestPlan {
 // The free-space rule: a known free space (MiB, -1 unknown) below S * 10 in MiB fails.
 bool FreeSpaceHoldsTestFile(int64_t freeMiB, uint32_t fileSize);
 
-// Runs the cycles with two buffers of S bytes, freed at the end; false at the
-// first failure (logged with the tool's texts). Every byte moved is reported.
-bool RunWrRdCycles(platform::IVolumeFiles& volume, const WrRdTestPlan& plan, const ByteProgress& progress);
+// Runs the cycles with two buffers of S bytes, freed at the end. Returns empty
+// when every cycle passed, else the cause of the first failure (also logged with
+// the tool's texts). Every byte moved is reported.
+std::string RunWrRdCycles(platform::IVolumeFiles& volume, const WrRdTestPlan& plan, const ByteProgress& progress);
 
 }  // namespace disk

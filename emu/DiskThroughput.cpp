@@ -81,6 +81,13 @@ bool DiskThroughput::Fails(uint64_t offset, uint64_t bytes) const
     return false;
 }
 
+bool DiskThroughput::HasFailingRanges() const
+{
+    for (const auto& range : m_Ranges)
+        if (range.fails) return true;
+    return false;
+}
+
 int64_t DiskThroughput::DurationUs(bool write, uint64_t offset, uint64_t bytes) const
 {
     double rate = write ? m_dWriteMibps : m_dReadMibps;

@@ -38,6 +38,8 @@ public:
 
     // Whether a transfer of `bytes` at byte `offset` of the disk touches a failing range.
     bool Fails(uint64_t offset, uint64_t bytes) const;
+    // Whether the disk has any failing range at all.
+    bool HasFailingRanges() const;
     // Microseconds the transfer takes: at the slowest rate among the disk's and
     // those of the slow ranges it touches; 0 when no rate applies.
     int64_t DurationUs(bool write, uint64_t offset, uint64_t bytes) const;

@@ -133,9 +133,8 @@ uint8_t CDataSteps::WriteReadTest()
     const auto files = OwnVolume(m_Device.m_cDriveLetter);
     if (!files) return 0;
     StartBytes(uint64_t{plan.fileSize} * 2 * plan.count);
-    if (!disk::RunWrRdCycles(*files, plan, [this](uint64_t bytes) { AddBytes(bytes); }))
-        return Fail("the test file did not read back as written on " + RootPath(plan.driveLetter));
-    return 1;
+    const std::string failure = disk::RunWrRdCycles(*files, plan, [this](uint64_t bytes) { AddBytes(bytes); });
+    return failure.empty() ? 1 : Fail(failure);
 }
 
 bool CDataSteps::SpeedTest(char letter)

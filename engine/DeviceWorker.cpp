@@ -24,6 +24,20 @@ uint16_t HexValue(const char* text)
 }
 }  // namespace
 
+int ColumnOfPhase(uint8_t phase)
+{
+    switch (phase) {
+    case kPhaseUsbStatus: return kColStatus;
+    case kPhaseReload: return kColReLink;
+    case kPhasePartition:
+    case kPhaseFormat: return kColPartition;
+    case kPhaseWrRdTest:
+    case kPhaseSpeedTest: return kColRWTest;
+    case kPhasePreload: return kColPreload;
+    default: return kColUpdate;  // waiting, key, update, configuration check
+    }
+}
+
 const char* PortPhaseText(uint8_t phase)
 {
     static const char* const kTexts[] = {"waiting", "USB status", "key", "update", "reload",
@@ -130,6 +144,12 @@ void CDeviceWorker::Run(const std::stop_token& stop)
     // the reason discovery gave.
     if (m_Device.m_strIdentifyFailure.empty()) {
         RunSteps(stop);
+        // A stop (the operator's, or the supervision time-out) skips the steps
+        // still to come: the port fails, and says so in the column it stopped in.
+        if (stop.stop_requested() && m_Results.FailCause.empty()) {
+            Fail("the run was stopped");
+            ShowStep(ColumnOfPhase(m_Worker.ucPhase), true, 0);
+        }
     } else {
         Fail(m_Device.m_strIdentifyFailure.c_str());
         ShowStep(kColUpdate, true, 0);

@@ -11,6 +11,9 @@
 
 namespace engine {
 
+// The result column a worker in `phase` shows its step in.
+int ColumnOfPhase(uint8_t phase);
+
 class CDeviceWorker {
 public:
     CDeviceWorker(const RunContext& run, RunResources& resources, uint8_t port);

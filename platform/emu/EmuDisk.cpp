@@ -476,6 +476,8 @@ bool EmuStation::WithVolumeImage(uint32_t disk, uint32_t partition,
     if (!bridge.Present() || bridge.DiskNumber() != static_cast<int>(volume->disk) || bridge.CdromNumber() >= 0)
         return Fail(ERROR_DEVICE_NOT_CONNECTED), false;
     if (bridge.TakeOpcodeFault(kOpWrite10)) return Fail(ERROR_IO_DEVICE), false;
+    // The system's tools write all over the volume: a failing range in it fails them.
+    if (emu::DiskThroughput::Of(bridge).Fails(volume->offset, volume->length)) return Fail(ERROR_IO_DEVICE), false;
     if (!work(bridge.Disk().ImagePath(), *volume)) return false;
     SetLastError(ERROR_SUCCESS);
     return true;
@@ -502,6 +504,12 @@ bool EmuStation::ApplyPartitionPlan(const PartitionPlan& plan)
         if (!bridge.Present() || bridge.DiskNumber() <= 0 || bridge.CdromNumber() >= 0) continue;
         if (bridge.TakeOpcodeFault(kOpWrite10)) continue;
         const emu::NvmeDisk disk(folder);
+        // The tool writes the partition tables at both ends of the disk (GPT keeps
+        // its copy in the last sectors): a failing range there is a disk it cannot use.
+        const auto throughput = emu::DiskThroughput::Of(bridge);
+        if (throughput.Fails(0, kLayoutAreaBytes) ||
+            throughput.Fails(disk.SizeBytes() - std::min<uint64_t>(disk.SizeBytes(), kLayoutAreaBytes), kLayoutAreaBytes))
+            continue;
         // The image gets its full size before the tool writes at its end.
         uint8_t first[kSector];
         if (!disk.Read(0, first, kSector) || !disk.Write(0, first, kSector)) continue;

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
+#include <optional>
 
 #include "emu/Bridge.h"
 #include "emu/DiskThroughput.h"
@@ -32,6 +34,40 @@ bool ParseBytesFree(const std::string& listing, uint64_t& bytes)
     if (digits.empty() || digits.size() > 19) return false;
     bytes = std::stoull(digits);
     return true;
+}
+
+// The first data sector and the sectors per cluster of the FAT volume whose boot
+// sector is at byte `offset` of `image`, in bytes; nullopt when it is no FAT32 boot sector.
+struct ClusterMap {
+    uint64_t dataStart = 0;     // byte offset of cluster 2 on the disk
+    uint64_t clusterBytes = 0;
+};
+std::optional<ClusterMap> ReadClusterMap(const fs::path& image, uint64_t offset)
+{
+    std::ifstream in(image, std::ios::binary);
+    uint8_t boot[512] = {};
+    in.seekg(static_cast<std::streamoff>(offset));
+    if (!in.read(reinterpret_cast<char*>(boot), sizeof boot)) return std::nullopt;
+    const auto u16 = [&](int at) { return static_cast<uint32_t>(boot[at] | boot[at + 1] << 8); };
+    const auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
+    const uint32_t bytesPerSector = u16(11), sectorsPerCluster = boot[13], reserved = u16(14), fats = boot[16];
+    const uint32_t fatSectors = u32(36);
+    if (bytesPerSector == 0 || sectorsPerCluster == 0 || fats == 0 || fatSectors == 0) return std::nullopt;
+    return ClusterMap{offset + (uint64_t{reserved} + uint64_t{fats} * fatSectors) * bytesPerSector,
+                      uint64_t{sectorsPerCluster} * bytesPerSector};
+}
+
+// The cluster runs of mshowfat's "::/PATH <3-393><400-410>" line.
+std::vector<std::pair<uint64_t, uint64_t>> ClusterRuns(const std::string& listing)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> runs;
+    for (size_t open = listing.find('<'); open != std::string::npos; open = listing.find('<', open + 1)) {
+        unsigned long long first = 0, last = 0;
+        const int n = std::sscanf(listing.c_str() + open, "<%llu-%llu>", &first, &last);
+        if (n == 1) last = first;
+        if (n >= 1 && last >= first) runs.emplace_back(first, last);
+    }
+    return runs;
 }
 }  // namespace
 
@@ -83,6 +119,22 @@ bool EmuVolumeFiles::Tool(const std::string& tool, std::vector<std::string> args
     return true;
 }
 
+bool EmuVolumeFiles::SectorsHold(const std::string& path, bool write)
+{
+    const auto throughput = emu::DiskThroughput::Of(emu::Bridge(m_Folder));
+    if (!throughput.HasFailingRanges()) return true;
+    const auto map = ReadClusterMap(m_Folder / "disk.img", m_ullOffset);
+    if (!map) return true;  // no FAT boot sector: nothing says where the file lies
+    std::string listing;
+    if (!Tool("mshowfat", {VolumePathArgument(path)}, &listing)) return false;
+    for (const auto& [first, last] : ClusterRuns(listing))
+        if (first >= 2 && throughput.Fails(map->dataStart + (first - 2) * map->clusterBytes,
+                                           (last - first + 1) * map->clusterBytes))
+            return Failed(std::string(write ? "writing " : "reading ") + path + " touched failing sectors of the disk",
+                          ERROR_IO_DEVICE);
+    return true;
+}
+
 bool EmuVolumeFiles::Commit()
 {
     if (m_Staged.empty()) return true;
@@ -97,6 +149,9 @@ bool EmuVolumeFiles::Commit()
         args.push_back(parent.empty() ? "::/" : VolumePathArgument(parent) + "/");
         if (stored && args.size() > 3) stored = Tool("mcopy", args);
     }
+    // The files landed where mtools put them: a failing range there fails the write.
+    for (const auto& path : m_Staged)
+        if (stored) stored = SectorsHold(path, true);
     m_Staged.clear();
     m_StageFolders.clear();
     m_strPending.clear();
@@ -171,6 +226,7 @@ bool EmuVolumeFiles::Fetch(const std::string& path)
     if (m_strCached == path) return true;
     DropReadCache();
     if (!Tool("mcopy", {"-o", "-n", arg, m_ReadCache.string()})) return Failed(m_strError, ERROR_FILE_NOT_FOUND);
+    if (!SectorsHold(path, false)) return false;
     m_strCached = path;
     return true;
 }

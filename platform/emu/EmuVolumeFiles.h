@@ -42,6 +42,9 @@ private:
     bool Commit();
     // Copies a volume file to the read cache (once per path until it changes).
     bool Fetch(const std::string& path);
+    // False (error set) when the clusters of the volume file `path` lie on a
+    // failing sector range of the disk: its data could not have been moved.
+    bool SectorsHold(const std::string& path, bool write);
     void DropReadCache();
 
     // Limits of the stage before it is stored.

@@ -133,7 +133,7 @@ protected:
 
 TEST_F(WrRdCycles, CountZeroPassesWithoutWriting)
 {
-    EXPECT_TRUE(disk::RunWrRdCycles(m_Volume, Plan(0), nullptr));
+    EXPECT_EQ(disk::RunWrRdCycles(m_Volume, Plan(0), nullptr), "");
     EXPECT_TRUE(m_Volume.writes.empty());
     EXPECT_EQ(m_Volume.deletes, 0);
 }
@@ -141,7 +141,7 @@ TEST_F(WrRdCycles, CountZeroPassesWithoutWriting)
 TEST_F(WrRdCycles, EveryCycleWritesReadsBackAndLeavesNoFile)
 {
     uint64_t bytes = 0;
-    EXPECT_TRUE(disk::RunWrRdCycles(m_Volume, Plan(3), [&](uint64_t n) { bytes += n; }));
+    EXPECT_EQ(disk::RunWrRdCycles(m_Volume, Plan(3), [&](uint64_t n) { bytes += n; }), "");
     EXPECT_EQ(m_Volume.writes.size(), 3u);
     EXPECT_TRUE(m_Volume.files.empty());
     EXPECT_EQ(bytes, 3u * 2 * 70000);
@@ -150,7 +150,7 @@ TEST_F(WrRdCycles, EveryCycleWritesReadsBackAndLeavesNoFile)
 TEST_F(WrRdCycles, ADamagedWriteFailsTheCompare)
 {
     m_Volume.corrupt = true;
-    EXPECT_FALSE(disk::RunWrRdCycles(m_Volume, Plan(2), nullptr));
+    EXPECT_NE(disk::RunWrRdCycles(m_Volume, Plan(2), nullptr).find("did not read back as written"), std::string::npos);
     EXPECT_EQ(m_Volume.writes.size(), 1u);  // the first failure ends the test
     EXPECT_TRUE(m_Volume.files.empty());    // and the damaged file is not left behind
 }
@@ -159,7 +159,7 @@ TEST_F(WrRdCycles, AMissingSourceFailsBeforeWriting)
 {
     auto plan = Plan(1);
     plan.sourcePath += ".gone";
-    EXPECT_FALSE(disk::RunWrRdCycles(m_Volume, plan, nullptr));
+    EXPECT_EQ(disk::RunWrRdCycles(m_Volume, plan, nullptr), "the test file " + plan.sourcePath + " cannot be read");
     EXPECT_TRUE(m_Volume.writes.empty());
 }
 
