@@ -91,7 +91,11 @@ TEST_F(DEVedaStation, USB4ExportAndPowerConfiguration)
         csv = csv || entry.path().filename().string().rfind("U4Data_", 0) == 0;
     EXPECT_TRUE(csv);
 
-    EXPECT_EQ(Run("/PC").status, 255);  // no "PowerConfiguration.bin": the first write fails with -1
+    const auto missing = Run("/PC");  // no "PowerConfiguration.bin": the first write fails with -1
+    EXPECT_EQ(missing.status, 255);
+    EXPECT_NE(missing.output.find("outcome: the run or a write failed: PowerConfiguration.bin does not exist"),
+              std::string::npos)
+        << missing.output;
     std::ofstream(m_Folder.Path() / "PowerConfiguration.bin") << "0x12,0x34,5,";
     EXPECT_EQ(Run("/PC").status, 0);
     const std::string stored = emu::ReadBlob(m_Folder.Path() / "st" / "bridge2" / "power.bin");
@@ -234,6 +238,24 @@ TEST_F(DEVedaKill, AKillAtEachStepLeavesNoSerialTwiceAndSettingsThatLoad)
         std::printf("kill at %-24s %-6s -> next run exit %d\n", step, killed ? "killed" : "missed", next.status);
     }
     EXPECT_GE(kills, 3) << "too few kills hit a running process";
+}
+
+// Without a display the window cannot open: DEVeda says so, names the
+// unattended options and ends with its own code instead of an abort.
+TEST_F(DEVedaStation, NoDisplayIsSaidWithItsExitCode)
+{
+    const char* const kDisplayVariables[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const char* name : kDisplayVariables)
+        if (const char* value = std::getenv(name)) saved.emplace_back(name, value);
+    for (const char* name : kDisplayVariables) ::unsetenv(name);
+    const auto bare = Run("");
+    const auto debug = Run("/DBG3");
+    for (const auto& [name, value] : saved) ::setenv(name.c_str(), value.c_str(), 1);
+    EXPECT_EQ(bare.status, 2) << bare.output;
+    EXPECT_NE(bare.output.find("no display found"), std::string::npos) << bare.output;
+    EXPECT_NE(bare.output.find("/S"), std::string::npos) << bare.output;
+    EXPECT_EQ(debug.status, 2) << debug.output;
 }
 
 }  // namespace

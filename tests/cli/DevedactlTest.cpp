@@ -49,6 +49,12 @@ TEST_F(Devedactl, BadArgumentsAreNamed)
     EXPECT_EQ(RunCtl(Station() + "raw 9 \"12 00 00 00 24 00\" --in 36").status, 1);  // no such disk
     EXPECT_EQ(RunCtl(Station() + "nosuch").status, 2);
     EXPECT_EQ(RunCtl(Station() + "emu fault 1 E4 sometimes 1").status, 2);
+    // A serial of another radix is refused, not advanced with its digits dropped.
+    const Result notHex = RunCtl("sn advance ZZZZ 5 --hex");
+    EXPECT_EQ(notHex.status, 2);
+    EXPECT_NE(notHex.output.find("SN 'ZZZZ' is not hexadecimal"), std::string::npos) << notHex.output;
+    EXPECT_EQ(RunCtl("sn advance 12A4 1 --dec").status, 2);
+    EXPECT_EQ(RunCtl("sn advance 00FF 1 --hex").output, "0100\n");
 }
 
 TEST(CliText, HexParsingAndDumps)

@@ -52,6 +52,9 @@ TEST(RunJson, FailedRunIsValidAndNamesPortStepSerialAndFirmware)
         state.ports[row].firmwareWritten = "250115000207";
         state.table.cells[row][engine::kColUpdate].text = row == 2 ? engine::FailText : engine::PassText;
     }
+    state.results[2].FailColumn = engine::kColUpdate;
+    state.results[2].FailCause = "the firmware could not be written, read back or verified";
+    state.recordFailure = "the result log /st/log.txt cannot be written: No space left on device";
     const std::string path = cli::RunJsonPath(folder.Path().string(), Times().start);
     std::string error;
     ASSERT_TRUE(cli::WriteRunJson(path, state, Times(), -1, error)) << error;
@@ -64,10 +67,27 @@ TEST(RunJson, FailedRunIsValidAndNamesPortStepSerialAndFirmware)
     EXPECT_EQ(text.find("\"port\":1,"), std::string::npos) << text;  // no device there
     EXPECT_NE(text.find("\"serialWritten\":\"SN\\\"2\""), std::string::npos) << text;
     EXPECT_NE(text.find("\"Update\":\"FAIL\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"failedStep\":\"Update\",\"failure\":\"the firmware could not be written"),
+              std::string::npos) << text;
+    EXPECT_NE(text.find("\"recordFailure\":\"the result log /st/log.txt cannot be written"), std::string::npos)
+        << text;
     // Written whole: no temporary file stays behind.
     size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.Path())) ++files;
     EXPECT_EQ(files, 1u);
+}
+
+// A record the result log lost turns the outcome into a failure that names it,
+// and the result log's line says where the results still are.
+TEST(RunJson, ALostRecordIsTheOutcome)
+{
+    engine::EngineSnapshot state;
+    EXPECT_EQ(cli::RunOutcomeLines(state, "passed", "/st/log.txt"),
+              (std::vector<std::string>{"outcome: passed", "result log: /st/log.txt"}));
+    state.recordFailure = "the result log /st/log.txt cannot be written: No space left on device";
+    EXPECT_EQ(cli::RunOutcomeLines(state, "passed", "/st/log.txt"),
+              (std::vector<std::string>{"outcome: failed: " + state.recordFailure,
+                                        "result log: /st/log.txt (incomplete; every port's result is in the run's JSON)"}));
 }
 
 TEST(RunJson, UnwritableFolderIsAnErrorWithItsReason)

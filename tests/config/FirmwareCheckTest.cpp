@@ -78,6 +78,25 @@ TEST_F(FirmwareFile, MissingOrTruncatedImagesFailSafely)
     EXPECT_EQ(uGet7951FWSignatureFromeBin(tiny), 0x87);
 }
 
+// Each way a firmware file is unusable has its own words, naming the file.
+TEST_F(FirmwareFile, RefusalNamesWhatIsWrongWithTheFile)
+{
+    const std::string path = Path("BR_USB4_24_1231_00_0001.bin");
+    const std::string file = "the firmware file " + path;
+    EXPECT_EQ(strFWFileRefusal(path), file + " does not exist");
+    WriteBytes(path, {});
+    EXPECT_EQ(strFWFileRefusal(path), file + " is empty");
+    WriteBytes(path, std::vector<uint8_t>(0x100, 0x5A));
+    EXPECT_EQ(strFWFileRefusal(path), file + " is 256 bytes, too short for a firmware image");
+    WriteBytes(path, Image({0x24, 0x12, 0x31, 0x00, 0x00, 0x01}, 0x11));
+    EXPECT_EQ(strFWFileRefusal(path),
+              file + " ends with the signature byte 0x11, which belongs to no chip (a damaged or foreign image)");
+    WriteBytes(path, Image({0x24, 0x12, 0x31, 0x00, 0x00, 0x02}, 0x5A));
+    EXPECT_EQ(strFWFileRefusal(path), file + " holds version 241231000002 but its name says 241231000001");
+    WriteBytes(path, Image({0x24, 0x12, 0x31, 0x00, 0x00, 0x01}, 0x5A));
+    EXPECT_EQ(strFWFileRefusal(path), "");
+}
+
 TEST_F(FirmwareFile, SignatureByteSixFromTheEnd)
 {
     const std::string path = Path("fw.bin");

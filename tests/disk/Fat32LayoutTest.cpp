@@ -217,4 +217,18 @@ TEST(Fat32Layout, RootBlockIs4096BytesWithinTheRootCluster)
     EXPECT_EQ(disk::ComputeFat32Layout(2097152, 4096, 1).RootBlockSectors(), 1u);
 }
 
+// A 512 MiB disk at the size rule's cluster would give a volume of too few
+// clusters for FAT32: the cluster is halved until the count fits, and a
+// volume that fits keeps the rule's cluster.
+TEST(Fat32Layout, SmallVolumesGetAClusterThatKeepsThemFat32)
+{
+    const uint32_t sectors512MiB = 1046528;  // 512 MiB less the first MiB
+    const uint32_t fitted = disk::Fat32FittingSectorsPerCluster(sectors512MiB, 512, 64);
+    EXPECT_LT(fitted, 64u);
+    EXPECT_GE(disk::ComputeFat32Layout(sectors512MiB, 512, fitted).clusterCount, disk::kFat32MinClusters);
+    EXPECT_LT(disk::ComputeFat32Layout(sectors512MiB, 512, fitted * 2).clusterCount, disk::kFat32MinClusters);
+    EXPECT_EQ(disk::Fat32FittingSectorsPerCluster(2097152 * 32, 512, 64), 64u);
+    EXPECT_EQ(disk::Fat32FittingSectorsPerCluster(1000, 512, 8), 1u);  // never below one sector
+}
+
 }  // namespace

@@ -197,6 +197,10 @@ TEST_P(RunEnds, TheRunEndsTheHarmedPortFailsWithItsReasonAndTheOtherPasses)
         const auto reasons = m_Observer.StepFailures();
         EXPECT_NE(std::find(reasons.begin(), reasons.end(), failed.FailCause), reasons.end())
             << "the screen never showed the reason";
+        // Nothing reached a bridge that failed identification: no firmware is claimed for it.
+        if (c.name.rfind("identification", 0) == 0) {
+            EXPECT_EQ(state->ports[taken].firmwareWritten, "");
+        }
         row.outcome = std::string("FAIL at ") + engine::kResultColumns[failed.FailColumn].title;
         row.reason = failed.FailCause;
     }
@@ -214,6 +218,24 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, RunEnds, ::testing::ValuesIn(AllCases()),
                                  if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
                              return name;
                          });
+
+// A result log that cannot take the run's records fails a run whose ports all
+// passed, and the failure names the log.
+TEST_F(RunEnds, ARecordTheResultLogCannotTakeFailsTheRun)
+{
+    Prepare();
+    auto mp = EveryStepEngine();
+    const std::string log = mp->MPResultLogPath();
+    fs::create_directories(log);  // a folder where the log should be: every append fails
+    auto started = mp->OnBnClickedButtonStart(mp->Snapshot()->settings.serial_number);
+    ASSERT_TRUE(mp->WaitUntilIdleFor(kRunBoundMs));
+    ASSERT_EQ(started.get().outcome, engine::StartOutcome::kStarted);
+    const auto state = mp->Snapshot();
+    for (int row = 0; row < 2; ++row) EXPECT_TRUE(state->results[row].FailCause.empty()) << row;
+    EXPECT_NE(state->recordFailure.find(log), std::string::npos) << state->recordFailure;
+    EXPECT_EQ(state->runResult, engine::kRunFail);
+    EXPECT_EQ(state->exitCode, -1);
+}
 
 // A stop request ends a run in any phase: every port fails, "the run was
 // stopped" where a step was cut short, and nothing waits for ever.
