@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -386,13 +387,30 @@ PDFirmwareFile LoadPDFirmwareFile(const std::string& path)
     PDFirmwareFile file;
     file.path = path;
     file.kind = PDFileKindFromPath(path);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    std::ifstream in;
+    if (std::filesystem::exists(status)) in.open(path, std::ios::binary);
+    if (!in.is_open()) {
         Add(file.findings, 0, "The PD FW file is not exist");
         return file;
     }
-    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A folder or device opens like a file on Linux but cannot be read as one.
+    if (!std::filesystem::is_regular_file(status)) {
+        Add(file.findings, 0, "The PD FW file is not a regular file (a folder or a device)");
+        return file;
+    }
+    std::string content;
+    try {
+        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        in.setstate(std::ios::badbit);
+    }
     file.readable = !in.bad();
+    if (!file.readable) {
+        Add(file.findings, 0, "The PD FW file cannot be read");
+        return file;
+    }
     file.fileSize = content.size();
     switch (file.kind) {
     case PDFileKind::Richtek:

@@ -278,6 +278,11 @@ TEST(PDFirmwareFile, MissingAndUnknownFilesAreRefused)
     EXPECT_TRUE(HasFinding(LoadPDFirmwareFile((folder.Path() / "none.bin").string()).findings, 0, "not exist"));
     WriteText(folder.Path() / "fw.txt", "x");
     EXPECT_TRUE(HasFinding(LoadPDFirmwareFile((folder.Path() / "fw.txt").string()).findings, 0, "Unknow"));
+    // A folder opens like a file but reads as none: refused in words, never thrown.
+    std::filesystem::create_directory(folder.Path() / "pd.bin");
+    const auto inFolder = LoadPDFirmwareFile((folder.Path() / "pd.bin").string());
+    EXPECT_TRUE(HasFinding(inFolder.findings, 0, "not a regular file"));
+    EXPECT_FALSE(inFolder.Accepted());
     EXPECT_EQ(FindingText("a.hex", {3, "rule"}), "a.hex:3: rule");
     EXPECT_EQ(FindingText("a.hex", {0, "rule"}), "a.hex: rule");
 }
