@@ -326,13 +326,14 @@ const char* FaultModeWord(FaultMode mode)
     case FaultMode::CallFails: return "call";
     case FaultMode::CheckCondition: return "check";
     case FaultMode::NoAnswer: return "hang";
+    case FaultMode::Unplug: return "unplug";
     }
     return "";
 }
 
 std::optional<FaultMode> FaultModeFromWord(std::string_view word)
 {
-    for (auto mode : {FaultMode::CallFails, FaultMode::CheckCondition, FaultMode::NoAnswer})
+    for (auto mode : {FaultMode::CallFails, FaultMode::CheckCondition, FaultMode::NoAnswer, FaultMode::Unplug})
         if (word == FaultModeWord(mode)) return mode;
     return std::nullopt;
 }
@@ -484,6 +485,11 @@ bool Bridge::TakeFault(ScsiExchange& exchange)
     SetFault(exchange.cdb[0], it->second.mode, it->second.remaining - 1);
     if (it->second.mode == FaultMode::NoAnswer) {
         exchange.noAnswer = true;
+    } else if (it->second.mode == FaultMode::Unplug) {
+        SetPresent(false);
+        m_State.Set("off_bus_reason", "unplugged");
+        exchange.callFailed = true;
+        exchange.callError = 1167;  // the device is not connected
     } else if (it->second.mode == FaultMode::CallFails) {
         exchange.callFailed = true;
         exchange.callError = 1117;  // I/O device error

@@ -73,9 +73,11 @@ const char* U4ModeName(U4Mode mode);
 bool ParseU4Mode(const std::string& text, U4Mode& mode);
 
 // How an injected fault shows: the call fails, the command ends in CHECK
-// CONDITION, or the command is never answered (the host waits out its time-out).
-enum class FaultMode { CallFails, CheckCondition, NoAnswer };
-// The word of each mode in the bridge's state and on the console: "call", "check", "hang".
+// CONDITION, the command is never answered (the host waits out its time-out),
+// or the bridge leaves the bus in the middle of the command (the call fails as
+// for a device that is gone, and the bridge stays unplugged).
+enum class FaultMode { CallFails, CheckCondition, NoAnswer, Unplug };
+// The word of each mode in the bridge's state and on the console: "call", "check", "hang", "unplug".
 const char* FaultModeWord(FaultMode mode);
 std::optional<FaultMode> FaultModeFromWord(std::string_view word);
 struct Fault {

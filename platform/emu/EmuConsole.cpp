@@ -68,6 +68,17 @@ void PrintRegister(const emu::Bridge& bridge, uint32_t address, int count)
     std::printf("\n");
 }
 
+const char* FaultEffect(emu::FaultMode mode)
+{
+    switch (mode) {
+    case emu::FaultMode::CallFails: return "fail the call";
+    case emu::FaultMode::CheckCondition: return "end in CHECK CONDITION";
+    case emu::FaultMode::NoAnswer: return "get no answer";
+    case emu::FaultMode::Unplug: return "unplug the bridge";
+    }
+    return "";
+}
+
 int Show(const std::string& folder, const Args& args)
 {
     if (!args.empty()) return UsageError("emu show takes no arguments");
@@ -108,7 +119,7 @@ int Show(const std::string& folder, const Args& args)
         const auto faults = bridge.Faults();
         for (const auto& [opcode, fault] : faults)
             std::printf("  fault: next %d requests of opcode %02X %s\n", fault.remaining, opcode,
-                        fault.mode == emu::FaultMode::CallFails ? "fail the call" : "end in CHECK CONDITION");
+                        FaultEffect(fault.mode));
     }
     return 0;
 }
@@ -137,7 +148,7 @@ int SectorFault(const std::string& folder, const Args& args, const char* usage)
 
 int Fault(const std::string& folder, const Args& args)
 {
-    const char* usage = "emu fault BRIDGE (OPCODE call|check|hang COUNT | sectors FIRST-LAST fail|slow MIBPS | clear)";
+    const char* usage = "emu fault BRIDGE (OPCODE call|check|hang|unplug COUNT | sectors FIRST-LAST fail|slow MIBPS | clear)";
     if (args.size() >= 2 && args[1] == "sectors") return SectorFault(folder, args, usage);
     if (args.size() != 2 && args.size() != 4) return UsageError(std::string("usage: ") + usage);
     const auto id = util::ParseInteger(args[0], 1, 1000);
@@ -156,7 +167,7 @@ int Fault(const std::string& folder, const Args& args)
         const auto count = util::ParseInteger(args[3], 0, 1000000);
         if (!opcode || opcode->size() != 1) return UsageError("emu fault: OPCODE is one hex byte, e.g. E4");
         const auto mode = emu::FaultModeFromWord(args[2]);
-        if (!mode) return UsageError("emu fault: mode is 'call', 'check' or 'hang'");
+        if (!mode) return UsageError("emu fault: mode is 'call', 'check', 'hang' or 'unplug'");
         if (!count) return UsageError("emu fault: bad COUNT '" + args[3] + "'");
         change = [opcode = (*opcode)[0], mode = *mode, count = static_cast<int>(*count)](emu::Bridge& bridge) {
             bridge.SetFault(opcode, mode, count);
@@ -378,8 +389,9 @@ int RunEmuConsole(const std::string& folder, const std::vector<std::string>& arg
 const char* const kEmuConsoleUsage =
     "  emu init [--bridges N]        create the emulated station (N default bridges)\n"
     "  emu show                      state of every emulated bridge\n"
-    "  emu fault BRIDGE OPCODE call|check|hang COUNT   fail the next COUNT requests of OPCODE\n"
-    "                                (a failed call, a CHECK CONDITION, or no answer until the time-out)\n"
+    "  emu fault BRIDGE OPCODE call|check|hang|unplug COUNT   fail the next COUNT requests of OPCODE\n"
+    "                                (a failed call, a CHECK CONDITION, no answer until the time-out,\n"
+    "                                or the bridge pulled out during the command)\n"
     "  emu fault BRIDGE sectors FIRST-LAST fail|slow MIBPS   a failing or slow range of disk sectors\n"
     "  emu fault BRIDGE clear        remove the bridge's injected faults\n"
     "  emu add [KEY=VALUE...]        add a bridge on a free root-hub port (settings as for emu set)\n"

@@ -258,4 +258,19 @@ TEST_F(DEVedaStation, NoDisplayIsSaidWithItsExitCode)
     EXPECT_EQ(debug.status, 2) << debug.output;
 }
 
+// A hidden run writes each operator message as it stands and then "\r\n": the
+// descriptor check's lines keep their own " \r\n".
+TEST_F(DEVedaStation, HiddenRunMessagesKeepTheirText)
+{
+    Settings("SN_EditType=4 wr_test_enable=1");
+    const auto ini = m_Folder.Path() / "br_mp_Toolv0.6.ini";
+    std::string text = emu::ReadBlob(ini);
+    const size_t at = text.find("vendor_id=");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, text.find('\r', at) - at, "vendor_id=ABC");  // too short, still hexadecimal
+    std::ofstream(ini, std::ios::binary) << text;
+    EXPECT_EQ(Run("/S").status, 256 - 3);
+    EXPECT_EQ(emu::ReadBlob(m_Folder.Path() / "ProgramMSG.txt"), "VID Format not valid \r\n\r\n");
+}
+
 }  // namespace

@@ -59,6 +59,8 @@ std::vector<Case> AllCases()
          "firmware could not be written"},
         {"update: firmware write unanswered", {}, [](auto& s) { OpFault(s, 0xE3, FaultMode::NoAnswer, kAlways); },
          "firmware could not be written"},
+        {"update: unplugged during the firmware write", {},
+         [](auto& s) { OpFault(s, 0xE3, FaultMode::Unplug, 1); }, "firmware could not be written"},
         {"reload: never returns", {}, [](auto& s) {
              s.ModifyBridge(kHarmed, [](emu::Bridge& b) { b.Set("reset_fault", "never"); });
          }, "not found again after its reset"},
@@ -100,7 +102,7 @@ protected:
         if (Table().empty()) return;
         std::printf("\n%-42s | %-20s | %s\n", "case", "outcome", "reason of the harmed port");
         for (const auto& row : Table())
-            std::printf("%-42s | %-20s | %s\n", row.name.c_str(), row.outcome.c_str(), row.reason.c_str());
+            std::printf("%-46s | %-20s | %s\n", row.name.c_str(), row.outcome.c_str(), row.reason.c_str());
         std::fflush(stdout);
     }
 
