@@ -183,15 +183,15 @@ int main(int argc, char** argv)
     const auto final = engine.Snapshot();
     const std::string cause = ExitCause(*code) + (final->exitReason.empty() ? "" : ": " + final->exitReason);
     std::vector<std::string> closing{"outcome: " + cause};
-    if (final->runResult != engine::kRunNone) closing = cli::RunOutcomeLines(*final, cause, engine.MPResultLogPath());
-    closing.push_back("trace: " + (tracePath == "-" ? std::string("standard error") : tracePath));
+    std::string json, jsonError;
     if (final->runResult != engine::kRunNone) {
-        const cli::RunTimes times{startTime, util::NowMs() - startMs};
-        const std::string json = cli::RunJsonPath(CUSBUtility::Instance().GetProgramFolder(), startTime);
-        std::string error;
-        closing.push_back(cli::WriteRunJson(json, *final, times, *code, error) ? "run result: " + json
-                                                                               : "run result not written: " + error);
+        json = cli::StoreRunJson(CUSBUtility::Instance().GetProgramFolder(), *final,
+                                 {startTime, util::NowMs() - startMs}, *code, jsonError);
+        closing = cli::RunOutcomeLines(*final, cause, engine.MPResultLogPath(), json);
     }
+    closing.push_back("trace: " + (tracePath == "-" ? std::string("standard error") : tracePath));
+    if (final->runResult != engine::kRunNone)
+        closing.push_back(json.empty() ? "run result not written: " + jsonError : "run result: " + json);
     display.Finish(*code, util::NowMs() - startMs, closing);
     return *code;
 }

@@ -14,6 +14,8 @@
 #include "engine/MPEngine.h"
 #include "platform/Station.h"
 #include "util/Clock.h"
+#include "util/Text.h"
+#include "util/USBUtility.h"
 
 namespace {
 
@@ -41,6 +43,7 @@ int RunMp(const cli::Args& args)
     platform::IStation& station = platform::Station();
     if (station.IsEmulated()) std::printf("*** %s: results are not from real drives ***\n", station.Describe().c_str());
     const int64_t startMs = util::NowMs();
+    const std::tm startTime = util::LocalTimeNow();
     cli::TerminalDisplay display(stdout, cli::DisplayOptionsFromEnvironment(platform::StandardOutputIsTerminal()));
     engine::CMPEngine engine(display, station);
     display.SetSnapshotSource([&engine] { return engine.Snapshot(); });
@@ -53,9 +56,17 @@ int RunMp(const cli::Args& args)
         return 1;
     }
     engine.WaitUntilIdle();
-    const int code = engine.Snapshot()->runResult == 1 ? 0 : 1;
-    display.Finish(code, util::NowMs() - startMs,
-                   cli::RunOutcomeLines(*engine.Snapshot(), code == 0 ? "passed" : "failed", engine.MPResultLogPath()));
+    const auto final = engine.Snapshot();
+    const int code = final->runResult == 1 ? 0 : 1;
+    // This command writes no JSON of its own; a result log that lost records
+    // gets one, so that the run's results are kept somewhere.
+    std::string json, jsonError;
+    if (!final->recordFailure.empty())
+        json = cli::StoreRunJson(CUSBUtility::Instance().GetProgramFolder(), *final,
+                                 {startTime, util::NowMs() - startMs}, code, jsonError);
+    auto closing = cli::RunOutcomeLines(*final, code == 0 ? "passed" : "failed", engine.MPResultLogPath(), json);
+    if (!jsonError.empty() && json.empty()) closing.push_back("run result not written: " + jsonError);
+    display.Finish(code, util::NowMs() - startMs, closing);
     return code;
 }
 

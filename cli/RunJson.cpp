@@ -1,6 +1,7 @@
 #include "cli/RunJson.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "cli/CliText.h"
@@ -85,17 +86,35 @@ std::string RunJsonText(const engine::EngineSnapshot& state, const RunTimes& tim
 }
 
 std::vector<std::string> RunOutcomeLines(const engine::EngineSnapshot& state, const std::string& outcome,
-                                         const std::string& resultLog)
+                                         const std::string& resultLog, const std::string& keptIn)
 {
     if (state.recordFailure.empty()) return {"outcome: " + outcome, "result log: " + resultLog};
     return {"outcome: failed: " + state.recordFailure,
-            "result log: " + resultLog + " (incomplete; every port's result is in the run's JSON)"};
+            "result log: " + resultLog +
+                (keptIn.empty() ? " (incomplete; the run's JSON could not be written either)"
+                                : " (incomplete; every port's result is in " + keptIn + ")")};
 }
 
 bool WriteRunJson(const std::string& path, const engine::EngineSnapshot& state, const RunTimes& times,
                   int exitCode, std::string& error)
 {
     return platform::StoreFileDurably(path, RunJsonText(state, times, exitCode), error);
+}
+
+std::string StoreRunJson(const std::string& folder, const engine::EngineSnapshot& state, const RunTimes& times,
+                         int exitCode, std::string& error)
+{
+    const std::string path = RunJsonPath(folder, times.start);
+    if (WriteRunJson(path, state, times, exitCode, error)) return path;
+    std::error_code ec;
+    const std::string temp = std::filesystem::temp_directory_path(ec).string();
+    std::string fallbackError;
+    if (!ec && temp != folder) {
+        const std::string fallback = RunJsonPath(temp, times.start);
+        if (WriteRunJson(fallback, state, times, exitCode, fallbackError)) return fallback;
+        error += "; " + fallbackError;
+    }
+    return "";
 }
 
 }  // namespace cli

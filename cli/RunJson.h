@@ -27,13 +27,20 @@ std::string RunJsonText(const engine::EngineSnapshot& state, const RunTimes& tim
 
 // The closing lines of a run about its outcome and its record: "outcome: ..."
 // (a result log that lacks records fails the run and is named first, with its
-// cause) and "result log: PATH".
+// cause) and "result log: PATH", which then says where every port's result is
+// kept: `keptIn`, the run's JSON as written, or nowhere when it is empty.
 std::vector<std::string> RunOutcomeLines(const engine::EngineSnapshot& state, const std::string& outcome,
-                                         const std::string& resultLog);
+                                         const std::string& resultLog, const std::string& keptIn);
 
 // Stores the document whole (temporary file renamed over the target). False with
 // `error` naming the failed step and the system's reason.
 bool WriteRunJson(const std::string& path, const engine::EngineSnapshot& state, const RunTimes& times,
                   int exitCode, std::string& error);
+
+// Stores the run's document in `folder`, or in the system's temporary folder
+// when `folder` cannot take it (a full or read-only tool folder must not lose
+// the results as well). The path written; empty with `error` naming each failure.
+std::string StoreRunJson(const std::string& folder, const engine::EngineSnapshot& state, const RunTimes& times,
+                         int exitCode, std::string& error);
 
 }  // namespace cli

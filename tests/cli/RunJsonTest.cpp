@@ -82,12 +82,29 @@ TEST(RunJson, FailedRunIsValidAndNamesPortStepSerialAndFirmware)
 TEST(RunJson, ALostRecordIsTheOutcome)
 {
     engine::EngineSnapshot state;
-    EXPECT_EQ(cli::RunOutcomeLines(state, "passed", "/st/log.txt"),
+    EXPECT_EQ(cli::RunOutcomeLines(state, "passed", "/st/log.txt", "/st/run.json"),
               (std::vector<std::string>{"outcome: passed", "result log: /st/log.txt"}));
-    state.recordFailure = "the result log /st/log.txt cannot be written: No space left on device";
-    EXPECT_EQ(cli::RunOutcomeLines(state, "passed", "/st/log.txt"),
+    state.recordFailure = "the result log /st/log.txt could not be written: No space left on device";
+    EXPECT_EQ(cli::RunOutcomeLines(state, "passed", "/st/log.txt", "/tmp/run.json"),
               (std::vector<std::string>{"outcome: failed: " + state.recordFailure,
-                                        "result log: /st/log.txt (incomplete; every port's result is in the run's JSON)"}));
+                                        "result log: /st/log.txt (incomplete; every port's result is in /tmp/run.json)"}));
+    EXPECT_EQ(cli::RunOutcomeLines(state, "passed", "/st/log.txt", "")[1],
+              "result log: /st/log.txt (incomplete; the run's JSON could not be written either)");
+}
+
+// A tool folder that cannot take the JSON does not lose it: it goes to the
+// system's temporary folder, and the path says so.
+TEST(RunJson, AFolderThatCannotTakeTheJsonSendsItToTheTemporaryFolder)
+{
+    testsupport::TempFolder folder;
+    engine::EngineSnapshot state;
+    std::string error;
+    EXPECT_EQ(cli::StoreRunJson(folder.Path().string(), state, Times(), 0, error),
+              cli::RunJsonPath(folder.Path().string(), Times().start));
+    const std::string kept = cli::StoreRunJson("/nonexistent-folder", state, Times(), 0, error);
+    EXPECT_EQ(kept, cli::RunJsonPath(std::filesystem::temp_directory_path().string(), Times().start));
+    EXPECT_TRUE(std::filesystem::exists(kept));
+    std::filesystem::remove(kept);
 }
 
 TEST(RunJson, UnwritableFolderIsAnErrorWithItsReason)

@@ -100,7 +100,7 @@ protected:
     static void TearDownTestSuite()
     {
         if (Table().empty()) return;
-        std::printf("\n%-42s | %-20s | %s\n", "case", "outcome", "reason of the harmed port");
+        std::printf("\n%-46s | %-20s | %s\n", "case", "outcome", "reason of the harmed port");
         for (const auto& row : Table())
             std::printf("%-46s | %-20s | %s\n", row.name.c_str(), row.outcome.c_str(), row.reason.c_str());
         std::fflush(stdout);
