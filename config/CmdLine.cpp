@@ -26,6 +26,15 @@ int HexDigit(char c)
     return -1;
 }
 
+// The usage text and the usage exit: `/?` and lines that are no option.
+void EndWithUsage(CmdLineInit& r, const std::string& exeName)
+{
+    r.bShowUsage = true;
+    r.strUsageText = strCmdLineUsageText(exeName);
+    r.bExit = true;
+    r.iExitCode = kExitUsage;
+}
+
 }  // namespace
 
 std::string strVersionLine(const std::string& exeName)
@@ -68,10 +77,7 @@ CmdLineInit ParseCmdLine(const std::string& cmdLine, uint32_t cmdLineTimeOut, co
                 r.bInteractive = false;
                 r.ShowAllowed = false;
                 r.bUnrecognised = true;
-                r.bShowUsage = true;
-                r.strUsageText = strCmdLineUsageText(exeName);
-                r.bExit = true;
-                r.iExitCode = kExitUsage;
+                EndWithUsage(r, exeName);
                 r.strCmdLine = line;
                 return r;
             }
@@ -89,10 +95,7 @@ CmdLineInit ParseCmdLine(const std::string& cmdLine, uint32_t cmdLineTimeOut, co
 
     if (line == "/?") {
         r.CommandIndex = kCmdNone;
-        r.bShowUsage = true;
-        r.strUsageText = strCmdLineUsageText(exeName);
-        r.bExit = true;
-        r.iExitCode = kExitUsage;
+        EndWithUsage(r, exeName);
         r.strCmdLine = line;
         return r;
     }
@@ -117,10 +120,7 @@ CmdLineInit ParseCmdLine(const std::string& cmdLine, uint32_t cmdLineTimeOut, co
     } else {
         // Nothing to do and no window to show: tell how it is used and end.
         r.bUnrecognised = true;
-        r.bShowUsage = true;
-        r.strUsageText = strCmdLineUsageText(exeName);
-        r.bExit = true;
-        r.iExitCode = kExitUsage;
+        EndWithUsage(r, exeName);
     }
     r.strCmdLine = line;
 
