@@ -199,7 +199,10 @@ bool CMPEngine::WaitUntil(const std::function<bool(const EngineSnapshot&)>& read
 
 uint64_t CMPEngine::SetSettings(const IniSettings& settings)
 {
-    return UpdateSettings([settings](IniSettings& s) { s = settings; });
+    return UpdateSettings([this, settings](IniSettings& s) {
+        s = settings;
+        m_strStoredSerial = settings.serial_number;
+    });
 }
 
 uint64_t CMPEngine::UpdateSettings(std::function<void(IniSettings&)> change)
@@ -437,9 +440,10 @@ void CMPEngine::HandleStart(std::string snText, std::promise<StartResult>& done)
     }
     StartDecision decision;
     try {
-        decision = DecideStart(
-            {m_Settings, snText, m_DevList, m_iPcieCount, m_Limitation, &m_Observer, m_bInteractive});
+        decision = DecideStart({m_Settings, snText, m_strStoredSerial, m_DevList, m_iPcieCount, m_Limitation,
+                                &m_Observer, m_bInteractive});
         ++m_uSettingsRevision;  // the checks may pad the serial number into the settings
+        if (decision.run.bSerialReserved) m_strStoredSerial = m_Settings.serial_number;
     } catch (...) {
         DBG_ERR("%s:%d: OnBnClickedButtonStart: dwErrorCode %d", 0);
         decision = {StartOutcome::kRefused, kExitPreCheckFail, {}, {}};

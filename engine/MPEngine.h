@@ -181,6 +181,9 @@ private:
     CBrv795xPcieCtrl m_Pcie;
     CResultTable m_Table;
     IniSettings m_Settings{};
+    // The serial number as the settings file last held it (loaded by SetSettings
+    // or stored by a run's reservation): an edit that differs from it was typed.
+    std::string m_strStoredSerial;
     uint64_t m_uSettingsRevision = 0;  // counts the changes of m_Settings
     uint64_t m_uSettingsTicket = 0;    // the last front-end change handled
     bool m_bInteractive = true;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "config/CmdLine.h"
 #include "config/ConfigTable.h"
@@ -54,6 +55,24 @@ void ComposeTables(IniSettings& settings, const RunParam& param, DeviceList& dev
         std::copy(u4.begin(), u4.end(), device.U4ConfigImage.begin());
     }
 }
+// Two bridges of one run must never receive one serial number (a barcode
+// scanned once for several bridges, disks that report the same serial): the
+// reason, naming the serial and both ports, or empty when every serial differs.
+std::string DuplicateSerialRefusal(const IniSettings& settings, const RunParam& param, const DeviceList& devices)
+{
+    std::map<std::string, int> portOfSerial;
+    for (int i = 0; i < MAX_DEVICES; ++i) {
+        if (!param.ucPort[i] || !devices.Devs[i].m_strIdentifyFailure.empty()) continue;
+        const std::string serial =
+            strDeviceSerialNumber(settings, static_cast<uint8_t>(i), devices.Devs[i].m_strDiskSerialNumber);
+        const auto [at, added] = portOfSerial.emplace(serial, i);
+        if (!added)
+            return "the serial number \"" + serial + "\" would be written to ports " + std::to_string(at->second) +
+                   " and " + std::to_string(i) + "; nothing was written (give each bridge its own serial number)";
+    }
+    return "";
+}
+
 }  // namespace
 
 RunFlags RunFlagsFromSettings(const IniSettings& s)
@@ -82,7 +101,6 @@ StartDecision DecideStart(const StartInput& in)
     };
     const RunFlags f = RunFlagsFromSettings(settings);
     const uint8_t editType = settings.SN_EditType;
-    const std::string settingsSerial = settings.serial_number;
     const auto pcieCount = static_cast<uint32_t>(std::max(in.pcieCount, 0));
 
     // Serial number: length, then digits.
@@ -111,6 +129,11 @@ StartDecision DecideStart(const StartInput& in)
     if (IniStringLength(settings.product_id) != 4) invalid += std::string(kMsgPIDFormatNotValid) + " \r\n";
     if (IniStringLength(settings.device_revision) != 4)
         invalid += std::string(kMsgDeviceRevisionFormatNotValid) + " \r\n";
+    if (editType == 4) {
+        std::string digits;
+        snText = strPadHddSN(snText, settings.SN_Numbers, digits);
+        invalid += digits;
+    }
     if (editType == 4 && !invalid.empty()) {
         message(invalid);
         return Refused(kExitPreCheckFail);
@@ -225,11 +248,21 @@ StartDecision DecideStart(const StartInput& in)
         DBG_WRN("%s:%d: No Thread [%d/%d] To Run ", param.ucThreadCount, param.ucCountedDevices);
         return {StartOutcome::kNothingToRun, 0, {}, {}};
     }
+    if (f.m_bUpdateFW) {
+        if (const std::string duplicate = DuplicateSerialRefusal(settings, param, devices); !duplicate.empty()) {
+            DBG_ERR("%s:%d: OnBnClickedButtonStart: %s", duplicate.c_str());
+            StartDecision refused = Refused(kExitPreCheckFail);
+            refused.reason = duplicate;
+            return refused;
+        }
+    }
     RunContext& run = decision.run;
     if (f.m_bUpdateConfig && bRunAdvancesSerial(settings)) {
         // An operator who typed a serial number of their own gets it; otherwise
         // the stored counter is the truth (another station may have moved it on).
-        const bool typed = snText != settingsSerial;
+        // The edit is bound to the settings, so "typed" is judged against what
+        // the file held when it was loaded or last advanced.
+        const bool typed = snText != in.storedSerial;
         SerialRange range;
         std::string error;
         if (!bReserveSerialRange(CUSBUtility::Instance().GetProgramFolder() + "/br_mp_Toolv0.6.ini", settings,

@@ -25,6 +25,7 @@ struct StartDecision {
 struct StartInput {
     IniSettings& settings;  // the serial number is padded into it
     std::string& snText;    // the serial-number edit: padded, or cleared by a refusal
+    const std::string& storedSerial;  // the serial number the settings file holds as far as known
     DeviceList& devices;    // taking-part devices get their configuration tables
     int pcieCount;
     const CLimitationTable& limitation;

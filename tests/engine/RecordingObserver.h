@@ -65,6 +65,12 @@ public:
         return m_LastThread;
     }
     void OnStepFailed(int, int, const std::string& reason) override { const Track track(*this); Add(stepFailures, reason); }
+    void OnStartRefused(const std::string& reason) override { const Track track(*this); Add(startRefusals, reason); }
+    std::vector<std::string> StartRefusals() const
+    {
+        std::lock_guard lock(m_Lock);
+        return startRefusals;
+    }
     std::vector<std::string> StepFailures() const
     {
         std::lock_guard lock(m_Lock);
@@ -97,6 +103,7 @@ public:
     }
 
     std::vector<CellCall> cells;
+    std::vector<std::string> startRefusals;
     std::vector<int> positions;
     std::vector<engine::Rgb> barColours;
     std::vector<std::string> progressTexts;

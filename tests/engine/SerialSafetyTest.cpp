@@ -130,3 +130,65 @@ TEST_F(SerialSafety, AStationInUseByAnotherToolFolderRefusesTheRunBeforeAnyBridg
 }
 
 }  // namespace
+
+namespace {
+
+// The serial-number edit is bound to the settings: what the operator typed is
+// judged against the stored counter, and it is what the bridges receive.
+TEST_F(SerialSafety, ATypedSerialNumberIsTheOneWritten)
+{
+    ASSERT_TRUE(m_Station.World().Init(2));
+    auto mp = MakeEngine(false);
+    mp->UpdateSettings([](IniSettings& s) { s.config_format = 4; });  // tables composed from the settings
+    EXPECT_EQ(Press(*mp), StartOutcome::kStarted);  // the file now holds the counter
+    mp->WaitUntilIdle();
+    ASSERT_EQ(StoredSerial(), "AAAABBBB0003");
+    mp->UpdateSettings([](IniSettings& s) { SetIniString(s.serial_number, "AAAABBBB0200"); });  // the edit
+    EXPECT_EQ(mp->OnBnClickedButtonStart("AAAABBBB0200").get().outcome, StartOutcome::kStarted);
+    mp->WaitUntilIdle();
+    EXPECT_EQ(Serials(m_Station, 2), (std::set<std::string>{"AAAABBBB0200", "AAAABBBB0201"}));
+    EXPECT_EQ(StoredSerial(), "AAAABBBB0202");
+    // The next Start with the advanced edit is no typed serial: the counter goes on.
+    EXPECT_EQ(Press(*mp), StartOutcome::kStarted);
+    mp->WaitUntilIdle();
+    EXPECT_EQ(StoredSerial(), "AAAABBBB0204");
+}
+
+// One barcode scanned for several bridges would give them all one serial
+// number: the run is refused, with the reason, before anything is written.
+TEST_F(SerialSafety, ARunThatWouldRepeatASerialNumberIsRefusedBeforeAnythingIsWritten)
+{
+    ASSERT_TRUE(m_Station.World().Init(2));
+    auto mp = MakeEngine(false);
+    mp->UpdateSettings([](IniSettings& s) {
+        s.config_format = 4;
+        s.SN_EditType = 3;  // from the barcode: taken unchanged for every bridge
+        SetIniString(s.serial_number, "000SN-00AB12");
+    });
+    EXPECT_EQ(mp->OnBnClickedButtonStart("000SN-00AB12").get().outcome, StartOutcome::kRefused);
+    mp->WaitUntilIdle();
+    EXPECT_EQ(mp->Snapshot()->exitCode, -3);
+    for (int id = 1; id <= 2; ++id) EXPECT_EQ(Bridge(id).ImageVersion(0), "240612000105") << id;
+    const auto refusals = m_Observer.StartRefusals();
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_NE(refusals[0].find("\"000SN-00AB12\" would be written to ports 0 and 1"), std::string::npos)
+        << refusals[0];
+}
+
+// Serial numbers from the disk: a typed serial shorter than the minimum digits
+// refuses the run with the described line.
+TEST_F(SerialSafety, ADiskSerialShorterThanTheMinimumDigitsRefusesTheRun)
+{
+    ASSERT_TRUE(m_Station.World().Init(1));
+    auto mp = MakeEngine(false);
+    mp->UpdateSettings([](IniSettings& s) {
+        s.SN_EditType = 4;
+        s.SN_Numbers = 14;
+    });
+    EXPECT_EQ(mp->OnBnClickedButtonStart("1234").get().outcome, StartOutcome::kRefused);
+    mp->WaitUntilIdle();
+    EXPECT_EQ(emu::ReadBlob("ProgramMSG.txt"), "Serial Number Invalid, at least 14 digits\r\n\r\n");
+    EXPECT_EQ(Bridge(1).ImageVersion(0), "240612000105");
+}
+
+}  // namespace
