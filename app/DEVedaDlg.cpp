@@ -142,6 +142,14 @@ void CDEVedaDlg::BuildControls()
     m_pResultList->SetRowCount(engine::kResultRows);
     m_pResultList->setMinimumHeight(16 * 20 + 30);
 
+    m_pStartRefusal = new QLabel(this);
+    m_pStartRefusal->setObjectName(QStringLiteral("start_refusal"));
+    m_pStartRefusal->setWordWrap(true);
+    m_pStartRefusal->setStyleSheet(
+        QStringLiteral("QLabel { background: #FFE0B0; color: black; border: 2px solid #C06000; padding: 6px; "
+                       "font-weight: bold; }"));
+    m_pStartRefusal->hide();
+
     auto* settingsRow = new QHBoxLayout;
     settingsRow->addWidget(BuildDescriptorGroup());
     auto* right = new QVBoxLayout;
@@ -154,6 +162,7 @@ void CDEVedaDlg::BuildControls()
     layout->addLayout(settingsRow);
     layout->addWidget(BuildButtonRow());
     layout->addWidget(BuildStatusRow());
+    layout->addWidget(m_pStartRefusal);
     layout->addWidget(m_pResultList, 1);
     resize(1500, 900);
 }
@@ -364,10 +373,17 @@ QWidget* CDEVedaDlg::BuildStatusRow()
 void CDEVedaDlg::OnBnClickedButtonStart()
 {
     if (m_StartPending || !m_pEngine) return;
+    m_pStartRefusal->hide();  // a refusal holds until the next Start
     // The future is ready once the engine has run the start checks; the poll timer
     // collects it, so this thread never waits for the engine.
     m_StartPending = m_pEngine->OnBnClickedButtonStart(m_pSerialNumber->text().toStdString());
     ApplyControlEnabling();
+}
+
+void CDEVedaDlg::vShowStartRefusal(const std::string& reason)
+{
+    m_pStartRefusal->setText(tr("Start refused: %1").arg(QString::fromStdString(reason)));
+    m_pStartRefusal->show();
 }
 
 void CDEVedaDlg::OnBnClickedButtonSafelyRemove()

@@ -85,6 +85,8 @@ public:
     void vShowCounters(uint32_t passCount, uint32_t failCount, uint32_t totalCount);
     void vSetEngineControlSet(engine::ControlSet set);
     void vSetStartEnabled(bool enabled);
+    // A Start the engine refused: the banner above the list says why, until the next Start.
+    void vShowStartRefusal(const std::string& reason);
     int iShowOperatorMessage(const std::string& text, int kind);
     void vEndWithCode(int exitCode);
     // A barcode serial number is wanted: the entry dialog (unless it is open), and
@@ -106,6 +108,7 @@ public:
     widgets::CTextProgressCtrl* ProgressBar() const { return m_pProgress; }
     QLabel* PassIndicator() const { return m_pPassIndicator; }
     QLabel* FailIndicator() const { return m_pFailIndicator; }
+    QLabel* StartRefusalBanner() const { return m_pStartRefusal; }
     QLineEdit* PassCountField() const { return m_pPassCount; }
     QLineEdit* FailCountField() const { return m_pFailCount; }
     QLineEdit* TotalCountField() const { return m_pTotalCount; }
@@ -155,6 +158,7 @@ private:
     widgets::CTextProgressCtrl* m_pProgress = nullptr;
     QLabel* m_pPassIndicator = nullptr;
     QLabel* m_pFailIndicator = nullptr;
+    QLabel* m_pStartRefusal = nullptr;
     QLineEdit* m_pPassCount = nullptr;
     QLineEdit* m_pFailCount = nullptr;
     QLineEdit* m_pTotalCount = nullptr;

@@ -59,6 +59,11 @@ void WindowObserver::OnStartEnabled(bool enabled)
     Post([=](CDEVedaDlg& d) { d.vSetStartEnabled(enabled); });
 }
 
+void WindowObserver::OnStartRefused(const std::string& reason)
+{
+    Post([=](CDEVedaDlg& d) { d.vShowStartRefusal(reason); });
+}
+
 void WindowObserver::OnExitRequest(int exitCode)
 {
     Post([=](CDEVedaDlg& d) { d.vEndWithCode(exitCode); });

@@ -35,6 +35,7 @@ public:
     void OnCountersChanged(uint32_t passCount, uint32_t failCount, uint32_t totalCount) override;
     void OnControlsEnabled(engine::ControlSet set) override;
     void OnStartEnabled(bool enabled) override;
+    void OnStartRefused(const std::string& reason) override;
     int OnOperatorMessage(const std::string& text, int kind) override;
     void OnExitRequest(int exitCode) override;
     void OnSerialNumberEntryWanted(uint32_t deviceCount) override;

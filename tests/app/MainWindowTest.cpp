@@ -2,6 +2,7 @@
 // Start button, the result list's texts and colours, the status elements.
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include "WindowFixture.h"
 #include "engine/ResultTable.h"
@@ -91,6 +92,26 @@ TEST_F(WindowTest, FailingBridgeShowsFailInRedInItsStepColumn)
     EXPECT_TRUE(window.PassIndicator()->isHidden());
     EXPECT_FALSE(window.FailIndicator()->isHidden());
     EXPECT_EQ(window.ProgressBar()->BarColour(), QColor(255, 0, 0));
+}
+
+// A refused Start says why above the list, and the next Start clears it.
+TEST_F(WindowTest, ARefusedStartShowsItsReasonUntilTheNextStart)
+{
+    IniSettings settings = Settings();
+    const std::string firmware = settings.fw_binary_name;
+    SetIniString(settings.fw_binary_name, (firmware + ".gone").c_str());
+    auto& window = Open(1, settings);
+    EXPECT_TRUE(window.StartRefusalBanner()->isHidden());
+    Click("Start");
+    ASSERT_TRUE(apptest::WaitFor([&] { return !window.StartRefusalBanner()->isHidden(); }));
+    EXPECT_EQ(window.StartRefusalBanner()->text().toStdString(),
+              "Start refused: the firmware file " + firmware + ".gone does not exist");
+    window.Engine()->UpdateSettings([&](IniSettings& s) { SetIniString(s.fw_binary_name, firmware.c_str()); });
+    ASSERT_TRUE(apptest::WaitFor([&] { return Child<QPushButton>("Start")->isEnabled(); }));
+    Click("Start");
+    EXPECT_TRUE(window.StartRefusalBanner()->isHidden());
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_TRUE(window.StartRefusalBanner()->isHidden());
 }
 
 TEST_F(WindowTest, StepSwitchesAreOffAfterStartWhateverTheSettingsSay)
