@@ -26,6 +26,7 @@
 #include "config/Ini.h"
 #include "config/LanguageTable.h"
 #include "engine/ResultTable.h"
+#include "engine/RunObserver.h"
 #include "log/DebugLog.h"
 #include "pd/TIUpdate.h"
 #include "widgets/ColourStatic.h"
@@ -142,13 +143,10 @@ void CDEVedaDlg::BuildControls()
     m_pResultList->SetRowCount(engine::kResultRows);
     m_pResultList->setMinimumHeight(16 * 20 + 30);
 
-    m_pStartRefusal = new QLabel(this);
-    m_pStartRefusal->setObjectName(QStringLiteral("start_refusal"));
-    m_pStartRefusal->setWordWrap(true);
-    m_pStartRefusal->setStyleSheet(
-        QStringLiteral("QLabel { background: #FFE0B0; color: black; border: 2px solid #C06000; padding: 6px; "
-                       "font-weight: bold; }"));
-    m_pStartRefusal->hide();
+    m_pNotice = new QLabel(this);
+    m_pNotice->setObjectName(QStringLiteral("notice"));
+    m_pNotice->setWordWrap(true);
+    m_pNotice->hide();
 
     auto* settingsRow = new QHBoxLayout;
     settingsRow->addWidget(BuildDescriptorGroup());
@@ -162,7 +160,7 @@ void CDEVedaDlg::BuildControls()
     layout->addLayout(settingsRow);
     layout->addWidget(BuildButtonRow());
     layout->addWidget(BuildStatusRow());
-    layout->addWidget(m_pStartRefusal);
+    layout->addWidget(m_pNotice);
     layout->addWidget(m_pResultList, 1);
     resize(1500, 900);
 }
@@ -373,17 +371,31 @@ QWidget* CDEVedaDlg::BuildStatusRow()
 void CDEVedaDlg::OnBnClickedButtonStart()
 {
     if (m_StartPending || !m_pEngine) return;
-    m_pStartRefusal->hide();  // a refusal holds until the next Start
+    m_pNotice->hide();  // a notice holds until the next Start
     // The future is ready once the engine has run the start checks; the poll timer
     // collects it, so this thread never waits for the engine.
     m_StartPending = m_pEngine->OnBnClickedButtonStart(m_pSerialNumber->text().toStdString());
     ApplyControlEnabling();
 }
 
+void CDEVedaDlg::vShowNotice(const QString& text, bool warning)
+{
+    m_pNotice->setStyleSheet(warning ? QStringLiteral("QLabel { background: #FFE0B0; color: black; border: 2px solid "
+                                                      "#C06000; padding: 6px; font-weight: bold; }")
+                                     : QStringLiteral("QLabel { background: #D8F0D8; color: black; border: 2px solid "
+                                                      "#208020; padding: 6px; font-weight: bold; }"));
+    m_pNotice->setText(text);
+    m_pNotice->show();
+}
+
 void CDEVedaDlg::vShowStartRefusal(const std::string& reason)
 {
-    m_pStartRefusal->setText(tr("Start refused: %1").arg(QString::fromStdString(reason)));
-    m_pStartRefusal->show();
+    vShowNotice(tr("Start refused: %1").arg(QString::fromStdString(reason)), true);
+}
+
+void CDEVedaDlg::vShowDrivesRemoved(int removed, int failed)
+{
+    vShowNotice(QString::fromStdString(engine::DrivesRemovedText(removed, failed)), failed > 0);
 }
 
 void CDEVedaDlg::OnBnClickedButtonSafelyRemove()

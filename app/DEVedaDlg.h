@@ -87,6 +87,8 @@ public:
     void vSetStartEnabled(bool enabled);
     // A Start the engine refused: the banner above the list says why, until the next Start.
     void vShowStartRefusal(const std::string& reason);
+    // Safely Remove has ended: the banner says whether the drives may be unplugged.
+    void vShowDrivesRemoved(int removed, int failed);
     int iShowOperatorMessage(const std::string& text, int kind);
     void vEndWithCode(int exitCode);
     // A barcode serial number is wanted: the entry dialog (unless it is open), and
@@ -108,7 +110,7 @@ public:
     widgets::CTextProgressCtrl* ProgressBar() const { return m_pProgress; }
     QLabel* PassIndicator() const { return m_pPassIndicator; }
     QLabel* FailIndicator() const { return m_pFailIndicator; }
-    QLabel* StartRefusalBanner() const { return m_pStartRefusal; }
+    QLabel* NoticeBanner() const { return m_pNotice; }
     QLineEdit* PassCountField() const { return m_pPassCount; }
     QLineEdit* FailCountField() const { return m_pFailCount; }
     QLineEdit* TotalCountField() const { return m_pTotalCount; }
@@ -158,7 +160,8 @@ private:
     widgets::CTextProgressCtrl* m_pProgress = nullptr;
     QLabel* m_pPassIndicator = nullptr;
     QLabel* m_pFailIndicator = nullptr;
-    QLabel* m_pStartRefusal = nullptr;
+    QLabel* m_pNotice = nullptr;  // a refused Start or the end of Safely Remove, above the list
+    void vShowNotice(const QString& text, bool warning);
     QLineEdit* m_pPassCount = nullptr;
     QLineEdit* m_pFailCount = nullptr;
     QLineEdit* m_pTotalCount = nullptr;

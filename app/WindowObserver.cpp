@@ -64,6 +64,11 @@ void WindowObserver::OnStartRefused(const std::string& reason)
     Post([=](CDEVedaDlg& d) { d.vShowStartRefusal(reason); });
 }
 
+void WindowObserver::OnDrivesRemoved(int removed, int failed)
+{
+    Post([=](CDEVedaDlg& d) { d.vShowDrivesRemoved(removed, failed); });
+}
+
 void WindowObserver::OnExitRequest(int exitCode)
 {
     Post([=](CDEVedaDlg& d) { d.vEndWithCode(exitCode); });

@@ -36,6 +36,7 @@ public:
     void OnControlsEnabled(engine::ControlSet set) override;
     void OnStartEnabled(bool enabled) override;
     void OnStartRefused(const std::string& reason) override;
+    void OnDrivesRemoved(int removed, int failed) override;
     int OnOperatorMessage(const std::string& text, int kind) override;
     void OnExitRequest(int exitCode) override;
     void OnSerialNumberEntryWanted(uint32_t deviceCount) override;

@@ -274,6 +274,13 @@ void TerminalDisplay::OnStartRefused(const std::string& reason)
     if (m_Options.interactiveTerminal) NoteChange();
 }
 
+void TerminalDisplay::OnDrivesRemoved(int removed, int failed)
+{
+    std::lock_guard lock(m_Lock);
+    PrintLine(engine::DrivesRemovedText(removed, failed));
+    if (m_Options.interactiveTerminal) NoteChange();
+}
+
 void TerminalDisplay::OnRecordFailed(const std::string& reason)
 {
     std::lock_guard lock(m_Lock);

@@ -69,6 +69,7 @@ public:
     void OnExitRequest(int exitCode) override;
     void OnMessageWritten(const std::string& text, int kind) override;
     void OnStartRefused(const std::string& reason) override;
+    void OnDrivesRemoved(int removed, int failed) override;
     void OnRecordFailed(const std::string& reason) override;
     void OnStepFailed(int row, int column, const std::string& reason) override;
 

@@ -530,23 +530,30 @@ void CMPEngine::HandleSafelyRemove()
     m_Activity.removing = true;
     m_QueuedObserver.OnControlsEnabled(ControlSet::kDisabled);
     m_RemoveThread = std::jthread([this] {
+        int removed = 0, failed = 0;
         try {
             for (uint8_t i = 0; i < MAX_DEVICES; ++i) {
                 const DeviceInfo& device = m_DevList.Devs[i];
                 if (device.m_ucDevIdx == 255 || device.m_strFWVersion.empty() || device.IsPcie) continue;
-                if (!m_Dev.vDisconnectAllDevice(i)) DBG_ERR("%s:%d: USBRemoveThreadFun: vSafeRemoveUSB Fail , [%d] ", i);
+                if (m_Dev.vDisconnectAllDevice(i)) {
+                    ++removed;
+                } else {
+                    ++failed;
+                    DBG_ERR("%s:%d: USBRemoveThreadFun: vSafeRemoveUSB Fail , [%d] ", i);
+                }
             }
         } catch (...) {
             DBG_ERR("%s:%d: USBRemoveThreadFun: dwErrorCode %d", 0);
         }
-        Post([this] { HandleRemovalFinished(); });
+        Post([this, removed, failed] { HandleRemovalFinished(removed, failed); });
     });
 }
 
-void CMPEngine::HandleRemovalFinished()
+void CMPEngine::HandleRemovalFinished(int removed, int failed)
 {
     m_RemoveThread.join();
     m_Activity.removing = false;
+    m_QueuedObserver.OnDrivesRemoved(removed, failed);
     m_QueuedObserver.OnControlsEnabled(ControlSet::kNormal);
     RunDeviceWork();
 }

@@ -163,7 +163,7 @@ private:
     void HandleRunEvaluated(uint8_t runResult, const std::string& recordFailure);
     void HandleSerialAdvanced(const std::string& serialNumber, const std::string& componentId);
     void HandleSafelyRemove();
-    void HandleRemovalFinished();
+    void HandleRemovalFinished(int removed, int failed);
     void JoinEndedRun();
     // Takes the run locks of the tool folder and of the station; on a refusal
     // gives them all back and returns the reason naming the holder.

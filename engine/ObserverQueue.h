@@ -61,6 +61,10 @@ public:
     {
         m_Post([=](RunObserver& o) { o.OnStartRefused(reason); });
     }
+    void OnDrivesRemoved(int removed, int failed) override
+    {
+        m_Post([=](RunObserver& o) { o.OnDrivesRemoved(removed, failed); });
+    }
     void OnRecordFailed(const std::string& reason) override
     {
         m_Post([=](RunObserver& o) { o.OnRecordFailed(reason); });

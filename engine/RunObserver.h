@@ -84,6 +84,10 @@ public:
     // cause in words, for the screen.
     virtual void OnStartRefused(const std::string& /*reason*/) {}
 
+    // Safely Remove has ended: `removed` drives were stopped and may be unplugged,
+    // `failed` could not be stopped (their ports are listed in the trace).
+    virtual void OnDrivesRemoved(int /*removed*/, int /*failed*/) {}
+
     // A step of a port failed: the row, the step's column and the cause in words.
     virtual void OnStepFailed(int /*row*/, int /*column*/, const std::string& /*reason*/) {}
 
@@ -104,5 +108,9 @@ public:
 // written to the file is also shown to the observer's OnMessageWritten.
 // Returns the operator's answer, 0 for a message written to the file.
 int ShowOperatorMessage(RunObserver* observer, bool interactive, const std::string& text, int kind);
+
+// What the front ends say when Safely Remove ends: "Safely Remove: 4 drives
+// stopped, you may unplug them", and how many could not be stopped.
+std::string DrivesRemovedText(int removed, int failed);
 
 }  // namespace engine

@@ -101,17 +101,26 @@ TEST_F(WindowTest, ARefusedStartShowsItsReasonUntilTheNextStart)
     const std::string firmware = settings.fw_binary_name;
     SetIniString(settings.fw_binary_name, (firmware + ".gone").c_str());
     auto& window = Open(1, settings);
-    EXPECT_TRUE(window.StartRefusalBanner()->isHidden());
+    EXPECT_TRUE(window.NoticeBanner()->isHidden());
     Click("Start");
-    ASSERT_TRUE(apptest::WaitFor([&] { return !window.StartRefusalBanner()->isHidden(); }));
-    EXPECT_EQ(window.StartRefusalBanner()->text().toStdString(),
+    ASSERT_TRUE(apptest::WaitFor([&] { return !window.NoticeBanner()->isHidden(); }));
+    EXPECT_EQ(window.NoticeBanner()->text().toStdString(),
               "Start refused: the firmware file " + firmware + ".gone does not exist");
     window.Engine()->UpdateSettings([&](IniSettings& s) { SetIniString(s.fw_binary_name, firmware.c_str()); });
     ASSERT_TRUE(apptest::WaitFor([&] { return Child<QPushButton>("Start")->isEnabled(); }));
     Click("Start");
-    EXPECT_TRUE(window.StartRefusalBanner()->isHidden());
+    EXPECT_TRUE(window.NoticeBanner()->isHidden());
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_TRUE(window.StartRefusalBanner()->isHidden());
+    EXPECT_TRUE(window.NoticeBanner()->isHidden());
+}
+
+// After Safely Remove the window says that the drives may be unplugged.
+TEST_F(WindowTest, SafelyRemoveEndsWithYouMayUnplug)
+{
+    auto& window = Open(2, Settings());
+    Click("Safely Remove");
+    ASSERT_TRUE(apptest::WaitFor([&] { return !window.NoticeBanner()->isHidden(); }));
+    EXPECT_EQ(window.NoticeBanner()->text().toStdString(), "Safely Remove: 2 drives stopped, you may unplug them");
 }
 
 TEST_F(WindowTest, StepSwitchesAreOffAfterStartWhateverTheSettingsSay)
