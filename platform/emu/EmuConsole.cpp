@@ -82,6 +82,7 @@ int Init(const std::string& folder, const Args& args)
 }
 
 // emu set --time-scale N: the station's clock runs N times faster from now on.
+// Processes take the clock when they start; one running meanwhile keeps the old one.
 int SetTimeScale(const std::string& folder, const Args& args)
 {
     if (args.size() != 2) return UsageError("usage: emu set --time-scale N");
