@@ -75,7 +75,8 @@ int main(int argc, char** argv)
     platform::SetStationChoice(argv[1] + 10);
     const QDir out(QString::fromLocal8Bit(argv[2]));
     QApplication application(argc, argv);
-    util::SetClock(std::make_shared<util::ScaledClock>(25.0));
+    // The station's own clock when it keeps one; otherwise a run fast enough to capture.
+    if (!platform::InstallStationClock()) util::SetClock(std::make_shared<util::ScaledClock>(25.0));
 
     Ini& ini = Ini::Global();
     ini.vLoadINIAtStartup(strDefaultINIFilePath());

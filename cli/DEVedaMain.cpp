@@ -99,6 +99,8 @@ int main(int argc, char** argv)
         platform::SetStationChoice(argv[1] + 10);
         first = 2;
     }
+    // Before any time is read: an emulated station may run on its own clock.
+    platform::InstallStationClock();
     // The command line as one text, tabs and line feeds removed.
     std::string line;
     for (int i = first; i < argc; ++i) line += (i > first ? " " : "") + std::string(argv[i]);

@@ -89,6 +89,8 @@ int Run(const cli::Args& words)
         return 2;
     }
     if (options.station) platform::SetStationChoice(*options.station);
+    // Before any time is read: an emulated station may run on its own clock.
+    platform::InstallStationClock();
     // Trace: --debug=LEVEL (1 errors, 2 warnings, 3 messages) and --trace=FILE
     // (append the trace to FILE instead of standard error).
     if (options.debugLevel) devlog::SetDebugLevel(*options.debugLevel);

@@ -136,6 +136,25 @@ bool World::Init(int bridges)
     return Store(station);
 }
 
+std::optional<StationTime> World::Time() const
+{
+    const KeyValueFile station = Load();
+    const int64_t scale = station.GetInt("time_scale", 0);
+    if (scale < 1 || scale > kMaxTimeScale) return std::nullopt;
+    return StationTime{scale, station.GetInt("time_wall_ms", 0), station.GetInt("time_station_ms", 0)};
+}
+
+bool World::SetTimeScale(int64_t scale, int64_t wallMs)
+{
+    if (scale < 1 || scale > kMaxTimeScale) return false;
+    const auto current = Time();
+    KeyValueFile station = Load();
+    station.SetInt("time_scale", scale);
+    station.SetInt("time_wall_ms", wallMs);
+    station.SetInt("time_station_ms", current ? current->At(wallMs) : wallMs);
+    return Store(station);
+}
+
 std::vector<int> World::BridgeIds() const
 {
     return IdList(Load().Get("bridges"));

@@ -14,6 +14,10 @@
 //   decoy.<ID> = kind=stick|sata disk=D [controller=C hub=H port=P] serial=S
 //                           a plain USB stick on a port, or a SATA disk with no
 //                           USB port; each answers as an ordinary disk
+//   time_scale = 50         the station's clock runs 50 times faster than real
+//   time_wall_ms = W        time; at wall-clock time W (ms since the epoch) it
+//   time_station_ms = S     read S. Absent: the station keeps real time; "emu
+//                           init" starts a station on real time unless told.
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -41,6 +45,18 @@ struct Decoy {
     std::string serial;
 };
 
+// The time line of a station that runs faster than real time: at wall-clock
+// time `wallMs` its clock read `stationMs`, and it runs `scale` times faster.
+struct StationTime {
+    int64_t scale = 1;
+    int64_t wallMs = 0;
+    int64_t stationMs = 0;
+    // The station's time at wall-clock time `wall`.
+    int64_t At(int64_t wall) const { return stationMs + (wall - wallMs) * scale; }
+};
+// The largest time scale a station takes.
+constexpr int64_t kMaxTimeScale = 100000;
+
 // What sits on one hub port.
 struct PortOccupant {
     enum Kind { kNone, kBridge, kHub, kDecoy } kind = kNone;
@@ -58,6 +74,12 @@ public:
     // Creates a station of `bridges` default bridges on disks 1..N, ten to a
     // root hub (replacing any station in the folder).
     bool Init(int bridges);
+    // The station's own time line; nullopt when it keeps real time.
+    std::optional<StationTime> Time() const;
+    // Makes the station's clock run `scale` times faster from wall-clock time
+    // `wallMs` on (1: real speed again), continuing from the time it reads then,
+    // so that stamps already kept by the station stay in the past.
+    bool SetTimeScale(int64_t scale, int64_t wallMs);
 
     std::vector<int> BridgeIds() const;
     std::filesystem::path BridgeFolder(int id) const;

@@ -28,6 +28,9 @@ std::shared_ptr<IStation>& StationSlot()
 }
 std::mutex g_StationLock;
 
+std::once_flag g_ClockOnce;
+bool g_ClockInstalled = false;  // written once under g_ClockOnce
+
 std::mutex g_ChoiceLock;
 std::optional<std::string> g_Choice;  // set by --station=, even when empty
 
@@ -180,8 +183,24 @@ std::shared_ptr<IStation> MakeStation(const std::string& choice, std::string& er
     return station;
 }
 
+bool InstallStationClock()
+{
+    std::call_once(g_ClockOnce, [] {
+        std::string name, argument, error;
+        if (!SplitStationChoice(StationChoice(), name, argument, error)) return;
+        const StationKind* kind = FindStationKind(name);
+        if (!kind->clock) return;
+        if (std::shared_ptr<const util::Clock> clock = kind->clock(argument)) {
+            util::SetClock(std::move(clock));
+            g_ClockInstalled = true;
+        }
+    });
+    return g_ClockInstalled;
+}
+
 IStation& Station()
 {
+    InstallStationClock();
     std::lock_guard lock(g_StationLock);
     auto& station = StationSlot();
     if (!station) {

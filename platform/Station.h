@@ -13,6 +13,7 @@
 #include "platform/ScsiRequest.h"
 #include "platform/VolumeFiles.h"
 #include "platform/WinTypes.h"
+#include "util/Clock.h"
 
 namespace platform {
 
@@ -286,6 +287,10 @@ struct StationKind {
     // the current choice when it is of this kind (else empty); none when unset.
     std::function<int(const std::string& argument, const std::vector<std::string>& args)> console;
     std::string consoleUsage;
+    // The clock every process using the station runs on, given the choice's
+    // argument; null (or unset) for real time. Optional; it reads the station's
+    // own files only, never hardware, and may be called before the station is made.
+    std::function<std::shared_ptr<const util::Clock>(const std::string& argument)> clock;
 };
 // Adds a kind; returns true so that a unit can register from a static initialiser.
 bool RegisterStationKind(StationKind kind);
@@ -309,6 +314,12 @@ bool CheckFolderPath(const std::string& path, std::string& error);
 // with neither, the Linux station (real hardware). A choice that names no
 // usable station ends the process with a message and exit code 2.
 IStation& Station();
+// Installs the chosen station's clock as the process clock when the station
+// keeps one (an emulated station told to run faster than real time; the Linux
+// station never does); true when it did. Once per process: executables call it
+// at start-up, before any thread starts or time is read, and Station() calls it
+// when it makes the station for a process that did not.
+bool InstallStationClock();
 // Builds a station from a choice; nullptr (with `error` set) for a bad choice.
 std::shared_ptr<IStation> MakeStation(const std::string& choice, std::string& error);
 // Replaces the process station (start-up and tests).

@@ -61,6 +61,11 @@ ScaledClock::ScaledClock(double factor)
 {
 }
 
+ScaledClock::ScaledClock(double factor, int64_t anchorWallMs, int64_t anchorClockMs) : ScaledClock(factor)
+{
+    m_OriginWallMs = anchorClockMs + static_cast<int64_t>(static_cast<double>(m_OriginWallMs - anchorWallMs) * m_dFactor);
+}
+
 int64_t ScaledClock::NowMs() const
 {
     const auto real = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_Origin);

@@ -50,6 +50,11 @@ public:
 class ScaledClock final : public Clock {
 public:
     explicit ScaledClock(double factor);
+    // A scaled time line shared by processes: at wall-clock time `anchorWallMs`
+    // the clock read `anchorClockMs`, and it has run `factor` times faster since.
+    // Every process that builds the clock from the same anchors reads the same
+    // time (to within their wall clocks), whenever it started.
+    ScaledClock(double factor, int64_t anchorWallMs, int64_t anchorClockMs);
     int64_t NowMs() const override;
     int64_t NowUs() const override;
     void SleepMs(int64_t ms) const override;
@@ -61,7 +66,7 @@ public:
 private:
     double m_dFactor;
     std::chrono::steady_clock::time_point m_Origin;
-    int64_t m_OriginWallMs;
+    int64_t m_OriginWallMs;  // what NowMs reads at m_Origin
 };
 
 // The process clock (a RealClock until replaced). Callers hold the returned

@@ -8,6 +8,7 @@
 #include "emu/DiskThroughput.h"
 #include "emu/PdTunnel.h"
 #include "platform/emu/EmuStation.h"
+#include "util/Clock.h"
 #include "util/Text.h"
 
 namespace platform {
@@ -39,25 +40,60 @@ std::unique_ptr<EmuStation> OpenEmulatedStation(const std::string& folder)
     return std::make_unique<EmuStation>(folder);
 }
 
+// The time scale given to --time-scale; nullopt (reported) for anything but 1..kMaxTimeScale.
+std::optional<int64_t> TimeScaleArgument(const char* command, const std::string& text)
+{
+    const auto value = util::ParseInteger(text, 1, emu::kMaxTimeScale);
+    if (!value)
+        UsageError(std::string(command) + ": --time-scale takes a number from 1 (real time) to " +
+                   std::to_string(emu::kMaxTimeScale) + ", not '" + text + "'");
+    return value;
+}
+
 int Init(const std::string& folder, const Args& args)
 {
     long bridges = 4;
-    if (args.size() == 2 && args[0] == "--bridges") {
-        const auto value = util::ParseInteger(args[1], 0, 64);
-        if (!value) return UsageError("emu init: --bridges takes a number from 0 to 64, not '" + args[1] + "'");
-        bridges = *value;
-    } else if (!args.empty()) {
-        return UsageError("emu init: expected '--bridges N'");
+    std::optional<int64_t> timeScale;
+    for (size_t i = 0; i < args.size(); i += 2) {
+        if (i + 1 >= args.size() || (args[i] != "--bridges" && args[i] != "--time-scale"))
+            return UsageError("emu init: expected '[--bridges N] [--time-scale N]'");
+        if (args[i] == "--bridges") {
+            const auto value = util::ParseInteger(args[i + 1], 0, 64);
+            if (!value) return UsageError("emu init: --bridges takes a number from 0 to 64, not '" + args[i + 1] + "'");
+            bridges = *value;
+        } else if (!(timeScale = TimeScaleArgument("emu init", args[i + 1]))) {
+            return 2;
+        }
     }
     if (folder.empty()) return UsageError("emu init: needs --station=emu:DIR");
     std::string error;
     if (!CheckFolderPath(folder, error))
         return UsageError("emu init: " + folder + ": " + error);
-    if (!emu::World(folder).Init(static_cast<int>(bridges))) {
+    emu::World world(folder);
+    // The station starts on the wall clock's time, so that a scaled clock and
+    // stamps made on the real one before it start from the same moment.
+    if (!world.Init(static_cast<int>(bridges)) ||
+        (timeScale && *timeScale > 1 && !world.SetTimeScale(*timeScale, util::RealClock().NowMs()))) {
         std::fprintf(stderr, "devedactl: emu init: cannot write the station in %s\n", folder.c_str());
         return 1;
     }
     std::printf("station %s: %ld bridges on disks 1..%ld\n", folder.c_str(), bridges, bridges);
+    return 0;
+}
+
+// emu set --time-scale N: the station's clock runs N times faster from now on.
+// Processes take the clock when they start; one running meanwhile keeps the old one.
+int SetTimeScale(const std::string& folder, const Args& args)
+{
+    if (args.size() != 2) return UsageError("usage: emu set --time-scale N");
+    const auto scale = TimeScaleArgument("emu set", args[1]);
+    if (!scale) return 2;
+    auto station = OpenEmulatedStation(folder);
+    if (!station) return 1;
+    if (!station->ModifyWorld([&](emu::World& world) { return world.SetTimeScale(*scale, util::RealClock().NowMs()); })) {
+        std::fprintf(stderr, "devedactl: emu set: cannot write the station in %s\n", folder.c_str());
+        return 1;
+    }
     return 0;
 }
 
@@ -86,6 +122,8 @@ int Show(const std::string& folder, const Args& args)
     if (!station) return 1;
     const auto ids = station->World().BridgeIds();
     std::printf("station %s: %zu bridges; disk 0 is the system disk\n", station->World().Folder().c_str(), ids.size());
+    if (const auto time = station->World().Time())
+        std::printf("clock: %lld times real time\n", static_cast<long long>(time->scale));
     for (const auto& hub : station->World().Hubs())
         std::printf("hub %d: %d ports, on controller %d, hub %d, port %d\n", hub.id, hub.ports, hub.location.controller,
                     hub.location.hub, hub.location.port);
@@ -221,6 +259,7 @@ bool ApplyBridgeSetting(emu::Bridge& bridge, const std::string& key, const std::
 
 int Set(const std::string& folder, const Args& args)
 {
+    if (!args.empty() && args[0] == "--time-scale") return SetTimeScale(folder, args);
     if (args.size() < 2) return UsageError("usage: emu set BRIDGE KEY=VALUE...");
     const auto id = util::ParseInteger(args[0], 1, 1000);
     if (!id) return UsageError("emu set: bad bridge id '" + args[0] + "'");
@@ -387,7 +426,8 @@ int RunEmuConsole(const std::string& folder, const std::vector<std::string>& arg
 }
 
 const char* const kEmuConsoleUsage =
-    "  emu init [--bridges N]        create the emulated station (N default bridges)\n"
+    "  emu init [--bridges N] [--time-scale N]   create the emulated station (N default bridges);\n"
+    "                                with --time-scale every process using it runs N times faster\n"
     "  emu show                      state of every emulated bridge\n"
     "  emu fault BRIDGE OPCODE call|check|hang|unplug COUNT   fail the next COUNT requests of OPCODE\n"
     "                                (a failed call, a CHECK CONDITION, no answer until the time-out,\n"
@@ -399,6 +439,7 @@ const char* const kEmuConsoleUsage =
     "  emu image FILE --version HEX12 [--size BYTES] [--signature HEX]   a bootable firmware image\n"
     "  emu plug BRIDGE | emu unplug BRIDGE   plug a bridge in (new disk number) or pull it out\n"
     "  emu replug BRIDGE             power-cycle a bridge: it boots and re-reads its table, its PD chips restart\n"
+    "  emu set --time-scale N        the station's clock runs N times faster than real time (1: real time)\n"
     "  emu set BRIDGE KEY=VALUE...   controller= hub= port= cdrom=N|off u4mode=legacy|tbt3|pcie|usb3\n"
     "                                link=full|high|super|superx2|plus|plusx2 serial=on|off disk_size_mib=N\n"
     "                                disk_read_mibps=N disk_write_mibps=N disk_corrupt_writes=0|1\n"

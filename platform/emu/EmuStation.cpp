@@ -65,6 +65,13 @@ bool CheckEmulatedStationFolder(const std::string& folder, std::string& error)
     return true;
 }
 
+std::shared_ptr<const util::Clock> EmulatedStationClock(const std::filesystem::path& folder)
+{
+    const auto time = emu::World(folder).Time();
+    if (!time) return nullptr;
+    return std::make_shared<util::ScaledClock>(static_cast<double>(time->scale), time->wallMs, time->stationMs);
+}
+
 bool EmuStation::ResolveDisk(OpenDevice& device) const
 {
     const auto number = static_cast<int>(device.target.number);
@@ -218,6 +225,12 @@ bool EmuStation::DeviceIoControl(HANDLE handle, uint32_t ioControlCode, void* in
         request.atMs = util::NowMs();
         if (valid && call.request.direction == ScsiDirection::kOut)
             request.dataOut.assign(call.request.data.begin(), call.request.data.end());
+        std::shared_ptr<const RequestWatcher> watcher;
+        {
+            std::lock_guard lock(m_Lock);
+            watcher = m_RequestWatcher;
+        }
+        if (watcher) (*watcher)(request);  // outside the lock: the watcher may use the station
         Record(std::move(request));
     }
     return IStation::DeviceIoControl(handle, ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
@@ -290,6 +303,12 @@ std::vector<EmuRequest> EmuStation::Journal() const
 {
     std::lock_guard lock(m_Lock);
     return {m_Journal.begin(), m_Journal.end()};
+}
+
+void EmuStation::SetRequestWatcher(RequestWatcher watcher)
+{
+    std::lock_guard lock(m_Lock);
+    m_RequestWatcher = watcher ? std::make_shared<const RequestWatcher>(std::move(watcher)) : nullptr;
 }
 
 void EmuStation::ClearJournal()

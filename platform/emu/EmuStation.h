@@ -66,6 +66,12 @@ public:
     // The requests received so far (the last 4096), oldest first.
     std::vector<EmuRequest> Journal() const;
     void ClearJournal();
+    // Calls `watcher` with every pass-through request as it arrives, before it is
+    // answered, on the thread that sent it, so that a test acts at an exact moment
+    // of a run (pulls a bridge out when a command first arrives). The watcher may
+    // call this station's other operations; an empty function removes it.
+    using RequestWatcher = std::function<void(const EmuRequest&)>;
+    void SetRequestWatcher(RequestWatcher watcher);
     size_t OpenHandleCount() const;
     // Every DeviceIoControl call made, valid or not.
     int IoControlCalls() const { return m_IoControlCalls.load(); }
@@ -200,6 +206,7 @@ private:
     std::map<uintptr_t, OpenDevice> m_Handles;
     uintptr_t m_NextHandle = 0x100;
     std::deque<EmuRequest> m_Journal;
+    std::shared_ptr<const RequestWatcher> m_RequestWatcher;  // guarded by m_Lock; null when none
     std::atomic<int> m_IoControlCalls{0};
     std::map<int, uintptr_t> m_VolumeLocks;  // volume (bridge id, 0 for C:) -> locking handle
     std::unique_ptr<EmuPcie> m_Pcie = std::make_unique<EmuPcie>(*this);
@@ -226,5 +233,9 @@ private:
 // Whether `folder` holds an emulated station made by "emu init"; false with
 // `error` set (what is wrong and how to make one) otherwise.
 bool CheckEmulatedStationFolder(const std::string& folder, std::string& error);
+// The clock of the emulated station kept in `folder`: a scaled clock on the
+// station's time line when it was told to run faster than real time, so that
+// every process using the station reads the same time; null when it keeps real time.
+std::shared_ptr<const util::Clock> EmulatedStationClock(const std::filesystem::path& folder);
 
 }  // namespace platform

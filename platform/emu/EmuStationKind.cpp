@@ -13,7 +13,17 @@ std::shared_ptr<IStation> MakeEmuStation(const std::string& folder, std::string&
     return std::make_shared<EmuStation>(folder);
 }
 
-[[maybe_unused]] const bool g_Registered = RegisterStationKind({"emu", "emu:DIR", MakeEmuStation, RunEmuConsole, kEmuConsoleUsage});
+// The clock of the station in `folder` (null when it keeps real time, or when
+// the folder holds no station: making the station reports that).
+std::shared_ptr<const util::Clock> EmuStationClock(const std::string& folder)
+{
+    std::string error;
+    if (!CheckEmulatedStationFolder(folder, error)) return nullptr;
+    return EmulatedStationClock(folder);
+}
+
+[[maybe_unused]] const bool g_Registered =
+    RegisterStationKind({"emu", "emu:DIR", MakeEmuStation, RunEmuConsole, kEmuConsoleUsage, EmuStationClock});
 
 }  // namespace
 }  // namespace platform

@@ -23,7 +23,8 @@ std::shared_ptr<IStation> MakeLinuxStation(const std::string& argument, std::str
     return std::make_shared<LinuxStation>(root, SystemIoctl());
 }
 
-[[maybe_unused]] const bool g_Registered = RegisterStationKind({"linux", "linux", MakeLinuxStation, nullptr, ""});
+// No console commands, and no clock of its own: real hardware keeps real time.
+[[maybe_unused]] const bool g_Registered = RegisterStationKind({"linux", "linux", MakeLinuxStation, nullptr, "", nullptr});
 
 }  // namespace
 }  // namespace platform::linuxst

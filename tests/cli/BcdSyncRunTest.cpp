@@ -17,7 +17,7 @@ protected:
     void SetUp() override
     {
         ::setenv("DEVEDA_HOME", m_Folder.Path().c_str(), 1);
-        ASSERT_EQ(clitest::RunCtl(Station() + "emu init --bridges 1").status, 0);
+        ASSERT_EQ(clitest::RunCtl(Station() + clitest::kEmuInit + " --bridges 1").status, 0);
     }
     void TearDown() override { ::unsetenv("DEVEDA_HOME"); }
     clitest::CtlResult Run(const std::string& options)

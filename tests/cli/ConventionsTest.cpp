@@ -68,7 +68,7 @@ TEST(Conventions, StationMayFollowOtherOptions)
 {
     testsupport::TempFolder folder;
     const std::string station = "--station=emu:" + folder.Path().string() + "/st";
-    ASSERT_EQ(RunCtl("--debug=1 " + station + " emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl("--debug=1 " + station + " " + clitest::kEmuInit + " --bridges 1").status, 0);
     const auto list = RunCtl("--debug=0 --station emu:" + folder.Path().string() + "/st list");
     EXPECT_EQ(list.status, 0) << list.output;
     EXPECT_NE(list.output.find("1 bridge(s) found"), std::string::npos) << list.output;

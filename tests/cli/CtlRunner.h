@@ -1,31 +1,26 @@
 #pragma once
 // Runs the built devedactl the way an engineer does and captures what it prints.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
 #include "../common/TestSupport.h"
 
 namespace clitest {
 
-struct CtlResult {
-    int status;
-    std::string output;  // standard output and standard error
-};
+using CtlResult = testsupport::ShellResult;  // standard output and standard error
+
+// Every emulated station of these tests runs this many times faster than real
+// time. The scale is kept in the station's folder, so devedactl, DEVeda and any
+// other process that opens the station run on the same scaled clock.
+inline const std::string kTimeScale = "100";
+// "emu init" of a station on that clock; the test adds --bridges.
+inline const std::string kEmuInit = "emu init --time-scale " + kTimeScale;
 
 // Runs `program` with `arguments`; `redirect` says where standard error goes.
 inline CtlResult RunProgram(const std::string& program, const std::string& arguments, const char* redirect)
 {
-    const std::string command = program + " " + arguments + " " + redirect;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    std::array<char, 4096> chunk;
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
-    const int status = ::pclose(pipe);
-    return {WEXITSTATUS(status), output};
+    return testsupport::RunCommand(program + " " + arguments + " " + redirect);
 }
 
 inline CtlResult RunCtl(const std::string& arguments)

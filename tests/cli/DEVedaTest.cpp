@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <set>
 
@@ -25,7 +26,7 @@ protected:
     void SetUp() override
     {
         ::setenv("DEVEDA_HOME", m_Folder.Path().c_str(), 1);
-        ASSERT_EQ(clitest::RunCtl(Station() + "emu init --bridges 2").status, 0);
+        ASSERT_EQ(clitest::RunCtl(Station() + clitest::kEmuInit + " --bridges 2").status, 0);
         m_Firmware = (m_Folder.Path() / "BR_USB4_25_0115_00_0207.bin").string();
         ASSERT_EQ(clitest::RunCtl("emu image " + m_Firmware + " --version 250115000207 --size 70000").status, 0);
     }
@@ -37,13 +38,8 @@ protected:
     // Runs DEVeda in the test folder; the exit status as the shell sees it.
     clitest::CtlResult Run(const std::string& options)
     {
-        const std::string command = "cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " " + Station() + options +
-                                    " 2>&1";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        std::string output;
-        char chunk[4096];
-        while (size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
-        return {WEXITSTATUS(::pclose(pipe)), output};
+        return testsupport::RunCommand("cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " " + Station() +
+                                       options + " 2>&1");
     }
     std::string m_Firmware;
 };
@@ -74,7 +70,7 @@ TEST_F(DEVedaStation, RefusedSettingsAndNoBridgeInTime)
     Settings("fw_enable=1 fw_binary_name=" + (m_Folder.Path() / "missing.bin").string());
     EXPECT_EQ(Run("/S").status, 256 - 3);
     Settings("CmdLineTimeOut=1");
-    ASSERT_EQ(clitest::RunCtl(Station() + "emu init --bridges 0").status, 0);
+    ASSERT_EQ(clitest::RunCtl(Station() + clitest::kEmuInit + " --bridges 0").status, 0);
     EXPECT_EQ(Run("/S").status, 256 - 4);
 }
 
@@ -183,8 +179,11 @@ protected:
             ::execl(DEVEDA_PATH, "DEVeda", station.c_str(), "/S", static_cast<char*>(nullptr));
             ::_exit(127);
         }
+        // The station's clock makes the whole run take a few seconds at most; a
+        // run that shows no marker for 30 real seconds is stopped and reported.
         bool killed = false;
-        for (int poll = 0; poll < 60000; ++poll) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
             int status = 0;
             if (::waitpid(pid, &status, WNOHANG) == pid) return false;  // ended before the marker
             if (emu::ReadBlob(TracePath().string()).find(marker) != std::string::npos) {

@@ -19,7 +19,7 @@ using Devedactl = clitest::StationTest;
 
 TEST_F(Devedactl, RawRegisterReadOfUpperBankPrintsTheByte)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 2").status, 0);
     const Result r = RunCtl(Station() + "raw 1 \"E4 01 51 00 00 00\" --in 1");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("CommandResult: 0\n"), std::string::npos) << r.output;
@@ -30,7 +30,7 @@ TEST_F(Devedactl, RawRegisterReadOfUpperBankPrintsTheByte)
 
 TEST_F(Devedactl, InjectedFaultShowsAsFailedCommandThenClears)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 1").status, 0);
     ASSERT_EQ(RunCtl(Station() + "emu fault 1 E0 check 1").status, 0);
     EXPECT_NE(RunCtl(Station() + "emu show").output.find("next 1 requests of opcode E0"), std::string::npos);
     const Result failed = RunCtl(Station() + "raw 1 \"E0 50 00 00 00 00\" --in 128");
@@ -42,7 +42,7 @@ TEST_F(Devedactl, InjectedFaultShowsAsFailedCommandThenClears)
 
 TEST_F(Devedactl, BadArgumentsAreNamed)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 1").status, 0);
     const Result badCdb = RunCtl(Station() + "raw 1 \"E4 0\" --in 1");
     EXPECT_EQ(badCdb.status, 2);
     EXPECT_NE(badCdb.output.find("CDB-HEX"), std::string::npos);
@@ -79,7 +79,7 @@ namespace {
 // list shows the new version under the bridge's new disk number.
 TEST_F(Devedactl, WrittenFirmwareRunsAfterResetUnderANewDiskNumber)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 2").status, 0);
     std::vector<uint8_t> image(0x11000, 0x33);
     const uint8_t version[6] = {0x25, 0x02, 0x01, 0x00, 0x00, 0x42};
     std::copy(version, version + 6, image.begin() + 0x204);
@@ -103,7 +103,7 @@ namespace {
 
 TEST_F(Devedactl, DiskRatesAndSectorFaultsAreSetAndCleared)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 1").status, 0);
     EXPECT_EQ(RunCtl(Station() + "emu set 1 disk_read_mibps=400 disk_write_mibps=200").status, 0);
     EXPECT_EQ(RunCtl(Station() + "emu set 1 disk_read_mibps=fast").status, 2);
     EXPECT_EQ(RunCtl(Station() + "emu set 1 disk_corrupt_writes=2").status, 2);

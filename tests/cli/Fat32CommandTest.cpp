@@ -1,7 +1,7 @@
 // devedactl fat32 format on sparse image files, judged by fsck.fat and mtools.
 #include <gtest/gtest.h>
 
-#include "../disk/DiskTools.h"
+#include "../common/DiskTools.h"
 #include "CtlRunner.h"
 
 namespace {

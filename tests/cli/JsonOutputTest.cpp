@@ -31,14 +31,14 @@ protected:
 
 TEST_F(JsonOutput, ListIsValidJsonOfItsSchema)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 3").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 3").status, 0);
     const auto tool = Piped(Station() + "list --json", "python3 -m json.tool");
     EXPECT_EQ(tool.status, 0) << tool.output;
     EXPECT_NE(tool.output.find("\"usbCount\": 3"), std::string::npos) << tool.output;
     const auto schema = Piped(Station() + "list --json", SchemaCheck("list.schema.json"));
     EXPECT_EQ(schema.output, "valid\n");
     // No bridge at all is still a document.
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 0").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 0").status, 0);
     EXPECT_EQ(Piped(Station() + "list --json", SchemaCheck("list.schema.json")).output, "valid\n");
 }
 
@@ -91,7 +91,7 @@ TEST(JsonString, EscapesWhatJsonCannotHoldAndKeepsUtf8)
 
 TEST_F(JsonOutput, PdInfoFollowsItsSchemaWithAndWithoutAController)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 2").status, 0);
     ASSERT_EQ(RunCtl(Station() + "emu set 1 pd.vendor=ccg3 pd.mode=2 pd.mcu=stm").status, 0);
     const std::string fixtures = PD_FIXTURES;
     const std::string ccg3 = Station() + "pd info --disk 1 --json --pd " + fixtures + "/ccg3_mode1.cyacd";

@@ -16,7 +16,7 @@ using PcieCommand = clitest::StationTest;
 
 TEST_F(PcieCommand, ListPrintsTheTunnelledBridge)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 3").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 3").status, 0);
     ASSERT_EQ(RunCtl(Station() + "emu set 2 u4mode=pcie").status, 0);
     const CtlResult r = RunCtl(Station() + "pcie list");
     EXPECT_EQ(r.status, 0) << r.output;
@@ -29,7 +29,7 @@ TEST_F(PcieCommand, ListPrintsTheTunnelledBridge)
 
 TEST_F(PcieCommand, ListWithoutTunnelledBridgesFindsNone)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 2").status, 0);
     const CtlResult r = RunCtl(Station() + "pcie list --vid 2C7A --did 7953");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("0 PCIe bridge(s) found\n"), std::string::npos) << r.output;
@@ -37,7 +37,7 @@ TEST_F(PcieCommand, ListWithoutTunnelledBridgesFindsNone)
 
 TEST_F(PcieCommand, FunctionsListsWhatTheStationSees)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 3").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 3").status, 0);
     ASSERT_EQ(RunCtl(Station() + "emu set 2 u4mode=pcie").status, 0);
     const CtlResult r = RunCtl(Station() + "pcie functions");
     EXPECT_EQ(r.status, 0) << r.output;
@@ -49,7 +49,7 @@ TEST_F(PcieCommand, FunctionsListsWhatTheStationSees)
 
 TEST_F(PcieCommand, BarReadsRegistersOfTheMappedBar)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 1").status, 0);
     CtlResult r = RunCtl(Station() + "pcie bar 05:00.0 0 8");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "00000008: 00010400\n");

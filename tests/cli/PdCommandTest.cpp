@@ -55,7 +55,10 @@ using PdStation = clitest::StationTest;
 TEST_F(PdStation, UpdateAllWithMixedControllers)
 {
     const std::string st = Station();
-    ASSERT_EQ(RunCtl(st + "emu init --bridges 3").status, 0);
+    // Ten times real speed, not the usual hundred: the emulated flash writes and
+    // the relink's re-scans take real time, and the 40 s relink limit must
+    // outlast the power cycle of each port in turn on a busy machine.
+    ASSERT_EQ(RunCtl(st + "emu init --time-scale 10 --bridges 3").status, 0);
     ASSERT_EQ(RunCtl(st + "emu set 1 pd.vendor=richtek pd.mcu=stm pd.replug_ms=300").status, 0);
     ASSERT_EQ(RunCtl(st + "emu set 2 pd.vendor=ccg3 pd.mcu=stm pd.replug_ms=300").status, 0);
     ASSERT_EQ(RunCtl(st + "emu set 3 pd.vendor=ccg3 pd.mode=2 pd.mcu=stm pd.corrupt_row=0x101").status, 0);
@@ -92,7 +95,7 @@ namespace {
 TEST_F(PdStation, RefusedFileStopsTheUpdateBeforeAnyPortIsTouched)
 {
     const std::string st = Station();
-    ASSERT_EQ(RunCtl(st + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(st + clitest::kEmuInit + " --bridges 1").status, 0);
     ASSERT_EQ(RunCtl(st + "emu set 1 pd.mcu=stm pd.replug_ms=300").status, 0);
     const std::string hex = (m_Folder.Path() / "mcu.hex").string();
     std::ofstream(hex) << ":0400000001020304F2\n";  // no End Of File record

@@ -23,7 +23,7 @@ protected:
 
 TEST_F(RunCommand, TheStoredStepSwitchesRunThePartitionAndFormatStep)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 2").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 2").status, 0);
     for (const char* bridge : {"1", "2"})
         ASSERT_EQ(RunCtl(Station() + "emu set " + bridge + " disk_size_mib=600").status, 0);
     ASSERT_EQ(RunCtl("ini write " + Settings() +
@@ -43,7 +43,7 @@ TEST_F(RunCommand, TheStoredStepSwitchesRunThePartitionAndFormatStep)
 
 TEST_F(RunCommand, ASettingsFileThatDoesNotLoadRunsNothing)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 1").status, 0);
     const auto missing = Run("--settings " + Settings());
     EXPECT_EQ(missing.status, 1) << missing.output;
     EXPECT_NE(missing.output.find("does not load"), std::string::npos) << missing.output;

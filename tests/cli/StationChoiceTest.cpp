@@ -2,10 +2,15 @@
 // station is named, and every emulated output saying so.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "CtlRunner.h"
+#include "emu/Bridge.h"
+#include "emu/World.h"
+#include "util/Clock.h"
 
 namespace {
 
@@ -52,12 +57,8 @@ TEST_F(LinuxStationChoice, ListWithoutAStationShowsTheFixturesBridgesAndRefusals
 TEST_F(LinuxStationChoice, DEVedaListsUnreachableBridgesAsFailedAndWritesNoResultLog)
 {
     ASSERT_EQ(RunCtl("ini write " + (m_Folder.Path() / "br_mp_Toolv0.6.ini").string() + " CmdLineTimeOut=1").status, 0);
-    const std::string command = "cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " /S 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    char chunk[4096];
-    while (size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
-    const int status = WEXITSTATUS(::pclose(pipe));
+    const auto [status, output] =
+        testsupport::RunCommand("cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " /S 2>&1");
     EXPECT_NE(status, 0) << output;
     EXPECT_NE(status, 256 - 4) << "the bridges were seen: not a plug-in time-out\n" << output;
     // Each row's status names its failure (cut to the column's width).
@@ -76,23 +77,20 @@ TEST_F(LinuxStationChoice, DEVedaListsUnreachableBridgesAsFailedAndWritesNoResul
 
 TEST_F(LinuxStationChoice, EmulatedOutputsSayEmulated)
 {
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 1").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 1").status, 0);
     const clitest::CtlResult list = RunCtl(Station() + "list");
     EXPECT_EQ(list.output.rfind("EMULATED station in " + (m_Folder.Path() / "st").string() + "\n", 0), 0u)
         << list.output;
     const clitest::CtlResult trace = RunCtl(Station() + "--debug=2 list");
     EXPECT_NE(trace.output.find("EMULATED station:"), std::string::npos) << trace.output;
 
-    ASSERT_EQ(RunCtl(Station() + "emu init --bridges 0").status, 0);
+    ASSERT_EQ(RunCtl(Station() + clitest::kEmuInit + " --bridges 0").status, 0);
     ASSERT_EQ(RunCtl("ini write " + (m_Folder.Path() / "br_mp_Toolv0.6.ini").string() + " CmdLineTimeOut=1").status, 0);
-    const std::string command = "cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " " + Station() + "/S";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char first[256] = {};
-    ASSERT_NE(std::fgets(first, sizeof first, pipe), nullptr);
-    while (std::fgetc(pipe) != EOF) {
-    }
-    ::pclose(pipe);
-    EXPECT_EQ(std::string(first).rfind("*** EMULATED station in ", 0), 0u) << first;
+    const std::string output =
+        testsupport::RunCommand("cd " + m_Folder.Path().string() + " && " + DEVEDA_PATH + " " + Station() + "/S").output;
+    ASSERT_FALSE(output.empty());
+    const std::string first = output.substr(0, output.find('\n'));
+    EXPECT_EQ(first.rfind("*** EMULATED station in ", 0), 0u) << first;
 }
 
 TEST_F(LinuxStationChoice, BadChoicesAreClearErrors)
@@ -124,6 +122,40 @@ TEST_F(LinuxStationChoice, BadChoicesAreClearErrors)
     r = RunCtl("--station=bogus list");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.output.find("expected emu:DIR|linux"), std::string::npos) << r.output;
+}
+
+}  // namespace
+
+namespace {
+
+// A station made with --time-scale keeps its clock in its folder, and every
+// process that opens it runs on that clock: a reset sent by devedactl is
+// stamped with the station's time, far ahead of the wall clock.
+TEST_F(LinuxStationChoice, EveryProcessOfAnEmulatedStationRunsOnItsClock)
+{
+    const int64_t wallAtInit = util::RealClock().NowMs();
+    ASSERT_EQ(RunCtl(Station() + "emu init --time-scale 1000 --bridges 1").status, 0);
+    const std::string shown = RunCtl(Station() + "emu show").output;
+    EXPECT_NE(shown.find("\nclock: 1000 times real time\n"), std::string::npos) << shown;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // 100 s of station time
+    const clitest::CtlResult reset = RunCtl(Station() + "raw 1 \"E8 00 00 00 00 00\"");
+    ASSERT_EQ(reset.status, 0) << reset.output;
+    const fs::path folder = m_Folder.Path() / "st";
+    const int64_t stamp = std::stoll(emu::Bridge(emu::World(folder).BridgeFolder(1)).Get("reset_at_ms", "0"));
+    const auto time = emu::World(folder).Time();
+    ASSERT_TRUE(time.has_value());
+    EXPECT_GE(stamp, wallAtInit + 90 * 1000) << "the reset was stamped on the wall clock";
+    EXPECT_LE(stamp, time->At(util::RealClock().NowMs())) << "the reset is stamped in the station's future";
+
+    // Changing the scale keeps the station's time going on from where it is.
+    const int64_t before = time->At(util::RealClock().NowMs());
+    ASSERT_EQ(RunCtl(Station() + "emu set --time-scale 1").status, 0);
+    const auto slowed = emu::World(folder).Time();
+    ASSERT_TRUE(slowed.has_value());
+    EXPECT_EQ(slowed->scale, 1);
+    EXPECT_GE(slowed->At(util::RealClock().NowMs()), before);
+    EXPECT_EQ(RunCtl(Station() + "emu set --time-scale 0").status, 2);
+    EXPECT_EQ(RunCtl(Station() + "emu init --time-scale fast").status, 2);
 }
 
 }  // namespace

@@ -10,17 +10,10 @@
 #include <string>
 
 #include "cli/TerminalDisplay.h"
+#include "../common/TestSupport.h"
 #include "util/Clock.h"
 
 namespace {
-
-// A clock the test moves by hand.
-class ManualClock final : public util::Clock {
-public:
-    int64_t NowMs() const override { return now; }
-    void SleepMs(int64_t ms) const override { now += ms; }
-    mutable int64_t now = 1'000'000;
-};
 
 std::string WithoutAnsi(const std::string& text)
 {
@@ -168,8 +161,7 @@ TEST(TerminalDisplay, PipeGetsPlainLinesOfFailuresAndMessages)
 
 TEST(TerminalDisplay, TerminalRedrawsOnlyChangedLinesAtMostFourTimesASecond)
 {
-    auto clock = std::make_shared<ManualClock>();
-    util::SetClock(clock);
+    const testsupport::FakeClockScope clock(1'000'000);  // moved by hand below
     Captured out;
     auto state = std::make_shared<engine::EngineSnapshot>();
     for (int row : {0, 1}) {
@@ -187,13 +179,12 @@ TEST(TerminalDisplay, TerminalRedrawsOnlyChangedLinesAtMostFourTimesASecond)
     state = next;
     display.OnCountersChanged(0, 0, 0);  // too soon: nothing drawn
     EXPECT_EQ(out.Text().size(), first);
-    clock->now += 250;
+    clock.Clock().Advance(250);
     display.OnCountersChanged(0, 0, 0);
     const std::string redraw = out.Text().substr(first);
     EXPECT_NE(redraw.find(" 42%"), std::string::npos) << redraw;
     EXPECT_EQ(redraw.find("SERIAL-0"), std::string::npos) << redraw;  // port 0 did not change
     EXPECT_EQ(redraw.find("Serial written"), std::string::npos);       // nor did the titles
-    util::SetClock(std::make_shared<util::RealClock>());
 }
 
 }  // namespace

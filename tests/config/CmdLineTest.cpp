@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "log/DebugLog.h"
+#include "../common/TestSupport.h"
 #include "util/Clock.h"
 
 namespace {
@@ -128,25 +129,10 @@ TEST(CmdLine, DebugLevelIsHexadecimalAndStopsTheRest)
     }
 }
 
-class FixedClock : public util::Clock {
-public:
-    int64_t NowMs() const override { return 777000; }
-    void SleepMs(int64_t) const override {}
-};
-
 class CmdLineInitialise : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_Saved = util::GetClock();
-        util::SetClock(std::make_shared<FixedClock>());
-    }
-    void TearDown() override
-    {
-        util::SetClock(m_Saved);
-        devlog::SetDebugLevel(0);
-    }
-    std::shared_ptr<const util::Clock> m_Saved;
+    void TearDown() override { devlog::SetDebugLevel(0); }
+    testsupport::FakeClockScope m_Clock{777000};  // nothing here sleeps: the clock reads 777000 throughout
 };
 
 TEST_F(CmdLineInitialise, SetsProcessDebugLevel)

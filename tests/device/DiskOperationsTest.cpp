@@ -143,16 +143,6 @@ TEST_F(DiskOperations, WriteBeyondTheVolumeFails)
     EXPECT_EQ(m_Dev.vWriteSectors('D', data.data(), lastSector, 512, 0), 1);
 }
 
-// A clock whose every reading is 4 ms after the previous one.
-class SteppingClock final : public util::Clock {
-public:
-    int64_t NowMs() const override { return m_Now += 4; }
-    void SleepMs(int64_t ms) const override { m_Now += ms; }
-
-private:
-    mutable std::atomic<int64_t> m_Now{0};
-};
-
 TEST_F(DiskOperations, TimedPassesAddTheirRate)
 {
     Partition(1);
@@ -160,7 +150,7 @@ TEST_F(DiskOperations, TimedPassesAddTheirRate)
     // No time passes on the fake clock: nothing is added, and nothing divides by zero.
     ASSERT_EQ(m_Dev.vWriteSectors('D', data.data(), 0, 1 << 20, 1), 1);
     EXPECT_EQ(m_Dev.m_fsdif_W.load(), 0.0);
-    util::SetClock(std::make_shared<SteppingClock>());
+    util::SetClock(std::make_shared<testsupport::FakeClock>(0, 4));  // every reading 4 ms after the last
     ASSERT_EQ(m_Dev.vWriteSectors('D', data.data(), 0, 1 << 20, 1), 1);
     ASSERT_EQ(m_Dev.vReadSectors('D', data.data(), 0, 1 << 20, 1), 1);
     ASSERT_EQ(m_Dev.vReadSectors('D', data.data(), 0, 1 << 20, 0), 1);

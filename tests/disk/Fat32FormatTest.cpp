@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "../common/TestSupport.h"
-#include "DiskTools.h"
+#include "../common/DiskTools.h"
 #include "disk/Fat32Format.h"
 #include "disk/ImageSectorDevice.h"
 

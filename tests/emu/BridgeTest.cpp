@@ -241,4 +241,29 @@ TEST(EmuWorld, InitCreatesBridgesOnDisksOneToN)
     EXPECT_FALSE(world.BridgeOnDisk(4));
 }
 
+// A station keeps real time until told otherwise; its scaled time line goes on
+// from where it was when the scale changes, and a new station starts on real time.
+TEST(EmuWorld, TimeScaleKeepsTheStationsTimeLineGoingOn)
+{
+    testsupport::TempFolder folder;
+    emu::World world(folder.Path());
+    ASSERT_TRUE(world.Init(1));
+    EXPECT_FALSE(world.Time().has_value());
+    ASSERT_TRUE(world.SetTimeScale(100, 1'000'000));
+    auto time = world.Time();
+    ASSERT_TRUE(time.has_value());
+    EXPECT_EQ(time->scale, 100);
+    EXPECT_EQ(time->At(1'000'000), 1'000'000);
+    EXPECT_EQ(time->At(1'000'010), 1'001'000);
+    ASSERT_TRUE(world.SetTimeScale(10, 1'000'010));  // 1 001 000 on the station then
+    time = world.Time();
+    EXPECT_EQ(time->At(1'000'010), 1'001'000);
+    EXPECT_EQ(time->At(1'000'020), 1'001'100);
+    EXPECT_FALSE(world.SetTimeScale(0, 1'000'020));
+    EXPECT_FALSE(world.SetTimeScale(emu::kMaxTimeScale + 1, 1'000'020));
+    EXPECT_EQ(world.Time()->scale, 10);
+    ASSERT_TRUE(world.Init(1));
+    EXPECT_FALSE(world.Time().has_value());
+}
+
 }  // namespace

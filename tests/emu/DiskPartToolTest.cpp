@@ -19,12 +19,7 @@ constexpr uint64_t GiB = 1024 * MiB;
 
 std::string RunTool(const std::string& command)
 {
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    std::string output;
-    std::array<char, 4096> chunk;
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
-    ::pclose(pipe);
-    return output;
+    return testsupport::Shell(command).output;
 }
 
 // The script texts the partition step writes, for drive 3 and letter E.

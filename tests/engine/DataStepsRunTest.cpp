@@ -21,16 +21,7 @@ namespace fs = std::filesystem;
 
 constexpr int kDiskMiB = 640;
 
-std::string Shell(const std::string& command, int& status)
-{
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    std::string output;
-    std::array<char, 4096> chunk;
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
-    const int raw = ::pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
-}
+using testsupport::Shell;
 
 void WriteText(const fs::path& path, const std::string& text)
 {

@@ -120,24 +120,20 @@ protected:
         rows = BridgeOfRow(mp);
         const auto before = mp.Snapshot();
         m_Station.ClearJournal();
-        std::atomic<bool> done{false};
-        std::jthread unplugger;
+        // The bridge goes the moment the opcode first arrives, before it is
+        // answered: the same moment of the run in every round.
+        std::atomic<bool> pulled{false};
         if (unplugWhen > 0)
-            unplugger = std::jthread([&] {
-                while (!done) {
-                    const auto journal = m_Station.Journal();
-                    if (std::any_of(journal.begin(), journal.end(), [&](const platform::EmuRequest& r) {
-                            return !r.cdb.empty() && r.cdb[0] == unplugWhen;
-                        })) {
-                        m_Station.SetBridgePlugged(kFaulty, false);
-                        return;
-                    }
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
+            m_Station.SetRequestWatcher([&](const platform::EmuRequest& r) {
+                if (!r.cdb.empty() && r.cdb[0] == unplugWhen && !pulled.exchange(true))
+                    m_Station.SetBridgePlugged(kFaulty, false);
             });
         const auto outcome = mp.OnBnClickedButtonStart(mp.Snapshot()->settings.serial_number).get().outcome;
         mp.WaitUntilIdle();
-        done = true;
+        m_Station.SetRequestWatcher({});
+        if (unplugWhen > 0) {
+            EXPECT_TRUE(pulled) << "the run never sent opcode " << Hex2(unplugWhen);
+        }
         if (outcome != engine::StartOutcome::kStarted) return "not started";
         return Outcome(*mp.Snapshot(), before->table.passCount, before->table.failCount);
     }

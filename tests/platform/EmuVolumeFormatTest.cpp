@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "../common/TestSupport.h"
-#include "../disk/DiskTools.h"
+#include "../common/DiskTools.h"
 #include "device/host/DiskHost.h"
 #include "emu/NvmeDisk.h"
 #include "platform/emu/EmuStation.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "../common/TestSupport.h"
-#include "../disk/DiskTools.h"
+#include "../common/DiskTools.h"
 #include "platform/emu/ImageRange.h"
 
 namespace {

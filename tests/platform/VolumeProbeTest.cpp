@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "../common/TestSupport.h"
-#include "../disk/DiskTools.h"
+#include "../common/DiskTools.h"
 #include "platform/emu/VolumeProbe.h"
 
 namespace {

@@ -25,6 +25,20 @@ TEST(ScaledClock, NonPositiveFactorFallsBackToRealTime)
     EXPECT_EQ(util::ScaledClock(-3).Factor(), 1.0);
 }
 
+// Two clocks built from the same anchors at different moments (two processes
+// opening one station) read the same time, however late the second one came.
+TEST(ScaledClock, ClocksFromTheSameAnchorsShareOneTimeLine)
+{
+    const int64_t wall = util::RealClock().NowMs() - 5000;  // anchored five real seconds ago
+    const util::ScaledClock first(100.0, wall, 1000000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const util::ScaledClock second(100.0, wall, 1000000);
+    const int64_t a = first.NowMs(), b = second.NowMs();
+    EXPECT_GE(a, 1000000 + 5000 * 100);
+    EXPECT_LT(a, 1000000 + 60000 * 100);
+    EXPECT_NEAR(static_cast<double>(a), static_cast<double>(b), 2 * 100.0 + 5 * 100.0);  // wall-clock ms steps, times 100
+}
+
 TEST(ProcessClock, ReplacedClockIsUsedBySleepHelpers)
 {
     util::SetClock(std::make_shared<util::ScaledClock>(500.0));

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "../../common/TestSupport.h"
-#include "../../disk/DiskTools.h"
+#include "../../common/DiskTools.h"
 #include "platform/linux/LinuxStation.h"
 #include "platform/linux/SfdiskScript.h"
 

@@ -3,31 +3,22 @@
 // makes sparse image files, so tools we did not write judge what we wrote.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Shell.h"
+
 namespace disktest {
 
-struct ToolResult {
-    int status;
-    std::string output;  // standard output and standard error
-};
+using ToolResult = testsupport::ShellResult;  // standard output and standard error
 
 inline ToolResult RunTool(const std::string& command)
 {
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    std::string output;
-    std::array<char, 4096> chunk;
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return testsupport::Shell(command);
 }
 
 // A sparse file of `size` bytes (zeros everywhere, nothing allocated).
