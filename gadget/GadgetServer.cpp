@@ -12,6 +12,8 @@
 //                      [--ready FILE]
 // Bridge k of the station (k = 1..N) is served on UDC "<prefix><k-1>". The
 // server runs until SIGTERM or SIGINT, then takes its functions off the bus.
+// Besides the bridges' own injected faults, the state keys wire_unplug and
+// wire_unplug_after pull a bridge out in the middle of a command.
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
@@ -23,6 +25,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -367,6 +370,13 @@ private:
                 continue;
             }
             data.assign(length, 0);
+            if (UnplugDue(exchange.cdb[0])) {
+                // Pulled out in the middle of the command: half its data moves,
+                // then the device is gone from the bus without a status.
+                if (!dataIn && length) ReadFull(m_Out, data.data(), length / 2);
+                Unplug();
+                continue;
+            }
             uint32_t received = 0;
             if (!dataIn && length) {
                 const ssize_t got = ReadFull(m_Out, data.data(), length);
@@ -401,6 +411,30 @@ private:
             SendCsw(tag, length - moved, status);
             if (answer.leftTheBus) AwayAndBack();
         }
+    }
+
+    // The bridge state keys wire_unplug=OPCODE (two hex digits) and
+    // wire_unplug_after=N make the (N+1)th command of that opcode the one during
+    // which the bridge is pulled out.
+    bool UnplugDue(uint8_t opcode)
+    {
+        const emu::Bridge bridge(m_Folder);
+        const std::string wanted = bridge.Get("wire_unplug");
+        if (wanted.empty() || std::strtoul(wanted.c_str(), nullptr, 16) != opcode) return false;
+        return m_UnplugSeen++ >= std::atoi(bridge.Get("wire_unplug_after", "0").c_str());
+    }
+    void Unplug()
+    {
+        {
+            emu::FolderLock lock(m_Folder / "lock");
+            emu::Bridge bridge(m_Folder);
+            bridge.SetPresent(false);
+            bridge.Set("off_bus_reason", "disconnect");
+            bridge.Set("wire_unplug", "");
+            bridge.Save();
+        }
+        Log("%s: pulled out in the middle of a command", m_Name.c_str());
+        Unbind();
     }
 
     // The bridge left the bus (CPU reset or disconnect): the function leaves the
@@ -441,6 +475,7 @@ private:
     std::condition_variable m_ResetSeen;
     bool m_ResetDone = true;  // guarded by m_Lock
     emu::PendingSense m_Sense;  // bulk thread only
+    int m_UnplugSeen = 0;       // bulk thread only
 };
 
 void OnSignal(int) { g_Stop = true; }
