@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -71,12 +72,19 @@ bool WriteText(const fs::path& path, const std::string& text)
     return ok;
 }
 
+// FunctionFS copies each read or write through one kernel buffer of its size,
+// which a controller without scatter-gather (dummy_hcd) needs contiguous: a
+// transfer of a megabyte or more may find no such buffer and fail. Transfers go
+// in pieces of this size (a multiple of every bulk packet size), which the host
+// sees as one transfer.
+constexpr size_t kPiece = 64 * 1024;
+
 // Reads exactly `size` bytes unless the transfer ends short; -1 on an error.
 ssize_t ReadFull(int fd, uint8_t* data, size_t size)
 {
     size_t total = 0;
     while (total < size) {
-        const ssize_t n = ::read(fd, data + total, size - total);
+        const ssize_t n = ::read(fd, data + total, std::min(size - total, kPiece));
         if (n < 0) {
             if (errno == EINTR) continue;
             return total ? static_cast<ssize_t>(total) : -1;
@@ -91,7 +99,7 @@ bool WriteFull(int fd, const uint8_t* data, size_t size)
 {
     size_t total = 0;
     while (total < size) {
-        const ssize_t n = ::write(fd, data + total, size - total);
+        const ssize_t n = ::write(fd, data + total, std::min(size - total, kPiece));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -380,7 +388,11 @@ private:
             uint32_t received = 0;
             if (!dataIn && length) {
                 const ssize_t got = ReadFull(m_Out, data.data(), length);
-                if (got < 0) continue;
+                if (got < 0) {
+                    Log("%s: opcode %02X: data-out of %u bytes failed: %s", m_Name.c_str(), exchange.cdb[0], length,
+                        std::strerror(errno));
+                    continue;
+                }
                 received = static_cast<uint32_t>(got);
             }
             exchange.dataIn = dataIn;
@@ -401,7 +413,11 @@ private:
             }
             uint32_t moved = std::min(exchange.transferred, length);
             if (dataIn && length) {
-                if (moved && !WriteFull(m_In, data.data(), moved)) continue;
+                if (moved && !WriteFull(m_In, data.data(), moved)) {
+                    Log("%s: opcode %02X: data-in of %u bytes failed: %s", m_Name.c_str(), exchange.cdb[0], moved,
+                        std::strerror(errno));
+                    continue;
+                }
                 // Less than the host asked for: a transfer that ended on a packet
                 // boundary is ended by a stall instead of a short packet.
                 if (moved < length && moved % 512 == 0) HaltIn();
