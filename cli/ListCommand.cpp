@@ -50,6 +50,8 @@ void PrintRecord(CBrvtUSBDev& dev, const DeviceInfo& r)
     }
     if (r.m_bCDROM) std::printf("  CD-ROM number:   %d\n", r.m_ucCDROMAddress);
     else std::printf("  disk number:     %d\n", r.m_ucPhysicalAddress);
+    // A bridge that was found but not identified says why.
+    if (!r.m_strIdentifyFailure.empty()) std::printf("  not identified:  %s\n", r.m_strIdentifyFailure.c_str());
     std::printf("  location:        %d\n", r.m_iPortLocation);
     std::printf("  hub port:        %d of %d on %s\n", r.m_ulPortIndex, r.m_ulPortCount, r.m_strHubName.c_str());
     std::printf("  VID:             %s\n", r.m_strVID.c_str());
@@ -96,6 +98,8 @@ std::string RecordJson(CBrvtUSBDev& dev, const DeviceInfo& r)
     if (r.m_cDriveLetter == kNoDriveLetter) o.Null("driveLetter");
     else o.Text("driveLetter", std::string(1, r.m_cDriveLetter));
     o.Text("diskSerial", r.m_strDiskSerialNumber).Text("diskFirmware", r.m_strDiskFWVersion);
+    if (r.m_strIdentifyFailure.empty()) o.Null("identifyFailure");
+    else o.Text("identifyFailure", r.m_strIdentifyFailure);
     return o.Json();
 }
 

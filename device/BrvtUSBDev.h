@@ -228,11 +228,16 @@ private:
         std::string path;
         int portCount = 0;
         std::array<uint8_t, 50> portFlags{};  // a hub or a device without serial number
+        bool secondRootHub = false;           // a controller's root hub after its first
     };
     struct PortStrings {
         std::string pid, vid, serial, manufacturer, product, revision, driverKeyName, deviceDesc;
     };
-    std::vector<HANDLE> OpenHostControllers();
+    // Opens the first 20 host controllers; the paths of the others go to `unopened`.
+    std::vector<HANDLE> OpenHostControllers(std::vector<std::string>& unopened);
+    // Lists each bridge on a controller beyond the first 20 with that reason.
+    void ListUnreachedBridges(const std::vector<std::string>& unopened, size_t firstIndex,
+                              const std::string& chipTypeFilter, int iBridgeType);
     int EnumerateHostController(HANDLE controller, int controllerIndex, const std::string& chipTypeFilter,
                                 int iBridgeType);
     void GetPortData(HANDLE hub, int portCount, int depth, int controllerIndex, const std::string& hubName,
@@ -241,7 +246,9 @@ private:
     // language ID used, or 0x7FFF when the serial-number string is empty.
     uint16_t GetDeviceDescriptor(HANDLE hub, uint32_t port, const device::host::USB_DEVICE_DESCRIPTOR& descriptor);
     std::string GetStringDescriptor(HANDLE hub, uint32_t port, uint16_t languageId, uint8_t index);
-    HubEntry* RegisterHub(const std::string& path, int portCount);
+    // The hub's entry, made when there is room; a controller's second root hub
+    // does not take room from the 16.
+    HubEntry* RegisterHub(const std::string& path, int portCount, bool secondRootHub);
     // The port's identity on a record: the descriptor strings, the port, its hub
     // and the hub's port count.
     void CopyPortFields(DeviceInfo& record, const std::string& hubName) const;
@@ -286,6 +293,10 @@ private:
     uint32_t m_ulPortIndex = 0;
     PortStrings m_PortStrings;
     std::string m_strIdentifyFailure;  // why the current port's bridge could not be identified
+    bool m_bSecondRootHub = false;     // the walk is in a controller's root hub after its first
+    // Set while the walk goes through a controller it does not identify bridges
+    // on: every bridge met there is listed with this reason instead.
+    std::string m_strUnreachable;
     std::pair<std::string, std::string> m_BridgeIdentity;
     std::vector<HubEntry> m_HubTable;
     mutable std::mutex m_DiskIdentityLock;

@@ -151,7 +151,8 @@ void CBrvtUSBDev::Enum(const std::string& chipTypeFilter, int iBridgeType)
     m_HubTable.clear();
     m_strChipTypes.clear();
     m_LaneReads.clear();
-    const std::vector<HANDLE> controllers = OpenHostControllers();
+    std::vector<std::string> unopened;
+    const std::vector<HANDLE> controllers = OpenHostControllers(unopened);
     try {
         if (m_ucScanInterrupt) {
             DBG_WRN("%s:%d: Scan Interrupt after GetDeviceList()");
@@ -169,6 +170,7 @@ void CBrvtUSBDev::Enum(const std::string& chipTypeFilter, int iBridgeType)
         DBG_ERR("%s:%d: catch(...) Enum: dwErrorCode : %d", platform::GetLastError());
     }
     FinishLaneReads();
+    ListUnreachedBridges(unopened, controllers.size(), chipTypeFilter, iBridgeType);
     // The walk is over: the controllers are closed rather than left open.
     for (HANDLE controller : controllers)
         if (IsValidHandle(controller)) m_Usb.CloseHandle(controller);
@@ -194,11 +196,16 @@ void CBrvtUSBDev::FinishLaneReads()
     m_LaneReads.clear();
 }
 
-std::vector<HANDLE> CBrvtUSBDev::OpenHostControllers()
+std::vector<HANDLE> CBrvtUSBDev::OpenHostControllers(std::vector<std::string>& unopened)
 {
     std::vector<HANDLE> handles;
-    for (const std::string& path : m_Usb.EnumerateHostControllers()) {
-        if (handles.size() == kMaxHostControllers) break;
+    unopened.clear();
+    const std::vector<std::string> paths = m_Usb.EnumerateHostControllers();
+    for (const std::string& path : paths) {
+        if (handles.size() == kMaxHostControllers) {
+            unopened.push_back(path);
+            continue;
+        }
         const HANDLE handle = m_Usb.CreateFile(path);
         if (!IsValidHandle(handle)) {
             DBG_ERR("%s:%d: CreateFile Fail: dwErrorCode = %d, DevicePath:%s", platform::GetLastError(), path.c_str());
@@ -207,6 +214,24 @@ std::vector<HANDLE> CBrvtUSBDev::OpenHostControllers()
         handles.push_back(handle);
     }
     return handles;
+}
+
+void CBrvtUSBDev::ListUnreachedBridges(const std::vector<std::string>& unopened, size_t firstIndex,
+                                       const std::string& chipTypeFilter, int iBridgeType)
+{
+    for (size_t i = 0; i < unopened.size(); ++i) {
+        const size_t index = firstIndex + i;
+        DBG_WRN("%s:%d: Enum: host controller %d (%s) is beyond the %d the walk opens; its bridges are not identified",
+                static_cast<int>(index), unopened[i].c_str(), static_cast<int>(kMaxHostControllers));
+        ScopedUsbHandle controller(m_Usb, m_Usb.CreateFile(unopened[i]));
+        if (!IsValidHandle(controller.Get())) continue;
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "Host controller %d is beyond the %d the walk opens",
+                      static_cast<int>(index), static_cast<int>(kMaxHostControllers));
+        m_strUnreachable = reason;
+        EnumerateHostController(controller.Get(), static_cast<int>(index), chipTypeFilter, iBridgeType);
+        m_strUnreachable.clear();
+    }
 }
 
 int CBrvtUSBDev::EnumerateHostController(HANDLE controller, int controllerIndex, const std::string& chipTypeFilter,
@@ -220,25 +245,42 @@ int CBrvtUSBDev::EnumerateHostController(HANDLE controller, int controllerIndex,
     }
     DBG_MSG("%s:%d: HCD DriverKeyName:%s , DeviceDesc:%s , HardwareID:%s", info.driverKeyName.c_str(),
             info.deviceDesc.c_str(), info.hardwareId.c_str());
-    const std::string rootHubPath = "\\\\.\\" + info.rootHubName;
-    ScopedUsbHandle rootHub(m_Usb, m_Usb.CreateFile(rootHubPath));
-    if (!IsValidHandle(rootHub.Get())) {
-        DBG_ERR("%s:%d:  Get Root Hub Name Fail , dwErrorCode %d", platform::GetLastError());
-        return static_cast<int>(platform::GetLastError());
+    // A controller shows one root hub per bus it drives (an xHCI controller a
+    // USB 2 and a USB 3 one); each is walked, under the controller's index.
+    std::vector<std::string> rootHubNames = info.rootHubNames;
+    if (rootHubNames.empty()) rootHubNames.push_back(info.rootHubName);
+    int result = 0;
+    for (size_t i = 0; i < rootHubNames.size(); ++i) {
+        const std::string rootHubPath = "\\\\.\\" + rootHubNames[i];
+        ScopedUsbHandle rootHub(m_Usb, m_Usb.CreateFile(rootHubPath));
+        if (!IsValidHandle(rootHub.Get())) {
+            DBG_ERR("%s:%d:  Get Root Hub Name Fail , dwErrorCode %d", platform::GetLastError());
+            result = static_cast<int>(platform::GetLastError());
+            continue;
+        }
+        uint8_t ports = 0;
+        if (!m_Usb.GetHubPortCount(rootHub.Get(), ports)) {
+            result = static_cast<int>(platform::GetLastError());
+            continue;
+        }
+        m_bSecondRootHub = i > 0;
+        if (!m_pDevList->ucCDROMFound)
+            GetPortData(rootHub.Get(), ports, 0, controllerIndex, rootHubPath, chipTypeFilter, iBridgeType);
+        m_bSecondRootHub = false;
     }
-    uint8_t ports = 0;
-    if (!m_Usb.GetHubPortCount(rootHub.Get(), ports)) return static_cast<int>(platform::GetLastError());
-    if (!m_pDevList->ucCDROMFound)
-        GetPortData(rootHub.Get(), ports, 0, controllerIndex, rootHubPath, chipTypeFilter, iBridgeType);
-    return 0;
+    return result;
 }
 
-CBrvtUSBDev::HubEntry* CBrvtUSBDev::RegisterHub(const std::string& path, int portCount)
+CBrvtUSBDev::HubEntry* CBrvtUSBDev::RegisterHub(const std::string& path, int portCount, bool secondRootHub)
 {
     for (auto& hub : m_HubTable)
         if (hub.path == path) return &hub;
-    if (m_HubTable.size() == kMaxHubTable) return nullptr;
-    m_HubTable.push_back({path, portCount, {}});
+    // The table holds 16 hubs, a controller's root hubs counting as one: the
+    // second root hub of each controller has room beside them.
+    const auto counted = std::count_if(m_HubTable.begin(), m_HubTable.end(),
+                                       [](const HubEntry& hub) { return !hub.secondRootHub; });
+    if (!secondRootHub && static_cast<size_t>(counted) == kMaxHubTable) return nullptr;
+    m_HubTable.push_back({path, portCount, {}, secondRootHub});
     return &m_HubTable.back();
 }
 
@@ -251,7 +293,7 @@ void CBrvtUSBDev::MarkHubPort(const std::string& path, uint32_t port)
 void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controllerIndex, const std::string& hubName,
                               const std::string& chipTypeFilter, int iBridgeType)
 {
-    RegisterHub(hubName, portCount);
+    RegisterHub(hubName, portCount, depth == 0 && m_bSecondRootHub);
     if (m_ucRecordCount < MAX_DEVICES) m_pDevList->Devs[m_ucRecordCount].m_ulPortCount = portCount;
     for (int port = 1; port <= portCount; ++port) {
         device::host::UsbNodeConnection connection;
@@ -317,6 +359,12 @@ void CBrvtUSBDev::GetPortData(HANDLE hub, int portCount, int depth, int controll
         }
         m_iPortLocation = port + 10 * m_iHubOffset + 100 * depth + 1000 * controllerIndex;
         m_ulPortIndex = static_cast<uint32_t>(port);
+        if (!m_strUnreachable.empty()) {
+            // A controller the walk does not work on: its bridges are listed
+            // with the reason rather than left out.
+            if (CarriesBridgeIdentity()) AddUnidentifiedRecord(m_strUnreachable, hubName);
+            continue;
+        }
 
         if (m_ucRecordCount >= MAX_DEVICES) {
             DBG_WRN("%s:%d: Port[%d] strSerialNumber:%s: the device list is full (%d records), bridge ignored", port,

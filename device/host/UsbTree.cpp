@@ -79,14 +79,33 @@ std::shared_ptr<const UsbHandle> Open(HANDLE handle, UsbHandle::Kind kind)
     return object;
 }
 
-// The root hubs of a tree, by bus number: the host controllers in walk order.
-std::vector<const UsbNode*> RootHubs(const std::vector<UsbNode>& tree)
+// The host controllers of a tree in walk order, each with its root hubs by bus
+// number. Root hubs that name the same controller belong to it; one that names
+// none stands for a controller of its own.
+std::vector<std::vector<const UsbNode*>> Controllers(const std::vector<UsbNode>& tree)
 {
     std::vector<const UsbNode*> roots;
     for (const UsbNode& node : tree)
         if (node.parent.empty()) roots.push_back(&node);
     std::stable_sort(roots.begin(), roots.end(), [](const UsbNode* a, const UsbNode* b) { return a->bus < b->bus; });
-    return roots;
+    std::vector<std::vector<const UsbNode*>> controllers;
+    for (const UsbNode* root : roots) {
+        auto same = std::find_if(controllers.begin(), controllers.end(), [&](const auto& hubs) {
+            return !root->controller.empty() && hubs.front()->controller == root->controller;
+        });
+        if (same == controllers.end()) controllers.push_back({root});
+        else same->push_back(root);
+    }
+    return controllers;
+}
+
+// The root hubs of the controller whose first root hub is `first`; empty when
+// `first` is no controller's first root hub.
+std::vector<const UsbNode*> ControllerRootHubs(const std::vector<UsbNode>& tree, const UsbNode& first)
+{
+    for (auto& hubs : Controllers(tree))
+        if (hubs.front() == &first) return hubs;
+    return {};
 }
 
 // The device on `port` of an opened hub. False (last error set) when the handle
@@ -125,7 +144,9 @@ HANDLE OpenNode(const std::shared_ptr<const std::vector<UsbNode>>& tree, const s
         const UsbNode& node = (*tree)[i];
         if (node.name != name) continue;
         UsbHandle::Kind kind;
-        if (node.parent.empty() && util::EqualNoCase(path, HostControllerPath(node))) kind = UsbHandle::kController;
+        if (node.parent.empty() && util::EqualNoCase(path, HostControllerPath(node)) &&
+            !ControllerRootHubs(*tree, node).empty())
+            kind = UsbHandle::kController;
         else if (node.isHub && util::EqualNoCase(path, HubPath(node))) kind = UsbHandle::kHub;
         else break;
         auto object = std::make_shared<UsbHandle>();
@@ -191,7 +212,7 @@ std::vector<std::string> UsbTree::EnumerateHostControllers()
 {
     std::vector<std::string> paths;
     const Tree tree = ReadTree();
-    for (const UsbNode* root : RootHubs(*tree)) paths.push_back(HostControllerPath(*root));
+    for (const auto& hubs : Controllers(*tree)) paths.push_back(HostControllerPath(*hubs.front()));
     return paths;
 }
 
@@ -231,6 +252,8 @@ bool UsbTree::GetHostControllerInfo(HANDLE controller, UsbHostControllerInfo& in
     info.deviceDesc = root.product;
     info.hardwareId = "PCI\\" + root.controller;
     info.rootHubName = RootHubName(root);
+    info.rootHubNames.clear();
+    for (const UsbNode* hub : ControllerRootHubs(*object->tree, root)) info.rootHubNames.push_back(RootHubName(*hub));
     return true;
 }
 

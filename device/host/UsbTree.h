@@ -28,7 +28,10 @@ struct UsbHostControllerInfo {
     std::string driverKeyName;
     std::string deviceDesc;
     std::string hardwareId;
-    std::string rootHubName;
+    std::string rootHubName;  // its first root hub
+    // Every root hub of the controller, by bus: an xHCI controller has a USB 2
+    // and a USB 3 root hub, each with its own ports; rootHubNames[0] is rootHubName.
+    std::vector<std::string> rootHubNames;
 };
 
 enum UsbConnectionStatus : uint8_t {
@@ -86,7 +89,9 @@ public:
     UsbTree(const UsbTree&) = delete;
     UsbTree& operator=(const UsbTree&) = delete;
 
-    // Paths of the present host controllers (one per root hub, by bus number).
+    // Paths of the present host controllers, in the order of their first root
+    // hub's bus number. Root hubs that name the same controller are one host
+    // controller; a root hub that names none is a controller of its own.
     std::vector<std::string> EnumerateHostControllers();
     // Opens a host controller path, a hub path ("\\.\" + root hub name, "\\?\" +
     // external hub name) or a storage interface path. INVALID_HANDLE_VALUE with

@@ -1,5 +1,6 @@
 #include "platform/emu/EmuStation.h"
 
+#include "emu/BridgeService.h"
 #include "platform/PassThroughBlock.h"
 #include "util/Clock.h"
 
@@ -18,23 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 constexpr size_t kJournalLimit = 4096;
 
-// Exclusive lock on a file, held across threads and processes.
-class FileLock {
-public:
-    explicit FileLock(const fs::path& path) : m_Fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
-    {
-        if (m_Fd >= 0) ::flock(m_Fd, LOCK_EX);
-    }
-    ~FileLock()
-    {
-        if (m_Fd >= 0) ::close(m_Fd);  // closing releases the lock
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    int m_Fd;
-};
+using FileLock = emu::FolderLock;
 
 }  // namespace
 
@@ -173,25 +158,16 @@ bool EmuStation::Dispatch(const OpenDevice& device, emu::ScsiExchange& exchange)
         emu::PlainDisk("NVMe", "System SSD").Execute(exchange);
         return true;
     }
-    const fs::path folder = m_World.BridgeFolder(*device.bridgeId);
-    bool leftTheBus = false;
-    {
-        FileLock lock(folder / "lock");
-        emu::Bridge bridge = *m_World.BridgeState(*device.bridgeId);  // current under the lock
-        // A handle opened before the bridge left the bus (or moved to another
-        // number) no longer reaches it.
-        const auto number = static_cast<int>(device.target.number);
-        const bool sameDevice = device.target.kind == DiskKind::kCdrom
-                                    ? bridge.CdromNumber() == number
-                                    : bridge.CdromNumber() < 0 && bridge.DiskNumber() == number;
-        if (!bridge.Present() || !sameDevice) {
-            exchange.callFailed = true;
-            exchange.callError = ERROR_DEVICE_NOT_CONNECTED;
-            return false;
-        }
-        bridge.Execute(exchange);
-        leftTheBus = !bridge.Present();
-    }
+    // A handle opened before the bridge left the bus (or moved to another
+    // number) no longer reaches it.
+    const auto number = static_cast<int>(device.target.number);
+    const bool cdrom = device.target.kind == DiskKind::kCdrom;
+    const emu::BridgeAnswer answer =
+        emu::ServeBridgeCommand(m_World.BridgeFolder(*device.bridgeId), exchange, [&](const emu::Bridge& bridge) {
+            return cdrom ? bridge.CdromNumber() == number : bridge.CdromNumber() < 0 && bridge.DiskNumber() == number;
+        });
+    if (!answer.reached) return false;
+    const bool leftTheBus = answer.leftTheBus;
     // A reset or disconnect is a removal the host hears about.
     if (leftTheBus) ModifyWorld([](emu::World& world) {
             world.PostEvent("removal");

@@ -2,9 +2,14 @@
 // by bus, hub chains, empty and missing ports, string descriptors and their
 // languages, storage interfaces with shared or missing serials, handles. Then
 // the same walk over a recorded Linux tree, and discovery on an emulated station
-// whose devices offer other languages.
+// whose devices offer other languages; discovery over a recorded dummy_hcd tree
+// of 16 controllers with two root hubs each, and past the 20th controller.
 #include <gtest/gtest.h>
+#include <scsi/sg.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "StationFixture.h"
@@ -452,14 +457,17 @@ protected:
 TEST_F(LinuxTreeWalk, HubWalkSeesControllersHubsPortsAndStrings)
 {
     const auto controllers = m_Usb.EnumerateHostControllers();
-    ASSERT_EQ(controllers.size(), 4u);  // a USB 2 and a USB 3 root hub per controller
-    const HANDLE controller = Open(controllers[1]);
+    // Two controllers, each with a USB 2 and a USB 3 root hub.
+    ASSERT_EQ(controllers.size(), 2u);
+    const HANDLE controller = Open(controllers[0]);
     device::host::UsbHostControllerInfo info;
     ASSERT_TRUE(m_Usb.GetHostControllerInfo(controller, info));
-    EXPECT_EQ(info.rootHubName, "USB#ROOT_HUB30#usb2#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+    EXPECT_EQ(info.rootHubName, "USB#ROOT_HUB20#usb1#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+    ASSERT_EQ(info.rootHubNames.size(), 2u);
+    EXPECT_EQ(info.rootHubNames[1], "USB#ROOT_HUB30#usb2#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
     EXPECT_EQ(info.hardwareId, "PCI\\0000:00:14.0");
 
-    const HANDLE root = Open("\\\\.\\" + info.rootHubName);
+    const HANDLE root = Open("\\\\.\\" + info.rootHubNames[1]);
     uint8_t ports = 0;
     ASSERT_TRUE(m_Usb.GetHubPortCount(root, ports));
     EXPECT_EQ(ports, 4);
@@ -505,6 +513,120 @@ TEST_F(LinuxTreeWalk, StorageInterfacesLeadToTheDiskNumberAndItsUsbSerial)
     EXPECT_EQ(property.BusType, platform::BusTypeUsb);
     EXPECT_EQ(property.SerialNumber, "DV240600000000000002");
     EXPECT_EQ(m_Usb.GetDiskCount(), 5u);
+}
+
+}  // namespace
+
+namespace {
+
+// Discovery over a recorded dummy_hcd tree (16 controllers loaded with
+// is_super_speed=1, a USB 2 and a USB 3 root hub each, a bridge on every USB 3
+// root hub); each disk's SG_IO is answered by an emulated bridge.
+class DummyHcdDiscovery : public ::testing::Test {
+protected:
+    DummyHcdDiscovery()
+        : m_Station(std::string(PLATFORM_FIXTURES) + "/dummy-hcd-tree",
+                    [this](int fd, unsigned long request, void* argument) { return Ioctl(fd, request, argument); }),
+          m_Dev(m_Station)
+    {
+        for (int i = 0; i < 16; ++i) {
+            emu::BridgeSetup setup;
+            setup.diskNumber = i + 1;
+            setup.serial = "DV2406" + std::string(13 - (i + 1 >= 10), '0') + std::to_string(i + 1);
+            const auto folder = m_Folder.Path() / ("bridge" + std::to_string(i + 1));
+            EXPECT_TRUE(emu::Bridge::Create(folder, setup));
+            m_Bridges.emplace_back(folder);
+        }
+    }
+    // SG_IO on /dev/sdX or /dev/sgN goes to bridge X - 'a' or N; other requests succeed.
+    int Ioctl(int fd, unsigned long request, void* argument)
+    {
+        if (request != SG_IO) return 0;
+        char target[512] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        if (::readlink(link.c_str(), target, sizeof target - 1) <= 0) return -1;
+        const std::string node = std::filesystem::path(target).filename().string();
+        int index = -1;
+        if (node.size() == 3 && node.rfind("sd", 0) == 0) index = node[2] - 'b';
+        else if (node.rfind("sg", 0) == 0) index = std::atoi(node.c_str() + 2) - 1;
+        if (index < 0 || index >= static_cast<int>(m_Bridges.size())) return -1;
+        auto& header = *static_cast<sg_io_hdr_t*>(argument);
+        emu::ScsiExchange exchange;
+        exchange.cdbLength = std::min<uint8_t>(header.cmd_len, 16);
+        std::copy(header.cmdp, header.cmdp + exchange.cdbLength, exchange.cdb.begin());
+        exchange.dataIn = header.dxfer_direction == SG_DXFER_FROM_DEV;
+        exchange.data = static_cast<uint8_t*>(header.dxferp);
+        exchange.dataLength = header.dxfer_len;
+        m_Bridges[static_cast<size_t>(index)].Execute(exchange);
+        if (exchange.callFailed || exchange.noAnswer) return -1;
+        header.status = exchange.status;
+        header.masked_status = exchange.status >> 1;
+        header.sb_len_wr = std::min<uint8_t>(exchange.senseLength, header.mx_sb_len);
+        if (header.sbp) std::memcpy(header.sbp, exchange.sense.data(), header.sb_len_wr);
+        header.resid = static_cast<int>(header.dxfer_len - exchange.transferred);
+        header.host_status = 0;
+        header.driver_status = exchange.status ? 0x08 : 0;
+        return 0;
+    }
+    testsupport::TempFolder m_Folder;
+    std::vector<emu::Bridge> m_Bridges;
+    platform::linuxst::LinuxStation m_Station;
+    CBrvtUSBDev m_Dev;
+    DeviceList m_List;
+};
+
+TEST_F(DummyHcdDiscovery, SixteenControllersWithTwoRootHubsEachAreSixteenControllers)
+{
+    device::host::UsbTree usb(m_Station);
+    const auto controllers = usb.EnumerateHostControllers();
+    ASSERT_EQ(controllers.size(), 16u);
+    const HANDLE controller = usb.CreateFile(controllers[15]);
+    ASSERT_NE(controller, INVALID_HANDLE_VALUE);
+    device::host::UsbHostControllerInfo info;
+    ASSERT_TRUE(usb.GetHostControllerInfo(controller, info));
+    EXPECT_EQ(info.hardwareId, "PCI\\dummy_hcd.15");
+    ASSERT_EQ(info.rootHubNames.size(), 2u);
+    EXPECT_EQ(info.rootHubNames[0], "USB#ROOT_HUB20#usb31#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+    EXPECT_EQ(info.rootHubNames[1], "USB#ROOT_HUB30#usb32#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+    EXPECT_EQ(info.rootHubName, info.rootHubNames[0]);
+    EXPECT_TRUE(usb.CloseHandle(controller));
+    // A controller's second root hub opens as a hub, never as another controller.
+    EXPECT_EQ(usb.CreateFile("\\\\?\\pci#dummy_hcd.15#usb32#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}"),
+              INVALID_HANDLE_VALUE);
+}
+
+TEST_F(DummyHcdDiscovery, EveryBridgeOnTheUsb3RootHubsIsFound)
+{
+    ASSERT_EQ(m_Dev.Open(m_List, "0", 2), 0);
+    ASSERT_EQ(m_List.DevNums, 16u);
+    for (int i = 0; i < 16; ++i) {
+        const DeviceInfo& r = m_List.Devs[i];
+        EXPECT_EQ(r.m_strIdentifyFailure, "") << i;
+        EXPECT_EQ(r.m_strSerialNumber, m_Bridges[static_cast<size_t>(i)].Identity().serial) << i;
+        EXPECT_EQ(r.m_ucPhysicalAddress, i + 1) << i;
+        EXPECT_EQ(r.m_strFWVersion, m_Bridges[static_cast<size_t>(i)].ImageVersion(0)) << i;
+        EXPECT_EQ(r.m_iPortLocation, 1 + 1000 * i) << i;  // port 1 of controller i
+        EXPECT_EQ(r.m_ulPortCount, 1) << i;
+        EXPECT_EQ(r.m_strHubName,
+                  "\\\\.\\USB#ROOT_HUB30#usb" + std::to_string(2 * i + 2) + "#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+    }
+    EXPECT_EQ(UsbTree::OpenHandleCount(), 0u);
+}
+
+// Host controllers beyond the 20 the walk opens: a bridge there is listed with
+// the reason, never left out without a word.
+TEST_F(HostUsbTree, ABridgeOnAControllerBeyondTheTwentiethIsListedWithTheReason)
+{
+    for (int bus = 1; bus <= 22; ++bus) m_HandMade.nodes.push_back(RootHub(bus, 2));
+    for (UsbNode& root : m_HandMade.nodes) root.controller = "0000:01:" + std::to_string(root.bus) + ".0";
+    m_HandMade.nodes.push_back(WithStrings(Device(m_HandMade.nodes[21], 2), "DV240600000000000099"));
+    CBrvtUSBDev dev(m_HandMade);
+    DeviceList list;
+    dev.Open(list, "0", 2);
+    ASSERT_EQ(list.DevNums, 1u);
+    EXPECT_EQ(list.Devs[0].m_strSerialNumber, "DV240600000000000099");
+    EXPECT_EQ(list.Devs[0].m_strIdentifyFailure, "Host controller 21 is beyond the 20 the walk opens");
+    EXPECT_EQ(list.Devs[0].m_iPortLocation, 2 + 21 * 1000);
 }
 
 }  // namespace
