@@ -53,18 +53,7 @@ protected:
         const std::string preload = m_Preload.string();
         mp->UpdateSettings([=](IniSettings& s) {
             s.fw_enable = 0;
-            s.format_enable = 1;
-            s.format_drive_type = disk::kFormatFat32;
-            s.partition_drive_type = 0;
-            SetIniString(s.drive_label_name, "SHIPPED");
-            s.wr_test_enable = 1;
-            SetIniString(s.wr_test_binary_name, "rwtest.bin");
-            s.wr_test_count = 2;
-            s.Speed_test_enable = speed ? 1 : 0;
-            SetIniString(s.read_speed, readSpeed);
-            SetIniString(s.write_speed, writeSpeed);
-            s.preload_enable = 1;
-            SetIniString(s.preload_folder_path, preload);
+            DiskStepsOn(s, preload, 2, speed, readSpeed, writeSpeed);
         });
         return mp;
     }

@@ -9,6 +9,7 @@
 #include "../common/TestSupport.h"
 #include "RecordingObserver.h"
 #include "config/Ini.h"
+#include "disk/Fat32Format.h"
 #include "engine/MPEngine.h"
 #include "platform/emu/EmuStation.h"
 #include "util/USBUtility.h"
@@ -50,6 +51,25 @@ protected:
         mp->TriggerScanThread();
         mp->WaitUntilIdle();
         return mp;
+    }
+    // The disk steps on: MBR and FAT32 labelled "SHIPPED", the write/read test of
+    // "rwtest.bin" `cycles` times, the speed test against the given thresholds,
+    // and the preload of `preload`.
+    static void DiskStepsOn(IniSettings& s, const std::string& preload, uint32_t cycles, bool speed,
+                            const char* readSpeed = "0", const char* writeSpeed = "0")
+    {
+        s.format_enable = 1;
+        s.format_drive_type = disk::kFormatFat32;
+        s.partition_drive_type = 0;
+        SetIniString(s.drive_label_name, "SHIPPED");
+        s.wr_test_enable = 1;
+        SetIniString(s.wr_test_binary_name, "rwtest.bin");
+        s.wr_test_count = cycles;
+        s.Speed_test_enable = speed ? 1 : 0;
+        SetIniString(s.read_speed, readSpeed);
+        SetIniString(s.write_speed, writeSpeed);
+        s.preload_enable = 1;
+        SetIniString(s.preload_folder_path, preload.c_str());
     }
     // Presses Start with the serial number of the settings and waits for the run.
     engine::StartOutcome Start(engine::CMPEngine& mp)

@@ -12,7 +12,6 @@
 
 #include "MPRunFixture.h"
 #include "device/SpeedTest.h"
-#include "disk/Fat32Format.h"
 #include "emu/DiskThroughput.h"
 
 namespace {
@@ -125,18 +124,7 @@ protected:
             s.fw_reload = 1;
             s.USB4_U4Mode = 1;    // a mode that lets USB bridges reload
             s.config_format = 4;  // tables composed from the settings
-            s.format_enable = 1;
-            s.format_drive_type = disk::kFormatFat32;
-            s.partition_drive_type = 0;
-            SetIniString(s.drive_label_name, "SHIPPED");
-            s.wr_test_enable = 1;
-            SetIniString(s.wr_test_binary_name, "rwtest.bin");
-            s.wr_test_count = 1;
-            s.Speed_test_enable = 1;
-            SetIniString(s.read_speed, "0");
-            SetIniString(s.write_speed, "0");
-            s.preload_enable = 1;
-            SetIniString(s.preload_folder_path, preload.c_str());
+            DiskStepsOn(s, preload, 1, true);
         });
         mp->WaitUntilIdle();
         return mp;
