@@ -153,20 +153,14 @@ std::optional<Fat32Volume> ReadFat32(const emu::NvmeDisk& disk, uint64_t offset,
 {
     uint8_t boot[kSector];
     if (!disk.Read(offset, boot, kSector)) return std::nullopt;
+    const auto geometry = Fat32GeometryOf(boot, offset, length);
+    if (!geometry) return std::nullopt;
     Fat32Volume fat;
-    fat.bytesPerSector = Le16(boot + 11);
-    fat.sectorsPerCluster = boot[13];
-    const uint32_t reserved = Le16(boot + 14), fats = boot[16], total = Le32(boot + 32), fatSize = Le32(boot + 36);
-    const bool bpsValid = fat.bytesPerSector == 512 || fat.bytesPerSector == 1024 || fat.bytesPerSector == 2048 ||
-                          fat.bytesPerSector == 4096;
-    const bool spcValid = fat.sectorsPerCluster != 0 && (fat.sectorsPerCluster & (fat.sectorsPerCluster - 1)) == 0;
-    if ((boot[0] != 0xEB && boot[0] != 0xE9) || boot[510] != 0x55 || boot[511] != 0xAA || !bpsValid || !spcValid ||
-        reserved == 0 || fats == 0 || Le16(boot + 19) != 0 || Le16(boot + 22) != 0 || fatSize == 0 ||
-        std::memcmp(boot + 82, "FAT32   ", 8) != 0 || uint64_t{total} * fat.bytesPerSector > length)
-        return std::nullopt;
-    const uint64_t systemArea = reserved + uint64_t{fats} * fatSize;
-    if (systemArea >= total) return std::nullopt;
-    fat.totalClusters = static_cast<uint32_t>((total - systemArea) / fat.sectorsPerCluster);
+    fat.bytesPerSector = geometry->bytesPerSector;
+    fat.sectorsPerCluster = geometry->sectorsPerCluster;
+    const uint32_t reserved = geometry->reservedSectors;
+    const uint64_t systemArea = geometry->SystemAreaSectors();
+    fat.totalClusters = static_cast<uint32_t>((geometry->totalSectors - systemArea) / fat.sectorsPerCluster);
     fat.serial = Le32(boot + 67);
     const uint64_t bps = fat.bytesPerSector;
 
@@ -207,6 +201,27 @@ std::optional<ProbedVolume> ReadVolume(const emu::NvmeDisk& disk, uint64_t offse
 
 void Fail(uint32_t error) { SetLastError(error); }
 }  // namespace
+
+std::optional<Fat32Geometry> Fat32GeometryOf(const uint8_t (&boot)[512], uint64_t offset, uint64_t length)
+{
+    Fat32Geometry g;
+    g.bytesPerSector = Le16(boot + 11);
+    g.sectorsPerCluster = boot[13];
+    g.reservedSectors = Le16(boot + 14);
+    g.fatCount = boot[16];
+    g.totalSectors = Le32(boot + 32);
+    g.fatSectors = Le32(boot + 36);
+    g.volumeOffset = offset;
+    const bool bpsValid = g.bytesPerSector == 512 || g.bytesPerSector == 1024 || g.bytesPerSector == 2048 ||
+                          g.bytesPerSector == 4096;
+    const bool spcValid = g.sectorsPerCluster != 0 && (g.sectorsPerCluster & (g.sectorsPerCluster - 1)) == 0;
+    if ((boot[0] != 0xEB && boot[0] != 0xE9) || boot[510] != 0x55 || boot[511] != 0xAA || !bpsValid || !spcValid ||
+        g.reservedSectors == 0 || g.fatCount == 0 || Le16(boot + 19) != 0 || Le16(boot + 22) != 0 ||
+        g.fatSectors == 0 || std::memcmp(boot + 82, "FAT32   ", 8) != 0 ||
+        uint64_t{g.totalSectors} * g.bytesPerSector > length || g.SystemAreaSectors() >= g.totalSectors)
+        return std::nullopt;
+    return g;
+}
 
 
 std::vector<EmuStation::EmuVolume> EmuStation::ScanVolumes()

@@ -5,14 +5,17 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
 #include <optional>
 
 #include "emu/Bridge.h"
 #include "emu/DiskThroughput.h"
+#include "emu/NvmeDisk.h"
 #include "platform/FileLock.h"
 #include "platform/Process.h"
 #include "platform/emu/EmuStation.h"
+#include "platform/emu/VolumeProbe.h"
 
 namespace platform {
 
@@ -34,27 +37,6 @@ bool ParseBytesFree(const std::string& listing, uint64_t& bytes)
     if (digits.empty() || digits.size() > 19) return false;
     bytes = std::stoull(digits);
     return true;
-}
-
-// The first data sector and the sectors per cluster of the FAT volume whose boot
-// sector is at byte `offset` of `image`, in bytes; nullopt when it is no FAT32 boot sector.
-struct ClusterMap {
-    uint64_t dataStart = 0;     // byte offset of cluster 2 on the disk
-    uint64_t clusterBytes = 0;
-};
-std::optional<ClusterMap> ReadClusterMap(const fs::path& image, uint64_t offset)
-{
-    std::ifstream in(image, std::ios::binary);
-    uint8_t boot[512] = {};
-    in.seekg(static_cast<std::streamoff>(offset));
-    if (!in.read(reinterpret_cast<char*>(boot), sizeof boot)) return std::nullopt;
-    const auto u16 = [&](int at) { return static_cast<uint32_t>(boot[at] | boot[at + 1] << 8); };
-    const auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
-    const uint32_t bytesPerSector = u16(11), sectorsPerCluster = boot[13], reserved = u16(14), fats = boot[16];
-    const uint32_t fatSectors = u32(36);
-    if (bytesPerSector == 0 || sectorsPerCluster == 0 || fats == 0 || fatSectors == 0) return std::nullopt;
-    return ClusterMap{offset + (uint64_t{reserved} + uint64_t{fats} * fatSectors) * bytesPerSector,
-                      uint64_t{sectorsPerCluster} * bytesPerSector};
 }
 
 // The cluster runs of mshowfat's "::/PATH <3-393><400-410>" line.
@@ -123,13 +105,16 @@ bool EmuVolumeFiles::SectorsHold(const std::string& path, bool write)
 {
     const auto throughput = emu::DiskThroughput::Of(emu::Bridge(m_Folder));
     if (!throughput.HasFailingRanges()) return true;
-    const auto map = ReadClusterMap(m_Folder / "disk.img", m_ullOffset);
-    if (!map) return true;  // no FAT boot sector: nothing says where the file lies
+    const emu::NvmeDisk disk(m_Folder);
+    uint8_t boot[512];
+    const auto map = disk.Read(m_ullOffset, boot, sizeof boot)
+                         ? Fat32GeometryOf(boot, m_ullOffset, disk.SizeBytes() - std::min(disk.SizeBytes(), m_ullOffset))
+                         : std::nullopt;
+    if (!map) return true;  // no FAT32 boot sector: nothing says where the file lies
     std::string listing;
     if (!Tool("mshowfat", {VolumePathArgument(path)}, &listing)) return false;
     for (const auto& [first, last] : ClusterRuns(listing))
-        if (first >= 2 && throughput.Fails(map->dataStart + (first - 2) * map->clusterBytes,
-                                           (last - first + 1) * map->clusterBytes))
+        if (first >= 2 && throughput.Fails(map->ClusterOffset(first), (last - first + 1) * map->ClusterBytes()))
             return Failed(std::string(write ? "writing " : "reading ") + path + " touched failing sectors of the disk",
                           ERROR_IO_DEVICE);
     return true;
