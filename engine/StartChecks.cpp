@@ -55,6 +55,13 @@ void ComposeTables(IniSettings& settings, const RunParam& param, DeviceList& dev
         std::copy(u4.begin(), u4.end(), device.U4ConfigImage.begin());
     }
 }
+// A port taken into the run whose bridge was identified: the one that gets a
+// serial number and firmware (an unidentified bridge is sent nothing).
+bool ReceivesTables(const RunParam& param, const DeviceList& devices, int i)
+{
+    return param.ucPort[i] && devices.Devs[i].m_strIdentifyFailure.empty();
+}
+
 // Two bridges of one run must never receive one serial number (a barcode
 // scanned once for several bridges, disks that report the same serial): the
 // reason, naming the serial and both ports, or empty when every serial differs.
@@ -62,7 +69,7 @@ std::string DuplicateSerialRefusal(const IniSettings& settings, const RunParam& 
 {
     std::map<std::string, int> portOfSerial;
     for (int i = 0; i < MAX_DEVICES; ++i) {
-        if (!param.ucPort[i] || !devices.Devs[i].m_strIdentifyFailure.empty()) continue;
+        if (!ReceivesTables(param, devices, i)) continue;
         const std::string serial =
             strDeviceSerialNumber(settings, static_cast<uint8_t>(i), devices.Devs[i].m_strDiskSerialNumber);
         const auto [at, added] = portOfSerial.emplace(serial, i);
@@ -288,7 +295,7 @@ StartDecision DecideStart(const StartInput& in)
         // unused and is shown with no firmware written: nothing is sent to it.
         const std::string version = strFWVersionFromFileName(fwPath);
         for (int i = 0; i < MAX_DEVICES; ++i)
-            if (param.ucPort[i] && devices.Devs[i].m_strIdentifyFailure.empty()) {
+            if (ReceivesTables(param, devices, i)) {
                 run.serialWritten[i] =
                     strDeviceSerialNumber(settings, static_cast<uint8_t>(i), devices.Devs[i].m_strDiskSerialNumber);
                 run.firmwareWritten[i] = version;
